@@ -1,0 +1,31 @@
+# Helpers that register unit tests (GoogleTest) and end-to-end tests (Node's test runner) with CTest.
+include(GoogleTest)
+
+# kelvora_unit_test(<name> SOURCES <files...> LIBS <targets...>)
+# Builds one GoogleTest executable and registers each of its tests with CTest.
+function(kelvora_unit_test name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS unit)
+endfunction()
+
+# kelvora_node_test(<name> <file.mjs> [DEPENDS targets...])
+# Runs one file with Node's test runner; the tests find the built programs through KELVORA_BUILD_DIR.
+function(kelvora_node_test name file)
+  cmake_parse_arguments(ARG "" "TIMEOUT" "LABELS" ${ARGN})
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT 300)
+  endif()
+  if(NOT ARG_LABELS)
+    set(ARG_LABELS e2e)
+  endif()
+  add_test(NAME ${name}
+           COMMAND node --test --test-reporter=spec ${file}
+           WORKING_DIRECTORY ${CMAKE_SOURCE_DIR})
+  set_tests_properties(${name} PROPERTIES
+    TIMEOUT ${ARG_TIMEOUT}
+    LABELS "${ARG_LABELS}"
+    ENVIRONMENT "KELVORA_BUILD_DIR=${CMAKE_BINARY_DIR};NODE_PATH=${CMAKE_SOURCE_DIR}/node_modules")
+endfunction()
