@@ -2,6 +2,7 @@
 #include "platform/DateTime.h"
 
 #include <cctype>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -111,6 +112,30 @@ TDateTime FromTimePointLocal(std::chrono::system_clock::time_point tp) {
 
 TDateTime FromTimePointUTC(std::chrono::system_clock::time_point tp) {
   return FromTimePoint(tp, true);
+}
+
+std::optional<TDateTime> LocalToUTC(TDateTime local) {
+  const DateParts p = DecodeDateTime(local);
+  std::tm tm{};
+  tm.tm_year = p.year - 1900;
+  tm.tm_mon = p.month - 1;
+  tm.tm_mday = p.day;
+  tm.tm_hour = p.hour;
+  tm.tm_min = p.minute;
+  tm.tm_sec = p.second;
+  tm.tm_isdst = -1;
+  std::tm wanted = tm;
+  errno = 0;
+  const std::time_t seconds = std::mktime(&tm);
+  if (seconds == static_cast<std::time_t>(-1) && errno != 0) return std::nullopt;
+  // mktime moves a time inside a gap to a time that exists; such a time was never local.
+  if (tm.tm_year != wanted.tm_year || tm.tm_mon != wanted.tm_mon || tm.tm_mday != wanted.tm_mday ||
+      tm.tm_hour != wanted.tm_hour || tm.tm_min != wanted.tm_min || tm.tm_sec != wanted.tm_sec) {
+    return std::nullopt;
+  }
+  const auto tp = std::chrono::system_clock::from_time_t(seconds) +
+                  std::chrono::milliseconds(p.millisecond);
+  return FromTimePointUTC(tp);
 }
 
 const Clock& DefaultClock() {

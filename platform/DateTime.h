@@ -34,6 +34,10 @@ int DaysInMonth(int year, int month);
 TDateTime FromTimePointLocal(std::chrono::system_clock::time_point tp);
 TDateTime FromTimePointUTC(std::chrono::system_clock::time_point tp);
 
+// Converts a local date-time to UTC with the offset in force at that local time (daylight
+// saving included). nullopt for a local time that does not exist, inside a daylight-saving gap.
+std::optional<TDateTime> LocalToUTC(TDateTime local);
+
 // The current time, injectable wherever a test needs to move it.
 class Clock {
  public:

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <ctime>
+
 namespace kelvora::platform {
 namespace {
 
@@ -73,6 +76,45 @@ TEST(DateTime, NowUTCReadsTheInjectedClock) {
   // 2025-10-07T14:03:22.500Z
   const FixedClock clock(std::chrono::system_clock::time_point(std::chrono::milliseconds(1759845802500)));
   EXPECT_EQ(FormatDateTime("yyyy-mm-dd hh:nn:ss.zzz", NowUTC(clock)), "2025-10-07 14:03:22.500");
+}
+
+}  // namespace
+}  // namespace kelvora::platform
+
+namespace kelvora::platform {
+namespace {
+
+// Sets the process's time zone for one test and restores it afterwards.
+class ScopedTimeZone {
+ public:
+  explicit ScopedTimeZone(const char* tz) {
+    if (const char* old = std::getenv("TZ")) saved_ = old;
+    setenv("TZ", tz, 1);
+    tzset();
+  }
+  ~ScopedTimeZone() {
+    if (saved_) {
+      setenv("TZ", saved_->c_str(), 1);
+    } else {
+      unsetenv("TZ");
+    }
+    tzset();
+  }
+
+ private:
+  std::optional<std::string> saved_;
+};
+
+TEST(DateTime, LocalToUTCFollowsDaylightSavingAndRefusesTheGap) {
+  ScopedTimeZone zone("EST5EDT,M3.2.0,M11.1.0");  // US Eastern rules, no tzdata needed
+  const auto at = [](int y, int mo, int d, int h, int mi) {
+    return *TryEncodeDateTime({y, mo, d, h, mi, 0, 123});
+  };
+  EXPECT_EQ(FormatDateTime("yyyy-mm-dd hh:nn:ss.zzz", *LocalToUTC(at(2025, 1, 15, 12, 0))),
+            "2025-01-15 17:00:00.123");
+  EXPECT_EQ(FormatDateTime("yyyy-mm-dd hh:nn:ss.zzz", *LocalToUTC(at(2025, 7, 15, 12, 0))),
+            "2025-07-15 16:00:00.123");
+  EXPECT_EQ(LocalToUTC(at(2025, 3, 9, 2, 30)), std::nullopt);  // clocks jump from 02:00 to 03:00
 }
 
 }  // namespace
