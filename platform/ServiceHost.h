@@ -1,0 +1,65 @@
+// The service framework on Linux: the process runs in the foreground (under systemd), and POSIX
+// signals stand for the service control requests (SIGTERM/SIGINT stop, SIGUSR1 pauses, SIGUSR2
+// continues).
+#pragma once
+
+#include "platform/UniqueFd.h"
+
+#include <csignal>
+
+namespace kelvora::platform {
+
+// The events a service module answers. They run on the thread that runs the host; each is
+// reported to the framework as successful whatever it does.
+class ServiceEvents {
+ public:
+  virtual ~ServiceEvents() = default;
+  virtual void ServiceStart() = 0;
+  virtual void ServiceStop() = 0;
+  virtual void ServicePause() = 0;
+  virtual void ServiceContinue() = 0;
+  virtual void ServiceAfterInstall() = 0;
+};
+
+enum class ServiceControl { Stop, Pause, Continue };
+enum class ServiceState { Stopped, Running, Paused };
+
+// Which control request reaches which event, given the service's state: pause only while running,
+// continue only while paused, stop while running or paused; any other request is ignored, as the
+// Windows service control manager refuses it. An event that throws is reported on stderr and
+// counts as done.
+class ServiceController {
+ public:
+  explicit ServiceController(ServiceEvents& events) : events_(events) {}
+
+  // Stopped -> Running through ServiceStart.
+  void Start();
+  void Control(ServiceControl control);
+  ServiceState State() const { return state_; }
+
+ private:
+  ServiceEvents& events_;
+  ServiceState state_ = ServiceState::Stopped;
+};
+
+// Owns the signal descriptor that carries the control requests. Construct it first in main(),
+// before any thread starts: it blocks SIGTERM, SIGINT, SIGUSR1 and SIGUSR2 in the calling thread,
+// and threads created afterwards inherit the mask, so only the host ever sees them. SIGPIPE is
+// ignored for the whole process, so a write to a closed socket fails instead of killing it.
+class ServiceHost {
+ public:
+  ServiceHost();
+  ~ServiceHost();
+  ServiceHost(const ServiceHost&) = delete;
+  ServiceHost& operator=(const ServiceHost&) = delete;
+
+  // Starts the service, then blocks on the signal descriptor and applies one control per signal
+  // until a stop; returns after ServiceStop has run. Nothing runs while no signal arrives.
+  void Run(ServiceEvents& events);
+
+ private:
+  sigset_t previousMask_{};
+  UniqueFd signals_;
+};
+
+}  // namespace kelvora::platform
