@@ -1,0 +1,24 @@
+// The optional control file CliSiTefSim.ini, by which tests and integrators steer the simulator.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+
+namespace kelvora::sim {
+
+// What the control file says; every member holds its default when the file or the key is absent
+// or the value is not a whole number in range.
+struct Control {
+  int pinpadStatus = 1;  // [pinpad] status: result of VerificaPresencaPinPad
+  std::optional<int>
+      configResult;         // [config] result: forced result of ConfiguraIntSiTefInterativoEx
+  int cardPolls = 3;        // [dialog] card_polls: interruption checks while the card is awaited
+  int pixPolls = 3;         // [dialog] pix_polls: interruption checks while a Pix is awaited
+  int continueDelayMs = 0;  // [delay] continue_ms: sleep inside ContinuaFuncaoSiTefInterativo
+  int finalizeDelayMs = 0;  // [delay] finalize_ms: sleep inside FinalizaTransacaoSiTefInterativo
+};
+
+// Reads the control file; a missing or unreadable file gives the defaults.
+Control readControl(const std::filesystem::path& file);
+
+}  // namespace kelvora::sim

@@ -1,0 +1,223 @@
+// The simulated SiTef library: validates calls, runs dialogues and keeps the ledger.
+#include "Simulator.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "Ansi.h"
+
+namespace kelvora::sim {
+namespace {
+
+// The configuration results that the library's documentation defines as failures; any other
+// value, forced through the control file, leaves the library configured.
+bool isConfigurationFailure(int result) {
+  return (result >= 1 && result <= 3) || (result >= 6 && result <= 8) ||
+         (result >= 10 && result <= 13);
+}
+
+int validateConfiguration(std::string_view server, std::string_view store,
+                          std::string_view terminal) {
+  if (trim(server).empty()) return 1;
+  if (store.empty() || store.size() > 8) return 2;
+  // ASCII letters only, whatever locale the host process has set.
+  const auto letter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
+  if (terminal.size() != 8 || !letter(terminal[0]) || !letter(terminal[1]) ||
+      !allDigits(terminal.substr(2))) {
+    return 3;
+  }
+  return 0;
+}
+
+bool isTime(std::string_view text) {
+  return text.size() == 6 && allDigits(text) && std::stoi(std::string(text.substr(0, 2))) < 24 &&
+         std::stoi(std::string(text.substr(2, 2))) < 60 &&
+         std::stoi(std::string(text.substr(4, 2))) < 60;
+}
+
+bool needsAmount(Function function) {
+  return function == Function::Payment || function == Function::Debit ||
+         function == Function::Credit;
+}
+
+// Copies `text` into the caller's buffer, cut to fit and always NUL-terminated.
+void copyOut(const std::string& text, char* buffer, int size) {
+  const auto n = std::min(text.size(), static_cast<std::size_t>(size - 1));
+  std::memcpy(buffer, text.data(), n);
+  buffer[n] = '\0';
+}
+
+}  // namespace
+
+Simulator::Simulator(const std::filesystem::path& directory)
+    : controlFile_(directory / "CliSiTefSim.ini"), ledger_(directory / "CliSiTefSim.ledger") {}
+
+int Simulator::configure(std::string_view server, std::string_view store,
+                         std::string_view terminal) {
+  control_ = readControl(controlFile_);
+  open_.reset();
+  const int result = control_.configResult ? *control_.configResult
+                                           : validateConfiguration(server, store, terminal);
+  configured_ = !isConfigurationFailure(result);
+  if (configured_) terminal_ = {std::string(store), std::string(terminal)};
+  return result;
+}
+
+int Simulator::start(int function, std::string_view amount, std::string_view document,
+                     std::string_view date, std::string_view time) {
+  control_ = readControl(controlFile_);
+  if (!configured_) return kNotConfigured;
+  // A new start abandons a dialogue the caller left unfinished: it never reached its final
+  // status, so nothing of it was approved.
+  open_.reset();
+  const auto kind = functionFor(function);
+  if (!kind) return kUnknownFunction;
+  if (document.empty() || !isDateYMD(date) || !isTime(time)) return kInvalidArgument;
+  const auto cents = parseCents(trim(amount));
+  if (needsAmount(*kind) && (!cents || *cents == 0)) return kInvalidArgument;
+
+  const DialogSettings settings{*kind, cents.value_or(0), terminal_, control_.cardPolls,
+                                control_.pixPolls};
+  open_.emplace(
+      OpenDialog{Dialog(settings, *this), function, std::string(document), std::string(date)});
+  return kCommandPending;
+}
+
+int Simulator::resume(int* command, int* fieldType, short* minimumLength, short* maximumLength,
+                      char* buffer, int bufferSize, int proceed) {
+  if (!configured_) return kNotConfigured;
+  if (!open_) return kNoDialogue;
+  if (!command || !fieldType || !minimumLength || !maximumLength || !buffer || bufferSize <= 0) {
+    open_.reset();
+    return kInvalidArgument;
+  }
+  const std::string_view answer(buffer, ::strnlen(buffer, static_cast<std::size_t>(bufferSize)));
+  const Reply reply = proceed == -1 ? Reply::Abort : proceed == 1 ? Reply::Back : Reply::Continue;
+  Step step = open_->dialog.next(reply, answer);
+
+  int status = step.status;
+  if (status != kCommandPending && step.decided && !record(*open_, *step.decided, status)) {
+    // The server could not remember the outcome, so it must not report an approval.
+    status = kInternalError;
+  }
+  *command = step.command.code;
+  *fieldType = step.command.field;
+  *minimumLength = step.command.minLength;
+  *maximumLength = step.command.maxLength;
+  copyOut(toAnsi(step.command.data), buffer, bufferSize);
+  if (status != kCommandPending) open_.reset();
+  return status;
+}
+
+bool Simulator::record(const OpenDialog& open, const Sale& sale, int status) {
+  Event event(status == 0 ? "APPROVED" : "REFUSED");
+  event.set("doc", open.document)
+      .set("date", open.date)
+      .set("function", std::to_string(open.function))
+      .set("value", formatCents(sale.cents))
+      .set("nsu", sale.nsu);
+  if (const auto modality = modalityCode(sale); !modality.empty()) event.set("modality", modality);
+  if (sale.instalments > 0) event.set("instalments", std::to_string(sale.instalments));
+  if (sale.kind == Kind::Cancellation) {
+    event.set("orig_nsu", sale.originalNsu).set("orig_date", sale.originalDate);
+  }
+  if (status != 0) event.set("code", std::to_string(status));
+  event.set("at", hostDateTime(sale.host));
+  return ledger_.append(event);
+}
+
+int Simulator::finalize(bool confirm, std::string_view document, std::string_view date) {
+  if (!configured_) return kNotConfigured;
+  const auto events = ledger_.read();
+  if (!events) return kInternalError;
+  std::string nsus;
+  int count = 0;
+  for (const auto& p : pendingApprovals(*events)) {
+    if (p.get("doc") != document || p.get("date") != date) continue;
+    nsus += (nsus.empty() ? "" : ",") + p.get("nsu");
+    ++count;
+  }
+  Event event(confirm ? "CONFIRMED" : "UNDONE");
+  event.set("doc", std::string(document))
+      .set("date", std::string(date))
+      .set("count", std::to_string(count));
+  if (count > 0) event.set("nsu", nsus);
+  event.set("at", hostDateTime(Clock::now()));
+  return ledger_.append(event) ? 0 : kInternalError;
+}
+
+int Simulator::pendingCount(std::string_view date, std::string_view document) {
+  if (!configured_) return kNotConfigured;
+  const auto events = ledger_.read();
+  if (!events) return kInternalError;
+  const auto pending = pendingApprovals(*events);
+  return static_cast<int>(std::count_if(pending.begin(), pending.end(), [&](const Event& p) {
+    return (date.empty() || p.get("date") == date) &&
+           (document.empty() || p.get("doc") == document);
+  }));
+}
+
+int Simulator::pinpadPresence() {
+  control_ = readControl(controlFile_);
+  return configured_ ? control_.pinpadStatus : kNotConfigured;
+}
+
+int Simulator::writePermanentMessage() {
+  if (!configured_) return kNotConfigured;
+  return control_.pinpadStatus == 1 ? 0 : kNoPinpad;
+}
+
+int Simulator::readTrack3() {
+  if (!configured_) return kNotConfigured;
+  if (control_.pinpadStatus != 1) return kNoPinpad;
+  open_.reset();
+  const DialogSettings settings{Function::Track3, 0, terminal_, control_.cardPolls,
+                                control_.pixPolls};
+  open_.emplace(OpenDialog{Dialog(settings, *this), -1, "", ""});
+  return kCommandPending;
+}
+
+int Simulator::readCardDirect(char* track1, char* track2) {
+  if (!configured_) return kNotConfigured;
+  if (!track1 || !track2) return kInvalidArgument;
+  if (control_.pinpadStatus != 1) return kNoPinpad;
+  // A loyalty card of the simulator; both buffers hold 129 bytes.
+  copyOut("B6280000000000001^CLIENTE/SIMULADO^99120000000000000000", track1, 129);
+  copyOut("6280000000000001=99120000000000000000", track2, 129);
+  return 0;
+}
+
+std::string Simulator::nextNsu() {
+  // An NSU handed out in a dialogue that was then abandoned is not in the ledger, yet must not
+  // be handed out again while this process lives.
+  if (const auto events = ledger_.read()) lastNsu_ = std::max(lastNsu_, highestNsu(*events));
+  char text[24];
+  std::snprintf(text, sizeof text, "%06lld", ++lastNsu_);
+  return text;
+}
+
+std::optional<Sale> Simulator::lastSale() {
+  const auto events = ledger_.read();
+  if (!events) return std::nullopt;
+  const auto last = lastStandingApproval(*events);
+  if (!last) return std::nullopt;
+  Sale sale;
+  if (!last->get("orig_nsu").empty()) {
+    sale.kind = Kind::Cancellation;
+    sale.originalNsu = last->get("orig_nsu");
+    sale.originalDate = last->get("orig_date");
+  } else {
+    applyModalityCode(sale, last->get("modality"));
+  }
+  sale.cents = parseCents(last->get("value")).value_or(0);
+  sale.nsu = last->get("nsu");
+  sale.host = parseHostDateTime(last->get("at")).value_or(Clock::now());
+  const auto instalments = last->get("instalments");
+  sale.instalments = allDigits(instalments) && !instalments.empty() && instalments.size() < 3
+                         ? std::stoi(instalments)
+                         : 0;
+  return sale;
+}
+
+}  // namespace kelvora::sim
