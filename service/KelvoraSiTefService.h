@@ -1,0 +1,83 @@
+// The service module: the root of the process. It answers the service events, owns the
+// configuration file and the data module, starts and stops the TLS listener, and writes the
+// service log.
+#pragma once
+
+#include "platform/IniFile.h"
+#include "platform/ServiceHost.h"
+#include "service/MessageHandler.h"
+#include "service/ServerThread.h"
+#include "service/ServiceLog.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string_view>
+
+namespace kelvora::service {
+
+struct TServiceOptions {
+  std::filesystem::path BaseDir;     // the executable's directory, or --base-dir
+  uint16_t Port = 443;               // --port
+  std::filesystem::path ConfigFile;  // BaseDir/SvcKelvoraSiTef.ini for the service executable
+};
+
+class TKelvoraSiTefService final : public platform::ServiceEvents {
+ public:
+  static constexpr std::string_view kServiceName = "KelvoraSiTefService";
+  static constexpr std::string_view kDisplayName = "KelvoraSiTefService";
+  static constexpr std::string_view kTitle = "Kelvora TEF Server";
+  static constexpr std::string_view kDescription =
+      "Serviço guardião do Kelvora DataSnap Servidor- Mantenha este serviço iniciado.";
+
+  // Creates the data module DmSitef. It is given the service module, which is complete by then,
+  // for its log, configuration and base directory.
+  using DataModuleFactory = std::function<std::unique_ptr<MessageHandler>(TKelvoraSiTefService&)>;
+
+  // ServiceCreate: iniConfig for options.ConfigFile, then DmSitef from the factory, and no server.
+  TKelvoraSiTefService(TServiceOptions options, const DataModuleFactory& createDataModule,
+                       const platform::Clock& clock = platform::DefaultClock());
+  // ServiceDestroy: StopServer, then DmSitef is released, then iniConfig.
+  ~TKelvoraSiTefService() override;
+  TKelvoraSiTefService(const TKelvoraSiTefService&) = delete;
+  TKelvoraSiTefService& operator=(const TKelvoraSiTefService&) = delete;
+
+  void ServiceStart() override;     // StartServer, then "O serviço foi inciado."
+  void ServiceStop() override;      // StopServer, then "O serviço foi parado."
+  void ServicePause() override;     // StopServer, then "O serviço foi pausado."
+  void ServiceContinue() override;  // StartServer, then "O serviço foi retomado."
+  // Writes the description into the installed unit; nothing happens when it is not installed.
+  void ServiceAfterInstall() override;
+
+  // Logs "Iniciando servidor socket." and starts a new listener. A failure (port in use,
+  // certificate or key missing) is logged with its message and not passed on: the service stays
+  // up without a listener until the next stop or pause and start.
+  void StartServer();
+  // Deactivates the running listener, if any (its connections end and run their disconnect
+  // steps), and forgets it.
+  void StopServer();
+
+  // The service log line writer (see TServiceLog::GravaLog); any thread, never throws.
+  bool GravaLog(std::string_view pStr) const noexcept { return FLog.GravaLog(pStr); }
+  const TServiceLog& Log() const { return FLog; }
+
+  // The configuration file; every read goes to the file.
+  const platform::TIniFile& Config() const { return *iniConfig; }
+  // [sitef] pdv_number, 0 when missing or not an integer: the end of the SiTef terminal number.
+  int32_t PdvNumber() const { return iniConfig->ReadInteger("sitef", "pdv_number", 0); }
+  // [Sitef] qrcode_on_pinpad, false when missing or not an integer: when false, QR codes come back
+  // to the service as text instead of being shown on the pin-pad.
+  bool QrCodeOnPinpad() const { return iniConfig->ReadBool("Sitef", "qrcode_on_pinpad", false); }
+  MessageHandler& DataModule() { return *DmSitef; }
+  const TServiceOptions& Options() const { return FOptions; }
+
+ private:
+  TServiceOptions FOptions;
+  TServiceLog FLog;
+  std::unique_ptr<platform::TIniFile> iniConfig;
+  std::unique_ptr<MessageHandler> DmSitef;
+  std::unique_ptr<TServerThread> FServerThread;
+};
+
+}  // namespace kelvora::service

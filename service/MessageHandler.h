@@ -1,0 +1,44 @@
+// What the server hands to the data module: every request text with the connection it came on,
+// the end of every frame's execute step, and the end of every connection.
+#pragma once
+
+#include "service/Connection.h"
+
+#include <string_view>
+
+namespace kelvora::service {
+
+// Called on the thread of the connection concerned; several connections call at once, so state
+// the handler shares between connections must be protected by the handler.
+class MessageHandler {
+ public:
+  virtual ~MessageHandler() = default;
+
+  // One non-empty frame text received on pIdContext. Replies and prompts go back through
+  // pIdContext; a whole payment dialogue may run inside this call. An exception that escapes ends
+  // the connection (its disconnect step then runs).
+  virtual void RouteTargeting(std::string_view pContent, Connection& pIdContext) = 0;
+
+  // The end of every execute step that read a frame, routed or not (an empty text is not routed
+  // but still ends here); not called when the step ended with an exception. The data module clears
+  // FProcessandoMsg here.
+  virtual void OnExecuteEnd(Connection& pIdContext) = 0;
+
+  // pIdContext has ended, whatever the cause (closed by the client, failed, a failed TLS
+  // handshake, the server deactivated). Called exactly once for every connection the server took
+  // on, after its socket is closed, so nothing can be sent on it any more. pIdContext names the
+  // connection that ended: the handler must cancel only what that connection started, never a
+  // payment another connection is running. Exceptions are swallowed.
+  virtual void OnDisconnect(Connection& pIdContext) = 0;
+};
+
+// The handler the service runs with until the data module exists: every request is dropped
+// without a reply, and nothing is held, so an ended connection leaves nothing to cancel.
+class IgnoringMessageHandler final : public MessageHandler {
+ public:
+  void RouteTargeting(std::string_view, Connection&) override {}
+  void OnExecuteEnd(Connection&) override {}
+  void OnDisconnect(Connection&) override {}
+};
+
+}  // namespace kelvora::service

@@ -1,0 +1,131 @@
+// main() of the service: the command line, then the service host or the installer.
+#include "service/ServiceProgram.h"
+
+#include "platform/Paths.h"
+#include "platform/ServiceHost.h"
+#include "platform/ServiceInstaller.h"
+
+#include <charconv>
+#include <cstdio>
+#include <exception>
+#include <stdexcept>
+
+namespace kelvora::service {
+namespace {
+
+bool IsCommand(std::string_view argument, std::string_view command) {
+  if (argument.starts_with('-') || argument.starts_with('/')) argument.remove_prefix(1);
+  if (argument.size() != command.size()) return false;
+  for (size_t i = 0; i < argument.size(); ++i) {
+    char c = argument[i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != command[i]) return false;
+  }
+  return true;
+}
+
+uint16_t ParsePort(std::string_view text) {
+  unsigned value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size() || value > 65535) {
+    throw std::invalid_argument("invalid port: " + std::string(text));
+  }
+  return static_cast<uint16_t>(value);
+}
+
+void PrintUsage(const char* program) {
+  std::fprintf(stderr,
+               "%s\nUsage: %s [--port N] [--base-dir DIR]\n"
+               "       %s [--port N] [--base-dir DIR] install [silent]\n"
+               "       %s uninstall [silent]\n",
+               std::string(TKelvoraSiTefService::kTitle).c_str(), program, program, program);
+}
+
+// The command line the installed unit runs: this executable with the same options.
+std::vector<std::string> UnitCommandLine(const TProgramArguments& arguments) {
+  std::vector<std::string> line{platform::ExecutablePath().string()};
+  if (arguments.Port) {
+    line.push_back("--port");
+    line.push_back(std::to_string(*arguments.Port));
+  }
+  if (arguments.BaseDir) {
+    line.push_back("--base-dir");
+    line.push_back(arguments.BaseDir->string());
+  }
+  return line;
+}
+
+}  // namespace
+
+TProgramArguments ParseProgramArguments(std::span<const char* const> arguments) {
+  TProgramArguments parsed;
+  bool commandSeen = false;
+  for (size_t i = 0; i < arguments.size(); ++i) {
+    const std::string_view argument = arguments[i];
+    auto value = [&]() -> std::string_view {
+      if (i + 1 >= arguments.size())
+        throw std::invalid_argument(std::string(argument) + " needs a value");
+      return arguments[++i];
+    };
+    if (argument == "--port") {
+      parsed.Port = ParsePort(value());
+    } else if (argument == "--base-dir") {
+      const std::string_view directory = value();
+      if (directory.empty()) throw std::invalid_argument("--base-dir needs a directory");
+      parsed.BaseDir = std::filesystem::absolute(directory).lexically_normal();
+    } else if (!commandSeen && IsCommand(argument, "install")) {
+      parsed.Command = TProgramCommand::Install;
+      commandSeen = true;
+    } else if (!commandSeen && IsCommand(argument, "uninstall")) {
+      parsed.Command = TProgramCommand::Uninstall;
+      commandSeen = true;
+    } else if (IsCommand(argument, "silent")) {
+      parsed.Silent = true;
+    } else {
+      throw std::invalid_argument("unknown argument: " + std::string(argument));
+    }
+  }
+  return parsed;
+}
+
+int RunServiceProgram(int argc, char** argv,
+                      const TKelvoraSiTefService::DataModuleFactory& createDataModule) {
+  TProgramArguments arguments;
+  try {
+    arguments = ParseProgramArguments(std::span<const char* const>(argv + 1, argc - 1));
+  } catch (const std::invalid_argument& e) {
+    std::fprintf(stderr, "%s\n", e.what());
+    PrintUsage(argv[0]);
+    return 2;
+  }
+  try {
+    // First, before any thread exists, so that every thread inherits the blocked control signals.
+    platform::ServiceHost host;
+    TServiceOptions options;
+    options.BaseDir = arguments.BaseDir.value_or(platform::ExecutableDirectory());
+    options.Port = arguments.Port.value_or(443);
+    options.ConfigFile = platform::ConfigFilePath(options.BaseDir);
+    TKelvoraSiTefService service(options, createDataModule);
+    switch (arguments.Command) {
+      case TProgramCommand::Run:
+        host.Run(service);
+        return 0;
+      case TProgramCommand::Install:
+        platform::InstallService({std::string(TKelvoraSiTefService::kServiceName),
+                                  std::string(TKelvoraSiTefService::kDisplayName),
+                                  UnitCommandLine(arguments)});
+        service.ServiceAfterInstall();
+        if (!arguments.Silent) std::printf("Service installed successfully\n");
+        return 0;
+      case TProgramCommand::Uninstall:
+        platform::UninstallService(TKelvoraSiTefService::kServiceName);
+        if (!arguments.Silent) std::printf("Service uninstalled successfully\n");
+        return 0;
+    }
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%s\n", e.what());
+  }
+  return 1;
+}
+
+}  // namespace kelvora::service

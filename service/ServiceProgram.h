@@ -1,0 +1,34 @@
+// The program entry shared by the service executable and the test hosts: the command line, the
+// service host, and installation as a systemd unit.
+#pragma once
+
+#include "service/KelvoraSiTefService.h"
+
+#include <optional>
+#include <span>
+#include <string>
+
+namespace kelvora::service {
+
+enum class TProgramCommand { Run, Install, Uninstall };
+
+struct TProgramArguments {
+  TProgramCommand Command = TProgramCommand::Run;
+  std::optional<uint16_t> Port;                  // --port N
+  std::optional<std::filesystem::path> BaseDir;  // --base-dir DIR
+  bool Silent = false;  // "silent": no confirmation text on install/uninstall
+};
+
+// Parses "[--port N] [--base-dir DIR] [install|uninstall] [silent]" (the commands in any case,
+// with an optional leading "-" or "/", as the Windows switches are written). Throws
+// std::invalid_argument with the reason for anything else.
+TProgramArguments ParseProgramArguments(std::span<const char* const> arguments);
+
+// Runs the program: builds the service module with the data module from createDataModule, then
+// installs, uninstalls, or runs it in the foreground until SIGTERM or SIGINT. Returns the exit
+// code: 0 on success (also after a stop signal), 1 when install or uninstall failed, 2 for a bad
+// command line.
+int RunServiceProgram(int argc, char** argv,
+                      const TKelvoraSiTefService::DataModuleFactory& createDataModule);
+
+}  // namespace kelvora::service

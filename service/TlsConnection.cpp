@@ -1,0 +1,112 @@
+// Blocking TLS reads and writes on one client socket, with the per-connection frame lock.
+#include "service/TlsConnection.h"
+
+#include "service/WebSocketFrame.h"
+
+#include <openssl/err.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace kelvora::service {
+namespace {
+
+std::atomic<uint64_t> nextConnectionId{1};
+
+}  // namespace
+
+TlsConnection::TlsConnection(platform::UniqueFd socket, SSL_CTX* context)
+    : socket_(std::move(socket)), ssl_(SSL_new(context)), id_(nextConnectionId++) {
+  if (!ssl_ || SSL_set_fd(ssl_.get(), socket_.Get()) != 1) {
+    throw ETlsError("Could not create the TLS session: " + TakeOpenSslErrors());
+  }
+}
+
+// Turns a failed TLS call into EConnectionClosed: a clean end (close_notify or EOF) reads
+// "Connection Closed Gracefully.", anything else carries OpenSSL's or the system's reason. The
+// connection is marked broken, as OpenSSL allows no further I/O after a fatal error.
+void TlsConnection::Fail(int result, const char* operation) {
+  const int savedErrno = errno;
+  const int error = SSL_get_error(ssl_.get(), result);
+  const std::string reason = TakeOpenSslErrors();
+  broken_ = true;
+  if (error == SSL_ERROR_ZERO_RETURN || (error == SSL_ERROR_SYSCALL && reason.empty())) {
+    const bool eof = error == SSL_ERROR_ZERO_RETURN || savedErrno == 0;
+    throw EConnectionClosed(eof ? std::string("Connection Closed Gracefully.")
+                                : std::string(operation) + ": " + std::strerror(savedErrno));
+  }
+  throw EConnectionClosed(std::string(operation) + " failed" +
+                          (reason.empty() ? std::string() : ": " + reason));
+}
+
+void TlsConnection::TCPServerConnect() {
+  ERR_clear_error();
+  const int result = SSL_accept(ssl_.get());
+  if (result != 1) Fail(result, "TLS handshake");
+  established_ = true;
+}
+
+void TlsConnection::Shutdown() {
+  broken_ = true;
+  ::shutdown(socket_.Get(), SHUT_RDWR);
+}
+
+void TlsConnection::Close() {
+  const std::lock_guard lock(IOHandlerLock);
+  if (established_ && !broken_) {
+    ERR_clear_error();
+    SSL_shutdown(ssl_.get());
+    ERR_clear_error();
+  }
+  broken_ = true;
+  ::shutdown(socket_.Get(), SHUT_RDWR);
+}
+
+size_t TlsConnection::ReadSome(std::span<char> buffer) {
+  if (broken_) throw EConnectionClosed("Connection closed.");
+  ERR_clear_error();
+  size_t got = 0;
+  const int result = SSL_read_ex(ssl_.get(), buffer.data(), buffer.size(), &got);
+  if (result != 1 || got == 0) Fail(result, "TLS read");
+  return got;
+}
+
+void TlsConnection::WriteAll(std::string_view bytes) {
+  while (!bytes.empty()) {
+    if (broken_) throw EConnectionClosed("Connection closed.");
+    ERR_clear_error();
+    size_t written = 0;
+    const int result = SSL_write_ex(ssl_.get(), bytes.data(), bytes.size(), &written);
+    if (result != 1) Fail(result, "TLS write");
+    bytes.remove_prefix(written);
+  }
+}
+
+void TlsConnection::DecodeWebSocketFrame(std::string& DecodedMessage) {
+  DecodedMessage.clear();
+  const std::lock_guard lock(IOHandlerLock);
+  DecodedMessage = ReadClientFrame(*this);
+}
+
+void TlsConnection::SendClientMessage(std::string_view pMsg) {
+  const std::string frame = EncodeTextFrame(pMsg);
+  const std::lock_guard lock(IOHandlerLock);
+  WriteAll(frame);
+}
+
+bool TlsConnection::WaitForInput(std::chrono::milliseconds timeout) {
+  {
+    const std::lock_guard lock(IOHandlerLock);
+    if (broken_ || SSL_has_pending(ssl_.get()) == 1) return true;
+  }
+  pollfd watched{socket_.Get(), POLLIN, 0};
+  int ready = 0;
+  do {
+    ready = ::poll(&watched, 1, static_cast<int>(timeout.count()));
+  } while (ready < 0 && errno == EINTR);
+  return ready != 0;
+}
+
+}  // namespace kelvora::service

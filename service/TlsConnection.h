@@ -1,0 +1,60 @@
+// An accepted client socket with its TLS session: the Connection the rest of the service uses,
+// and the byte stream under its handshake and frames.
+#pragma once
+
+#include "platform/UniqueFd.h"
+#include "service/ByteStream.h"
+#include "service/Connection.h"
+#include "service/TlsContext.h"
+
+#include <atomic>
+#include <mutex>
+
+namespace kelvora::service {
+
+// Where the connection stands in the WebSocket protocol; there is no way back to csHandshake.
+enum class TClientState { csHandshake, csConnected };
+
+class TlsConnection final : public Connection, public ByteStream {
+ public:
+  // Takes the accepted socket; the TLS session is created but not yet started.
+  TlsConnection(platform::UniqueFd socket, SSL_CTX* context);
+  TlsConnection(const TlsConnection&) = delete;
+  TlsConnection& operator=(const TlsConnection&) = delete;
+
+  // The connect step: the TLS server handshake, run on the connection's thread. Throws
+  // EConnectionClosed when it fails (a plain-text client, an old protocol, a rejected certificate).
+  void TCPServerConnect();
+
+  // Unblocks whatever read or write is waiting on this connection and makes every later one fail.
+  // Safe from any thread: deactivation uses it to end connections that are waiting for input.
+  void Shutdown();
+
+  // Ends the connection from its own thread: a TLS close_notify when the session is sound, then
+  // the socket is shut down. Every later read or write fails.
+  void Close();
+
+  TClientState State() const { return State_; }
+  void SetState(TClientState state) { State_ = state; }
+
+  void DecodeWebSocketFrame(std::string& DecodedMessage) override;
+  void SendClientMessage(std::string_view pMsg) override;
+  bool WaitForInput(std::chrono::milliseconds timeout) override;
+  uint64_t Id() const override { return id_; }
+
+  size_t ReadSome(std::span<char> buffer) override;
+  void WriteAll(std::string_view bytes) override;
+
+ private:
+  [[noreturn]] void Fail(int result, const char* operation);
+
+  platform::UniqueFd socket_;
+  SslPtr ssl_;
+  const uint64_t id_;
+  std::mutex IOHandlerLock;               // one frame read or one frame write at a time
+  std::atomic<bool> established_{false};  // the TLS handshake succeeded
+  std::atomic<bool> broken_{false};       // a read or write failed, or the connection was closed
+  TClientState State_ = TClientState::csHandshake;
+};
+
+}  // namespace kelvora::service

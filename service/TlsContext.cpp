@@ -1,0 +1,60 @@
+// The listener's SSL_CTX, built once per activation.
+#include "service/TlsContext.h"
+
+#include <openssl/err.h>
+
+#include <array>
+
+namespace kelvora::service {
+namespace {
+
+[[noreturn]] void Fail(const std::string& what) {
+  const std::string reason = TakeOpenSslErrors();
+  throw ETlsError(reason.empty() ? what : what + ": " + reason);
+}
+
+}  // namespace
+
+TCertificateFiles TCertificateFiles::In(const std::filesystem::path& baseDir) {
+  const std::filesystem::path directory = baseDir / "Certificado";
+  return {directory / "server_cert.pem", directory / "server_key.pem", directory / "ca_cert.pem"};
+}
+
+std::string TakeOpenSslErrors() {
+  std::string text;
+  while (const unsigned long code = ERR_get_error()) {
+    std::array<char, 256> buffer{};
+    ERR_error_string_n(code, buffer.data(), buffer.size());
+    if (!text.empty()) text += "; ";
+    text += buffer.data();
+  }
+  return text;
+}
+
+SslCtxPtr CreateServerContext(const TCertificateFiles& files) {
+  ERR_clear_error();
+  SslCtxPtr context(SSL_CTX_new(TLS_server_method()));
+  if (!context) Fail("Could not create the TLS context");
+  if (SSL_CTX_set_min_proto_version(context.get(), TLS1_2_VERSION) != 1 ||
+      SSL_CTX_set_max_proto_version(context.get(), TLS1_2_VERSION) != 1) {
+    Fail("Could not restrict TLS to version 1.2");
+  }
+  if (SSL_CTX_use_certificate_chain_file(context.get(), files.Certificate.c_str()) != 1) {
+    Fail("Could not load certificate " + files.Certificate.string());
+  }
+  // No pass phrase: an encrypted key fails here instead of OpenSSL prompting on a terminal.
+  SSL_CTX_set_default_passwd_cb(context.get(), [](char*, int, int, void*) { return 0; });
+  if (SSL_CTX_use_PrivateKey_file(context.get(), files.PrivateKey.c_str(), SSL_FILETYPE_PEM) != 1) {
+    Fail("Could not load key " + files.PrivateKey.string());
+  }
+  if (SSL_CTX_check_private_key(context.get()) != 1) {
+    Fail("The key " + files.PrivateKey.string() + " does not match the certificate");
+  }
+  if (SSL_CTX_load_verify_locations(context.get(), files.CACertificates.c_str(), nullptr) != 1) {
+    Fail("Could not load root certificate " + files.CACertificates.string());
+  }
+  SSL_CTX_set_verify(context.get(), SSL_VERIFY_NONE, nullptr);
+  return context;
+}
+
+}  // namespace kelvora::service

@@ -1,0 +1,67 @@
+// The WebSocket frame codec (RFC 6455): one client frame read into text, one text frame written.
+#pragma once
+
+#include "service/ByteStream.h"
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace kelvora::service {
+
+enum class Opcode : uint8_t {
+  Continuation = 0x0,
+  Text = 0x1,
+  Binary = 0x2,
+  Close = 0x8,
+  Ping = 0x9,
+  Pong = 0xA,
+};
+
+// The largest client payload accepted: 16 MiB. The page's requests and answers are a few hundred
+// bytes, so this only stops a header that claims an absurd length (the 64-bit form allows 2^63)
+// from making the service wait for, or buffer, that much.
+inline constexpr uint64_t kMaxClientPayload = 16 * 1024 * 1024;
+
+// A client frame claimed more than the accepted payload; it ends the connection.
+class EFrameTooLarge : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+struct FrameHeader {
+  bool Fin = false;
+  uint8_t Opcode = 0;  // bits 3 to 0 of byte 0, as sent (may be a value Opcode does not name)
+  bool Masked = false;
+  uint64_t PayloadLength = 0;
+  std::array<uint8_t, 4> MaskingKey{};
+};
+
+// Reads one whole client frame and returns its payload as text. The result is empty for a close
+// frame, for an empty payload and for a payload that is not valid UTF-8; every other opcode (text,
+// binary, continuation, ping, pong) is returned as text, and FIN and the RSV bits are not looked
+// at. The whole frame is consumed, a close frame included, so the stream stays at a frame boundary.
+// Throws EConnectionClosed when the stream ends inside the frame, and EFrameTooLarge, before
+// reading any payload, when the header claims more than maxPayload bytes.
+std::string ReadClientFrame(ByteStream& stream, uint64_t maxPayload = kMaxClientPayload);
+
+// One unmasked, unfragmented text frame (FIN set, opcode 1) carrying utf8: the 7-bit length up to
+// 125 bytes, the 16-bit form up to 65535, the 64-bit form beyond; all lengths count bytes.
+std::string EncodeTextFrame(std::string_view utf8);
+
+// True for well-formed UTF-8 (RFC 3629): no overlong forms, no surrogates, nothing above U+10FFFF.
+bool IsValidUtf8(std::string_view bytes);
+
+namespace detail {
+
+// Reads bytes 0 and 1, the extended length and the masking key of a frame.
+FrameHeader ReadFrameHeader(ByteStream& stream);
+
+// XORs payload byte j with key byte j mod 4: masking and unmasking are the same operation.
+void ApplyMask(std::span<char> payload, const std::array<uint8_t, 4>& key);
+
+}  // namespace detail
+}  // namespace kelvora::service

@@ -1,0 +1,87 @@
+// Starting and stopping a service binary (SvcKelvoraSiTef or a test host) on a port with a base
+// directory, driving it with the control signals, and making sure no process outlives the tests.
+import { spawn } from 'node:child_process';
+import { readServiceLogTexts, waitForLogText } from './serviceLog.mjs';
+import { serviceBinary } from './paths.mjs';
+
+const running = new Set();
+process.on('exit', () => {
+  for (const proc of running) proc.kill('SIGKILL');
+});
+
+export class ServiceProcess {
+  constructor(proc, { port, baseDir }) {
+    this.proc = proc;
+    this.port = port;
+    this.baseDir = baseDir;
+    this.stdout = '';
+    this.stderr = '';
+    proc.stdout.on('data', (chunk) => { this.stdout += chunk; });
+    proc.stderr.on('data', (chunk) => { this.stderr += chunk; });
+    this.exitStatus = null;
+    this.exited = new Promise((resolve) => {
+      proc.on('exit', (code, signal) => {
+        running.delete(proc);
+        this.exitStatus = { code, signal };
+        resolve(this.exitStatus);
+      });
+    });
+  }
+
+  get pid() { return this.proc.pid; }
+
+  // Sends a signal and waits for the log line the service writes once it has acted on it.
+  async #control(signal, line, timeoutMs) {
+    const from = (await readServiceLogTexts(this.baseDir)).length;
+    this.proc.kill(signal);
+    await waitForLogText(this.baseDir, line, { from, timeoutMs });
+  }
+
+  // SIGUSR1; resolves when the listener is gone ("O serviço foi pausado.").
+  pause(timeoutMs = 5000) { return this.#control('SIGUSR1', 'O serviço foi pausado.', timeoutMs); }
+
+  // SIGUSR2; resolves when the new listener is up ("O serviço foi retomado.").
+  resume(timeoutMs = 5000) { return this.#control('SIGUSR2', 'O serviço foi retomado.', timeoutMs); }
+
+  // Sends signal (SIGTERM by default) and resolves with { code, signal } once the process has
+  // exited; kills it and throws when it does not exit within timeoutMs.
+  async stop(signal = 'SIGTERM', timeoutMs = 5000) {
+    if (this.exitStatus) return this.exitStatus;
+    this.proc.kill(signal);
+    let timer;
+    const timeout = new Promise((resolve) => { timer = setTimeout(resolve, timeoutMs, null); });
+    const status = await Promise.race([this.exited, timeout]);
+    clearTimeout(timer);
+    if (status) return status;
+    this.proc.kill('SIGKILL');
+    await this.exited;
+    throw new Error(`service did not exit within ${timeoutMs} ms after ${signal}`);
+  }
+}
+
+// Starts binary with --port and --base-dir (plus args) and waits until the service log says it
+// has started (readyLine; null to skip the wait). The listener, when it could open, is up by then.
+export async function startService({
+  binary = serviceBinary, baseDir, port, args = [], env = {},
+  readyLine = 'O serviço foi inciado.', timeoutMs = 5000,
+}) {
+  const proc = spawn(binary, ['--port', String(port), '--base-dir', baseDir, ...args], {
+    env: { ...process.env, ...env },
+    stdio: ['ignore', 'pipe', 'pipe'],
+  });
+  running.add(proc);
+  const service = new ServiceProcess(proc, { port, baseDir });
+  if (readyLine) {
+    const failedEarly = service.exited.then((status) => {
+      throw new Error(`${binary} exited before starting: ${JSON.stringify(status)} ${service.stderr}`);
+    });
+    try {
+      await Promise.race([waitForLogText(baseDir, readyLine, { timeoutMs }), failedEarly]);
+    } catch (error) {
+      await service.stop('SIGKILL');
+      throw error;
+    }
+    failedEarly.catch(() => {});
+  }
+  return service;
+}

@@ -1,0 +1,156 @@
+// Promise-based clients for the service: a WebSocket client (ws) over TLS, and a raw TLS socket
+// for the tests that must write bytes no WebSocket client would.
+import tls from 'node:tls';
+import WebSocket from 'ws';
+
+function withTimeout(promise, timeoutMs, what) {
+  let timer;
+  const timeout = new Promise((_, reject) => {
+    timer = setTimeout(() => reject(new Error(`timed out after ${timeoutMs} ms: ${what}`)), timeoutMs);
+  });
+  return Promise.race([promise, timeout]).finally(() => clearTimeout(timer));
+}
+
+export class WsClient {
+  constructor(ws) {
+    this.ws = ws;
+    this.messages = [];
+    this.waiters = [];
+    ws.on('message', (data) => {
+      const text = data.toString('utf8');
+      const waiter = this.waiters.shift();
+      if (waiter) waiter(text); else this.messages.push(text);
+    });
+    ws.on('error', (error) => { this.error = error; });
+    this.closed = new Promise((resolve) => {
+      ws.on('close', (code, reason) => resolve({ code, reason: reason.toString() }));
+    });
+  }
+
+  send(text) {
+    return new Promise((resolve, reject) => {
+      this.ws.send(text, (error) => (error ? reject(error) : resolve()));
+    });
+  }
+
+  // The next message received (text), waiting up to timeoutMs.
+  next(timeoutMs = 5000) {
+    if (this.messages.length > 0) return Promise.resolve(this.messages.shift());
+    const received = new Promise((resolve) => this.waiters.push(resolve));
+    return withTimeout(received, timeoutMs, 'waiting for a message').catch((error) => {
+      this.waiters.shift();
+      throw error;
+    });
+  }
+
+  // Resolves to true when no message arrives within ms (for "gets no reply" checks).
+  async silentFor(ms) {
+    await new Promise((resolve) => setTimeout(resolve, ms));
+    return this.messages.length === 0;
+  }
+
+  // Resolves with { code, reason } when the connection has closed, or rejects after timeoutMs.
+  waitClosed(timeoutMs = 5000) { return withTimeout(this.closed, timeoutMs, 'waiting for close'); }
+
+  close(code, reason) { this.ws.close(code, reason); }
+
+  // Drops the TCP connection at once, as a crashed or reloaded page does.
+  terminate() { this.ws.terminate(); return this.closed; }
+}
+
+// Opens wss://host:port. Without ca the server certificate is not verified; with ca it must be
+// issued by it for host.
+export async function connectClient(port, { host = '127.0.0.1', ca, timeoutMs = 5000, ...options } = {}) {
+  const url = `wss://${host.includes(':') ? `[${host}]` : host}:${port}`;
+  const ws = new WebSocket(url, { rejectUnauthorized: Boolean(ca), ca, ...options });
+  const client = new WsClient(ws);
+  const opened = new Promise((resolve, reject) => {
+    ws.once('open', resolve);
+    ws.once('error', reject);
+    ws.once('unexpected-response', (_, response) => reject(new Error(`HTTP ${response.statusCode}`)));
+  });
+  try {
+    await withTimeout(opened, timeoutMs, `connecting to ${url}`);
+  } catch (error) {
+    ws.terminate();
+    throw error;
+  }
+  return client;
+}
+
+// A raw TLS socket to the service (certificate not verified) that collects what it receives.
+export class RawTlsClient {
+  constructor(socket) {
+    this.socket = socket;
+    this.received = Buffer.alloc(0);
+    this.changed = () => {};
+    socket.on('data', (chunk) => {
+      this.received = Buffer.concat([this.received, chunk]);
+      this.changed();
+    });
+    socket.on('error', () => {});
+    this.closed = new Promise((resolve) => socket.on('close', resolve));
+  }
+
+  write(bytes) { this.socket.write(bytes); }
+
+  // Waits until the received bytes contain marker (a string) and returns everything up to and
+  // including it, removing it from the buffer.
+  async readUntil(marker, timeoutMs = 5000) {
+    const found = new Promise((resolve) => {
+      const check = () => {
+        const at = this.received.indexOf(marker);
+        if (at < 0) return;
+        const end = at + Buffer.byteLength(marker);
+        const head = this.received.subarray(0, end);
+        this.received = this.received.subarray(end);
+        this.changed = () => {};
+        resolve(head.toString('latin1'));
+      };
+      this.changed = check;
+      check();
+    });
+    return withTimeout(found, timeoutMs, `waiting for ${JSON.stringify(marker)}`);
+  }
+
+  // Resolves when the service has closed the connection, or rejects after timeoutMs.
+  waitClosed(timeoutMs = 5000) { return withTimeout(this.closed, timeoutMs, 'waiting for close'); }
+
+  destroy() { this.socket.destroy(); }
+}
+
+export async function connectRawTls(port, { host = '127.0.0.1', timeoutMs = 5000 } = {}) {
+  const socket = tls.connect({ host, port, rejectUnauthorized: false });
+  const connected = new Promise((resolve, reject) => {
+    socket.once('secureConnect', resolve);
+    socket.once('error', reject);
+  });
+  await withTimeout(connected, timeoutMs, `TLS connection to ${host}:${port}`);
+  return new RawTlsClient(socket);
+}
+
+// A masked client text frame, as a browser sends it (any payload length form).
+export function clientFrame(payload, { opcode = 0x1, mask = true } = {}) {
+  const data = Buffer.isBuffer(payload) ? payload : Buffer.from(payload, 'utf8');
+  const key = mask ? Buffer.from([0x37, 0xfa, 0x21, 0x3d]) : Buffer.alloc(0);
+  let header;
+  if (data.length <= 125) {
+    header = Buffer.from([0x80 | opcode, (mask ? 0x80 : 0) | data.length]);
+  } else if (data.length <= 0xffff) {
+    header = Buffer.from([0x80 | opcode, (mask ? 0x80 : 0) | 126, data.length >> 8, data.length & 0xff]);
+  } else {
+    header = Buffer.alloc(10);
+    header[0] = 0x80 | opcode;
+    header[1] = (mask ? 0x80 : 0) | 127;
+    header.writeBigUInt64BE(BigInt(data.length), 2);
+  }
+  const body = Buffer.from(data);
+  if (mask) for (let i = 0; i < body.length; i++) body[i] ^= key[i % 4];
+  return Buffer.concat([header, key, body]);
+}
+
+// The opening request of a WebSocket client, with the RFC 6455 sample key unless one is given.
+export function handshakeRequest({ key = 'dGhlIHNhbXBsZSBub25jZQ==', keyHeader = 'Sec-WebSocket-Key' } = {}) {
+  return 'GET / HTTP/1.1\r\nHost: localhost\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n' +
+    `${keyHeader}: ${key}\r\nSec-WebSocket-Version: 13\r\n\r\n`;
+}
