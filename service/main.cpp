@@ -1,12 +1,16 @@
 // SvcKelvoraSiTef: the Kelvora TEF Server service executable.
+#include "platform/FileVersion.h"
+#include "protocol/DmSitef.h"
 #include "service/ServiceProgram.h"
 
 #include <memory>
 
-// Until the data module joins the build, requests are dropped without a reply.
+// The file version "/version" reports for "service_exe".
+KELVORA_FILE_VERSION_NOTE("1.0.0.4");
+
 int main(int argc, char** argv) {
   return kelvora::service::RunServiceProgram(
-      argc, argv, [](kelvora::service::TKelvoraSiTefService&) {
-        return std::make_unique<kelvora::service::IgnoringMessageHandler>();
+      argc, argv, [](kelvora::service::TKelvoraSiTefService& service) {
+        return std::make_unique<kelvora::protocol::TDmSitef>(service);
       });
 }

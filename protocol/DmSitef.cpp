@@ -1,0 +1,186 @@
+// The data module's life, its hold on the TEF component, the envelope and the routing of requests.
+#include "protocol/DmSitef.h"
+
+#include <exception>
+
+#include "platform/Paths.h"
+#include "protocol/JwtSecret.h"
+#include "service/ServiceLog.h"
+#include "tef/KoCliSiTefCliSiTef.h"
+
+namespace kelvora::protocol {
+namespace {
+
+// The executable "/version" reports as "service_exe"; empty when it cannot be found, which reads
+// as a file without a version.
+std::filesystem::path ServiceExecutable() {
+  try {
+    return platform::ExecutablePath();
+  } catch (const std::exception&) {
+    return {};
+  }
+}
+
+}  // namespace
+
+TKoCliSiTefAccess::TKoCliSiTefAccess(TDmSitef& owner, std::unique_lock<std::mutex> lock,
+                                     service::Connection* pIdContext)
+    : fOwner(owner), fLock(std::move(lock)) {
+  fOwner.FIdContext = pIdContext;
+  fOwner.fIdContextEmOperacao = pIdContext != nullptr ? pIdContext->Id() : 0;
+  fOwner.ApplyGatewaySettings();
+}
+
+TKoCliSiTefAccess::~TKoCliSiTefAccess() {
+  fOwner.FIdContext = nullptr;
+  fOwner.fIdContextEmOperacao = 0;
+}
+
+tef::TKoCliSiTef& TKoCliSiTefAccess::operator*() const {
+  return fOwner.KoCliSiTef;
+}
+
+TDmSitef::TDmSitef(service::TKelvoraSiTefService& pService, const platform::Clock& pClock)
+    : FService(pService),
+      FClock(pClock),
+      FServiceExe(ServiceExecutable()),
+      KoCliSiTef(pService.Options().BaseDir.string(), pClock) {
+  // The component's fixed configuration.
+  KoCliSiTef.SetTelevenda(false);
+  KoCliSiTef.Identificacao().SetNomeAplicacao("Lumo XE2");
+  KoCliSiTef.Identificacao().SetVersaoAplicacao("1.0.12");
+  KoCliSiTef.Identificacao().SetSoftwareHouse("Tarvosa");
+  KoCliSiTef.Identificacao().SetRazaoSocial("Tarvosa transportes");
+  KoCliSiTef.SetEsperaSTS(7);
+  BindKoCliSiTefEvents();
+  // The TEF log keeps the name of the day the data module was created.
+  KoCliSiTef.SetArqLOG(
+      service::TefLogFileName(pService.Options().BaseDir, platform::Now(FClock)).string());
+
+  // Until a session start decides otherwise, the staged settings are the gateway's own.
+  const tef::TKoCliSiTefCliSiTef& gateway = KoCliSiTef.TEFCliSiTef();
+  fGatewaySettings.ModoServico = gateway.ModoServico();
+  fGatewaySettings.PathDLL = gateway.PathDLL();
+  fGatewaySettings.EnderecoIP = gateway.EnderecoIP();
+  fGatewaySettings.CodigoLoja = gateway.CodigoLoja();
+  fGatewaySettings.NumeroTerminal = gateway.NumeroTerminal();
+  fGatewaySettings.ParametrosAdicionais = gateway.ParametrosAdicionais();
+  fGatewaySettings.Operador = gateway.Operador();
+  fGatewaySettings.Restricoes = gateway.Restricoes();
+}
+
+TDmSitef::~TDmSitef() = default;
+
+std::string TDmSitef::BuildErrorMessage(std::string_view pMessage) {
+  Json reply = Json::object();
+  reply["type"] = "error";
+  reply["message"] = std::string(pMessage);
+  return WriteJson(reply);
+}
+
+void TDmSitef::SendClientMessage(service::Connection& pIdContext, std::string_view pMsg) {
+  pIdContext.SendClientMessage(pMsg);
+}
+
+void TDmSitef::SendErrorMessage(service::Connection& pIdContext, std::string_view pMessage) {
+  SendClientMessage(pIdContext, BuildErrorMessage(pMessage));
+}
+
+void TDmSitef::SendJson(service::Connection& pIdContext, const Json& pMessage) {
+  SendClientMessage(pIdContext, WriteJson(pMessage));
+}
+
+const TDmSitef::TRoute* TDmSitef::FindRoute(std::string_view pRoute) {
+  // "/session/start" is not here: it needs no session and answers every escaping error alike.
+  // The payment routes "/transaction" and "/transaction/cancel" join with their handlers.
+  static const TRoute routes[] = {
+      {"/session/finish", true, &TDmSitef::FinishSession},
+      {"/initialize", true, &TDmSitef::InitializeSiTef},
+      {"/pinpad/status", true, &TDmSitef::CheckPinpad},
+      {"/version", false, &TDmSitef::CheckFileVersion},
+  };
+  for (const TRoute& route : routes) {
+    if (route.Route == pRoute) return &route;
+  }
+  return nullptr;
+}
+
+void TDmSitef::RouteTargeting(std::string_view pContent, service::Connection& pIdContext) {
+  const std::optional<Json> request = ParseJson(pContent);
+  // Text that is not JSON is dropped, and so is JSON that is not an object (an array, a string, a
+  // number): no request can be read from it, and the connection goes on to its next frame.
+  if (!request || !request->is_object()) return;
+  try {
+    const std::string route = GetRequiredField(*request, "route");
+    if (route == "/session/start") {
+      try {
+        CreateSession(*request, pIdContext);
+      } catch (...) {
+        SendErrorMessage(pIdContext, "Dados de sessão inválidos.");
+      }
+      return;
+    }
+    const TRoute* target = FindRoute(route);
+    std::optional<TSession> session;
+    if (target == nullptr || target->CheckSession) {
+      session = ValidateSession(*request, pIdContext);
+      if (!session) return;
+    }
+    if (target != nullptr) {
+      (this->*target->Handler)(*request, session ? &*session : nullptr, pIdContext);
+    }
+  } catch (const std::exception& e) {
+    SendErrorMessage(pIdContext, e.what());
+  }
+}
+
+void TDmSitef::OnExecuteEnd(service::Connection& pIdContext) {
+  const uint64_t owner = fIdContextEmOperacao.load();
+  if (owner == 0 || owner == pIdContext.Id()) FProcessandoMsg = false;
+}
+
+void TDmSitef::OnDisconnect(service::Connection&) {
+  // The ended connection's own operation, if it had one, has finished on this very thread before
+  // we got here; a lock held now belongs to another connection's operation, which is left alone.
+  std::unique_lock lock(fTefLock, std::try_to_lock);
+  if (!lock.owns_lock()) return;
+  TKoCliSiTefAccess tef(*this, std::move(lock), nullptr);
+  tef->CancelarTransacoesPendentes();
+}
+
+TKoCliSiTefAccess TDmSitef::AcquireKoCliSiTef(service::Connection& pIdContext) {
+  return TKoCliSiTefAccess(*this, std::unique_lock(fTefLock), &pIdContext);
+}
+
+void TDmSitef::ApplyGatewaySettings() {
+  const TGatewaySettings settings = GatewaySettings();
+  tef::TKoCliSiTefCliSiTef& gateway = KoCliSiTef.TEFCliSiTef();
+  gateway.SetModoServico(settings.ModoServico);
+  gateway.SetPathDLL(settings.PathDLL);
+  gateway.SetEnderecoIP(settings.EnderecoIP);
+  gateway.SetCodigoLoja(settings.CodigoLoja);
+  gateway.SetNumeroTerminal(settings.NumeroTerminal);
+  gateway.SetParametrosAdicionais(settings.ParametrosAdicionais);
+  gateway.SetOperador(settings.Operador);
+  gateway.SetRestricoes(settings.Restricoes);
+}
+
+void TDmSitef::EnsureInicializado(tef::TKoCliSiTef& pKoCliSiTef) {
+  if (!pKoCliSiTef.Inicializado(tef::gpCliSiTef)) pKoCliSiTef.Inicializar(tef::gpCliSiTef);
+}
+
+TSaleData TDmSitef::SaleData() const {
+  std::lock_guard lock(fStateLock);
+  return TSaleData{fVenda_Id, fEmpresa_Id, fCallbackURL};
+}
+
+TGatewaySettings TDmSitef::GatewaySettings() const {
+  std::lock_guard lock(fStateLock);
+  return fGatewaySettings;
+}
+
+std::string TDmSitef::JwtSecret() const {
+  return ReadJwtSecret(FService.Config(), [this](std::string_view text) { Log(text); });
+}
+
+}  // namespace kelvora::protocol

@@ -1,0 +1,229 @@
+// The data module TDmSitef: the state the client protocol and the payment dialogue share, the
+// routing of every request to its handler, sessions, the non-payment queries, the sales-API
+// callback, and the one TEF component with its fixed configuration.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/Currency.h"
+#include "platform/DateTime.h"
+#include "protocol/Json.h"
+#include "protocol/Sessions.h"
+#include "service/Connection.h"
+#include "service/KelvoraSiTefService.h"
+#include "service/MessageHandler.h"
+#include "tef/KoCliSiTef.h"
+
+namespace kelvora::protocol {
+
+// How long a session is accepted after its start; using it does not extend it.
+inline constexpr std::chrono::seconds kSessionLifetime{1800};
+
+// The CliSiTef gateway's settings as the last session start left them. Session starts write them
+// here, under the data module's state lock, and they reach the gateway when the next operation
+// takes the component, so that a session start never waits for, nor changes the settings under,
+// a payment another connection is running.
+struct TGatewaySettings {
+  bool ModoServico = false;
+  std::string PathDLL;
+  std::string EnderecoIP;
+  std::string CodigoLoja;
+  std::string NumeroTerminal;
+  std::vector<std::string> ParametrosAdicionais;
+  std::string Operador;
+  std::string Restricoes;
+};
+
+// The sale the last session start named, reported to the sales API.
+struct TSaleData {
+  int32_t Venda_Id = 0;
+  int32_t Empresa_Id = 0;
+  std::string CallbackURL;
+};
+
+class TDmSitef;
+
+// The TEF component, held by one thread: while an instance lives no other thread is inside the
+// component, the gateway carries the settings of the last session start, and FIdContext names the
+// connection of the operation, to which the component's events send their prompts.
+class TKoCliSiTefAccess {
+ public:
+  ~TKoCliSiTefAccess();
+  TKoCliSiTefAccess(const TKoCliSiTefAccess&) = delete;
+  TKoCliSiTefAccess& operator=(const TKoCliSiTefAccess&) = delete;
+
+  tef::TKoCliSiTef& operator*() const;
+  tef::TKoCliSiTef* operator->() const { return &**this; }
+
+ private:
+  friend class TDmSitef;
+  TKoCliSiTefAccess(TDmSitef& owner, std::unique_lock<std::mutex> lock,
+                    service::Connection* pIdContext);
+
+  TDmSitef& fOwner;
+  std::unique_lock<std::mutex> fLock;
+};
+
+// One instance per process, shared by every connection thread. Locks:
+// - FSessionList has its own;
+// - fStateLock guards the sale data and the staged gateway settings (held only for copies);
+// - fTefLock admits one thread at a time into KoCliSiTef; a payment holds it for its whole
+//   dialogue. It is only taken through AcquireKoCliSiTef (or try-locked by OnDisconnect), and
+//   fStateLock may be taken while holding it, never the other way round;
+// - fProcessando is atomic: claiming it with exchange(true) is how a TEF operation keeps a second
+//   one from even queueing behind it.
+class TDmSitef final : public service::MessageHandler {
+ public:
+  // DataModuleCreate: an empty session list, the component with its fixed configuration and the
+  // TEF log named for today. The service module must outlive the data module.
+  explicit TDmSitef(service::TKelvoraSiTefService& pService,
+                    const platform::Clock& pClock = platform::DefaultClock());
+  // DataModuleDestroy: the sessions, then the component.
+  ~TDmSitef() override;
+  TDmSitef(const TDmSitef&) = delete;
+  TDmSitef& operator=(const TDmSitef&) = delete;
+
+  // --- Server hooks -----------------------------------------------------------------------------
+  // Routes one request received on pIdContext; every reply goes back on pIdContext. Text that is
+  // not JSON, and JSON that is not an object, are dropped without a reply.
+  void RouteTargeting(std::string_view pContent, service::Connection& pIdContext) override;
+  // Clears FProcessandoMsg unless another connection's operation holds the component.
+  void OnExecuteEnd(service::Connection& pIdContext) override;
+  // Cancels the component's pending transactions when no operation of another connection is
+  // inside the component; skips it otherwise, so one client leaving cannot undo another's payment.
+  void OnDisconnect(service::Connection& pIdContext) override;
+
+  // --- Envelope -------------------------------------------------------------------------------
+  // {"type":"error","message":pMessage} in the service's compact form.
+  static std::string BuildErrorMessage(std::string_view pMessage);
+  // Sends one text frame on pIdContext; a closed connection raises.
+  static void SendClientMessage(service::Connection& pIdContext, std::string_view pMsg);
+  static void SendErrorMessage(service::Connection& pIdContext, std::string_view pMessage);
+  static void SendJson(service::Connection& pIdContext, const Json& pMessage);
+
+  // --- Sessions (SessionRequests.cpp) -----------------------------------------------------------
+  // "/session/start": verifies the token, stages the gateway settings, stores the sale and opens
+  // a session. Errors it answers itself; one that escapes is the router's "Dados de sessão
+  // inválidos.".
+  void CreateSession(const Json& pConfig, service::Connection& pIdContext);
+  // The session named by "session_uuid" when it is open and not expired; otherwise the error
+  // reply has been sent (an expired session is removed) and the result is empty.
+  std::optional<TSession> ValidateSession(const Json& pContent, service::Connection& pIdContext);
+  // "/session/finish".
+  void FinishSession(const Json& pContent, const TSession* pSession,
+                     service::Connection& pIdContext);
+  // A local date-time as UTC text, 2025-10-07T17:33:22.123Z. A local time that does not exist
+  // (inside a daylight-saving gap) raises std::runtime_error.
+  static std::string LocalToUTCISO8601(platform::TDateTime pDateTime);
+  // "AG", the sectional code padded with zeros or cut to 4 characters, then pdv_number in
+  // decimal padded with zeros or cut to 2 characters: ("12", 3) gives AG001203.
+  static std::string TerminalNumber(std::string_view pSectionalCode, int32_t pPdvNumber);
+
+  // --- Queries (Queries.cpp) --------------------------------------------------------------------
+  void InitializeSiTef(const Json& pContent, const TSession* pSession,
+                       service::Connection& pIdContext);
+  void CheckPinpad(const Json& pContent, const TSession* pSession, service::Connection& pIdContext);
+  void CheckFileVersion(const Json& pContent, const TSession* pSession,
+                        service::Connection& pIdContext);
+  // The file version of the note in pFileName, or "Versão não encontrada".
+  static std::string GetFileVersionText(const std::string& pFileName);
+
+  // --- Sales API (SaleCallback.cpp) -------------------------------------------------------------
+  // Posts the approved outcome message to the last session's sales API and writes "payment_id"
+  // and "company_id" into its first "transaction_data" element. Any failure of the call (no
+  // answer, an answer outside 200 to 204, a body that cannot be read) is logged and gives
+  // "payment_id" 0: it never raises, so the client always receives the outcome. True only for an
+  // answer from 200 to 204 that could be read.
+  bool SendSaleCallback(Json& pMessage);
+  // Sets pKey to pValue in the first element of pMessage's "transaction_data", after removing
+  // it, so it ends that element. False, changing nothing, when there is no such element.
+  static bool SetTransactionDataValue(Json& pMessage, std::string_view pKey, const Json& pValue);
+
+  // --- State, for the handlers and for tests -----------------------------------------------------
+  TSaleData SaleData() const;
+  TGatewaySettings GatewaySettings() const;
+  const TSessionList& Sessions() const { return FSessionList; }
+  // The token secret in force: [security] jwt_secret when valid, else the built-in key.
+  std::string JwtSecret() const;
+
+  // Takes the component for the calling thread, waiting while another thread holds it.
+  TKoCliSiTefAccess AcquireKoCliSiTef(service::Connection& pIdContext);
+
+ private:
+  friend class TKoCliSiTefAccess;
+
+  using THandler = void (TDmSitef::*)(const Json&, const TSession*, service::Connection&);
+  struct TRoute {
+    std::string_view Route;
+    bool CheckSession;
+    THandler Handler;
+  };
+  // The route table; a route not listed is checked for its session and then gets no reply.
+  static const TRoute* FindRoute(std::string_view pRoute);
+
+  // Binds the component's events to the handlers (DmSitefEventos.cpp).
+  void BindKoCliSiTefEvents();
+  // The handlers the component's initialisation requires (DmSitefEventos.cpp). The fiscal-printer
+  // commands have their final answers; the message, receipt and printer-question handlers answer
+  // only what initialisation needs until the prompt relay and the outcome handlers take over.
+  void KoCliSiTefExibeMsg(tef::TKoCliSiTefOperacaoMensagem Operacao, const std::string& Mensagem,
+                          int& AModalResult);
+  void KoCliSiTefComandaECF(int32_t& RetornoECF);
+  void KoCliSiTefComandaImpressao(int32_t& RetornoImpressao);
+  void KoCliSiTefComandaECFAbreVinculado(int32_t& RetornoECF);
+  void KoCliSiTefComandaECFImprimeVia(tef::TKoCliSiTefTipoRelatorio TipoRelatorio, int32_t Via,
+                                      const std::vector<std::string>& ImagemComprovante,
+                                      int32_t& RetornoECF);
+  void KoCliSiTefInfoECF(tef::TKoCliSiTefInfoECF Operacao, std::string& RetornoECF);
+  // Brings the gateway up to the staged settings; fTefLock held.
+  void ApplyGatewaySettings();
+  // The component's initialisation for the CliSiTef gateway unless it is initialised already.
+  static void EnsureInicializado(tef::TKoCliSiTef& pKoCliSiTef);
+  void Log(std::string_view pText) const { FService.GravaLog(pText); }
+
+  service::TKelvoraSiTefService& FService;
+  const platform::Clock& FClock;
+  std::filesystem::path FServiceExe;
+
+  // Only the thread holding fTefLock touches the component and FIdContext.
+  std::mutex fTefLock;
+  tef::TKoCliSiTef KoCliSiTef;
+  service::Connection* FIdContext = nullptr;
+  // The connection whose operation holds the component (its Id; 0 when none), for the checks of
+  // other connections' threads.
+  std::atomic<uint64_t> fIdContextEmOperacao{0};
+
+  // State of the running payment dialogue (request, prompts, outcome), touched by the thread
+  // holding fTefLock; the flags a routed request of another connection may read or set are atomic.
+  std::string fUltimaMsg;
+  std::string fLastContentReceived;
+  std::string fPayerName;
+  std::atomic<bool> fPodeCancelar{false};
+  std::atomic<bool> fCancelado{false};
+  std::atomic<bool> fProcessando{false};
+  std::atomic<bool> fConcluido{false};
+  platform::Currency fValorTransacao;
+  int32_t fOperacao = 0;
+  int32_t fQtdParcelas = 0;
+  std::atomic<bool> FAguardandoRespCanc{false};
+  std::atomic<bool> FProcessandoMsg{false};
+
+  // Sale data and staged gateway settings of the last session start.
+  mutable std::mutex fStateLock;
+  int32_t fVenda_Id = 0;
+  int32_t fEmpresa_Id = 0;
+  std::string fCallbackURL;
+  TGatewaySettings fGatewaySettings;
+
+  TSessionList FSessionList;
+};
+
+}  // namespace kelvora::protocol

@@ -1,0 +1,51 @@
+// The HTTP request routine of the sales-API callback: one synchronous request with the service's
+// fixed client settings, on libcurl.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kelvora::protocol {
+
+// Where a request parameter goes.
+enum TRequestParamType : int { rpGETorPOST, rpURLSEGMENT, rpREQUESTBODY, rpHTTPHEADER };
+
+struct TParamRequest {
+  std::string nome;
+  std::string valor;
+  TRequestParamType tipo = rpGETorPOST;
+  // Percent-encode the value; for a header, false sends it exactly as given.
+  bool encode = true;
+};
+using TArrayParamRequest = std::vector<TParamRequest>;
+
+// What came back: the last status line's code and reason phrase (empty over HTTP/2, which has
+// none) and the body as received.
+struct TRestResponse {
+  long StatusCode = 0;
+  std::string StatusText;
+  std::string Content;
+};
+
+// The request could not be carried out: name resolution, connection, TLS, the time limit.
+class ERequestError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Time limit of a whole request, from connecting to the last byte of the answer.
+inline constexpr long kRequestTimeoutMs = 60000;
+
+// Performs one request with its own easy handle: method (GET, POST, PUT, DELETE ...) to url, with
+// Accept "*/*", Accept-Charset "UTF-8, *;q=0.8", no User-Agent, redirects followed, a time limit
+// of kRequestTimeoutMs, and every status code returned as an answer rather than raised. Params
+// apply in order: rpHTTPHEADER adds a header, rpURLSEGMENT replaces "{nome}" in url, rpGETorPOST
+// adds a query parameter (a form field for a POST or PUT without body), rpREQUESTBODY is ignored.
+// A non-empty body is sent as JSON (Content-Type application/json). A transport failure raises
+// ERequestError("Request Error " + libcurl's text).
+TRestResponse ExecuteRequest(std::string_view method, std::string url,
+                             const TArrayParamRequest& params, std::string_view body);
+
+}  // namespace kelvora::protocol

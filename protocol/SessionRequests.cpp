@@ -1,0 +1,188 @@
+// Session requests: the session start with its token and gateway settings, the session check that
+// precedes every other route, and the session finish.
+#include <memory>
+#include <stdexcept>
+
+#include "platform/Ansi.h"
+#include "platform/Guid.h"
+#include "protocol/Convert.h"
+#include "protocol/DmSitef.h"
+#include "tef/KoCliSiTefUtil.h"
+#include "tokens/Jose.h"
+
+namespace kelvora::protocol {
+namespace {
+
+// A claim's text as the 8-bit gateway will hold it: characters Windows-1252 lacks are lost here,
+// so the reply shows what SiTef will be given.
+std::string AnsiClaim(const Json& claims, std::string_view name) {
+  return platform::FromAnsi(platform::ToAnsi(GetRequiredField(claims, name)));
+}
+
+// Empty, or only blanks and control characters.
+bool IsBlank(std::string_view text) {
+  for (const char c : text) {
+    if (static_cast<unsigned char>(c) > ' ') return false;
+  }
+  return true;
+}
+
+// The lines of a text, broken at CR LF, CR or LF as the gateway breaks them.
+std::vector<std::string> SplitLines(std::string_view text) {
+  std::vector<std::string> lines;
+  for (const platform::AnsiString& line : tef::SeparaLinhas(platform::AnsiBytes(text))) {
+    lines.emplace_back(platform::RawBytes(line));
+  }
+  return lines;
+}
+
+}  // namespace
+
+std::string TDmSitef::TerminalNumber(std::string_view pSectionalCode, int32_t pPdvNumber) {
+  // Counted in the library's 8-bit characters, as the gateway will hold the number.
+  const platform::AnsiString sectional =
+      tef::PreencheEsquerda(platform::ToAnsi(pSectionalCode), 4, '0');
+  return "AG" + platform::FromAnsi(sectional) + tef::PreencheZeros(pPdvNumber, 2);
+}
+
+std::string TDmSitef::LocalToUTCISO8601(platform::TDateTime pDateTime) {
+  const std::optional<platform::TDateTime> utc = platform::LocalToUTC(pDateTime);
+  if (!utc) {
+    throw std::runtime_error("The given \"" +
+                             platform::FormatDateTime("dd/mm/yyyy hh:nn:ss", pDateTime) +
+                             "\" local time is invalid (situated within the missing period prior "
+                             "to DST).");
+  }
+  return platform::FormatDateTime("yyyy-mm-dd\"T\"hh:nn:ss.zzz\"Z\"", *utc);
+}
+
+void TDmSitef::CreateSession(const Json& pConfig, service::Connection& pIdContext) {
+  const tokens::TJWK key(JwtSecret());
+  std::unique_ptr<tokens::TJWT> token;
+  try {
+    if (GetRequiredField(pConfig, "type") != "session") {
+      SendErrorMessage(pIdContext,
+                       "Configuração de entrada inválida: type diferente de \"session\".");
+      return;
+    }
+    token = tokens::TJOSE::Verify(key, GetRequiredField(pConfig, "token"));
+  } catch (const std::exception& e) {
+    SendErrorMessage(pIdContext, e.what());
+    return;
+  }
+  if (!token) {
+    SendErrorMessage(pIdContext, "Dados de sessão inválidos.");
+    return;
+  }
+  if (!token->Verified) {
+    SendErrorMessage(pIdContext, "Acesso não autorizado.");
+    return;
+  }
+
+  // Each setting takes effect as soon as its claim has been read: a later claim that is missing
+  // or wrong leaves the earlier ones in place, nothing is rolled back.
+  const auto stage = [this](auto&& change) {
+    std::lock_guard lock(fStateLock);
+    change();
+  };
+  try {
+    const Json& claims = token->Claims;
+    const std::string sectionalCode = AnsiClaim(claims, "secctional_code");
+    const std::string terminal = TerminalNumber(sectionalCode, FService.PdvNumber());
+    const std::string pathDLL = (FService.Options().BaseDir / "dll").string() + "/";
+    stage([&] {
+      fGatewaySettings.ModoServico = true;
+      fGatewaySettings.PathDLL = pathDLL;
+    });
+    const std::string address = AnsiClaim(claims, "ip_address");
+    stage([&] { fGatewaySettings.EnderecoIP = address; });
+    const std::string store = AnsiClaim(claims, "store_code");
+    stage([&] {
+      fGatewaySettings.CodigoLoja = store;
+      fGatewaySettings.NumeroTerminal = terminal;
+    });
+    const std::vector<std::string> parameters =
+        SplitLines(AnsiClaim(claims, "additional_parameters"));
+    stage([&] { fGatewaySettings.ParametrosAdicionais = parameters; });
+    const std::string operatorId = AnsiClaim(claims, "operator");
+    stage([&] { fGatewaySettings.Operador = operatorId; });
+    if (!FService.QrCodeOnPinpad()) {
+      stage([&] { fGatewaySettings.Restricoes = "{DevolveStringQRCode=1}"; });
+    }
+    const int32_t saleId = StrToInt(AnsiClaim(claims, "sale_id"));
+    stage([&] { fVenda_Id = saleId; });
+    const int32_t companyId = StrToInt(AnsiClaim(claims, "company_id"));
+    stage([&] { fEmpresa_Id = companyId; });
+    if (saleId <= 0) {
+      SendErrorMessage(pIdContext, "ID de venda não informado.");
+      return;
+    }
+    const std::string callbackURL = AnsiClaim(claims, "callback_url");
+    stage([&] { fCallbackURL = callbackURL; });
+    if (IsBlank(callbackURL)) {
+      SendErrorMessage(pIdContext, "URL de callback não informada.");
+      return;
+    }
+  } catch (const std::exception& e) {
+    SendErrorMessage(pIdContext, e.what());
+    return;
+  }
+
+  // From here an error escapes to the routing; the session is added only once its reply is
+  // complete, so a failed reply leaves no session behind.
+  const std::string sessionId = platform::NewGuidText();
+  const auto expiration = FClock.Now() + kSessionLifetime;
+  const TGatewaySettings gateway = GatewaySettings();
+  Json reply = Json::object();
+  reply["type"] = "session";
+  reply["status"] = "created";
+  reply["message"] = "Sessão criada com sucesso.";
+  reply["expiration"] = LocalToUTCISO8601(platform::FromTimePointLocal(expiration));
+  reply["session_uuid"] = sessionId;
+  reply["store_code"] = gateway.CodigoLoja;
+  reply["terminal_number"] = gateway.NumeroTerminal;
+  const std::string text = WriteJson(reply);
+  FSessionList.AddItem(sessionId, expiration, pIdContext.Id());
+  SendClientMessage(pIdContext, text);
+}
+
+std::optional<TSession> TDmSitef::ValidateSession(const Json& pContent,
+                                                  service::Connection& pIdContext) {
+  try {
+    const std::string sessionId = GetRequiredField(pContent, "session_uuid");
+    std::optional<TSession> session = FSessionList.GetSession(sessionId);
+    if (!session) {
+      SendErrorMessage(pIdContext, "Sessão inválida.");
+      return std::nullopt;
+    }
+    if (FClock.Now() >= session->Expiration()) {
+      FSessionList.DeleteItem(sessionId);
+      SendErrorMessage(pIdContext, "Sessão expirada.");
+      return std::nullopt;
+    }
+    return session;
+  } catch (const std::exception& e) {
+    SendErrorMessage(pIdContext, e.what());
+    return std::nullopt;
+  }
+}
+
+void TDmSitef::FinishSession(const Json& pContent, const TSession* pSession,
+                             service::Connection& pIdContext) {
+  if (GetRequiredField(pContent, "type") != "session") {
+    SendErrorMessage(pIdContext, "Campo type diferente de session.");
+    return;
+  }
+  try {
+    Json reply = Json::object();
+    reply["type"] = "session";
+    reply["status"] = "finished";
+    reply["message"] = "Sessão finalizada com sucesso.";
+    SendJson(pIdContext, reply);
+    FSessionList.DeleteItem(pSession->Session_UUID());
+  } catch (const std::exception& e) {
+    SendErrorMessage(pIdContext, std::string("Erro ao finalizar sessão: ") + e.what());
+  }
+}
+
+}  // namespace kelvora::protocol

@@ -1,0 +1,58 @@
+// Open client sessions: the session record and the list the data module keeps them in.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/DateTime.h"
+
+namespace kelvora::protocol {
+
+// One open session. The connection that started it is kept by its number only: the connection
+// may end long before the session does, and the session never sends anything through it.
+class TSession {
+ public:
+  TSession(std::string pSession_UUID, std::chrono::system_clock::time_point pExpiration,
+           uint64_t pIdContext)
+      : FSession_UUID(std::move(pSession_UUID)), FExpiration(pExpiration), FIdContext(pIdContext) {}
+
+  const std::string& Session_UUID() const { return FSession_UUID; }
+  // The instant from which the session is no longer accepted.
+  std::chrono::system_clock::time_point Expiration() const { return FExpiration; }
+  // The same instant as a local date-time.
+  platform::TDateTime ExpirationDateTime() const {
+    return platform::FromTimePointLocal(FExpiration);
+  }
+  uint64_t IdContext() const { return FIdContext; }
+
+ private:
+  std::string FSession_UUID;
+  std::chrono::system_clock::time_point FExpiration;
+  uint64_t FIdContext;
+};
+
+// The open sessions in the order they were added. Every connection thread uses the one list, so
+// each operation holds the list's lock; lookups hand out copies, never references into the list.
+// Nothing expires in the background: an expired session leaves when a request presents it.
+class TSessionList {
+ public:
+  // Appends a new session with these values.
+  void AddItem(std::string pSession_UUID, std::chrono::system_clock::time_point pExpiration,
+               uint64_t pIdContext);
+  // The first session whose id equals pSession_UUID exactly (case-sensitive); none when absent.
+  std::optional<TSession> GetSession(std::string_view pSession_UUID) const;
+  // Removes the first session with that id; nothing happens when there is none.
+  void DeleteItem(std::string_view pSession_UUID);
+  size_t Count() const;
+
+ private:
+  mutable std::mutex FLock;
+  std::vector<TSession> FList;
+};
+
+}  // namespace kelvora::protocol

@@ -1,0 +1,63 @@
+// Locating CliSiTef32I.dll and resolving its exports one by one.
+#include "tef/CliSiTefLibrary.h"
+
+#include <stdexcept>
+
+#include "tef/KoCliSiTefUtil.h"
+
+namespace kelvora::tef {
+
+std::string NomeCompletoDLL(const std::string& PathDLL) {
+  if (PathDLL.empty()) return kNomeDLL;
+  std::string pasta = Trim(PathDLL);
+  if (pasta.empty() || pasta.back() != '/') pasta += '/';
+  return pasta + kNomeDLL;
+}
+
+template <class Funcao>
+void TCliSiTefLibrary::CarregarFuncaoDLL(const char* nome, Funcao& slot,
+                                         const std::string& arquivo) {
+  if (slot != nullptr) return;
+  std::string erro;
+  if (!fBiblioteca) fBiblioteca = platform::DynamicLibrary::Open(arquivo, true, erro);
+  void* endereco = fBiblioteca ? fBiblioteca.Symbol(nome, erro) : nullptr;
+  if (endereco == nullptr) {
+    slot = nullptr;
+    fErroCarregamento = erro;
+    throw std::runtime_error(std::string("Erro ao carregar a função:") + nome + " de: " + kNomeDLL);
+  }
+  slot = reinterpret_cast<Funcao>(endereco);
+}
+
+void TCliSiTefLibrary::CarregarFuncoesDLL(const std::string& PathDLL) {
+  const std::string arquivo = NomeCompletoDLL(PathDLL);
+  CarregarFuncaoDLL("ConfiguraIntSiTefInterativoEx", xConfiguraIntSiTefInterativoEx, arquivo);
+  CarregarFuncaoDLL("IniciaFuncaoSiTefInterativo", xIniciaFuncaoSiTefInterativo, arquivo);
+  CarregarFuncaoDLL("LeTrilha3", xLeTrilha3, arquivo);
+  CarregarFuncaoDLL("LeCartaoSeguro", xLeCartaoSeguro, arquivo);
+  CarregarFuncaoDLL("LeCartaoDiretoSeguro", xLeCartaoDiretoSeguro, arquivo);
+  CarregarFuncaoDLL("LeCartaoDiretoEx", xLeCartaoDiretoEx, arquivo);
+  CarregarFuncaoDLL("ContinuaFuncaoSiTefInterativo", xContinuaFuncaoSiTefInterativo, arquivo);
+  CarregarFuncaoDLL("FinalizaTransacaoSiTefInterativo", xFinalizaTransacaoSiTefInterativo, arquivo);
+  CarregarFuncaoDLL("EscreveMensagemPermanentePinPad", xEscreveMensagemPermanentePinPad, arquivo);
+  CarregarFuncaoDLL("ObtemQuantidadeTransacoesPendentes", xObtemQuantidadeTransacoesPendentes,
+                    arquivo);
+  CarregarFuncaoDLL("VerificaPresencaPinPad", xVerificaPresencaPinPad, arquivo);
+}
+
+void TCliSiTefLibrary::DescarregarDLL() noexcept {
+  xConfiguraIntSiTefInterativoEx = nullptr;
+  xIniciaFuncaoSiTefInterativo = nullptr;
+  xLeTrilha3 = nullptr;
+  xLeCartaoSeguro = nullptr;
+  xLeCartaoDiretoEx = nullptr;
+  xLeCartaoDiretoSeguro = nullptr;
+  xFinalizaTransacaoSiTefInterativo = nullptr;
+  xContinuaFuncaoSiTefInterativo = nullptr;
+  xEscreveMensagemPermanentePinPad = nullptr;
+  xObtemQuantidadeTransacoesPendentes = nullptr;
+  xVerificaPresencaPinPad = nullptr;
+  fBiblioteca.Close();
+}
+
+}  // namespace kelvora::tef

@@ -1,0 +1,131 @@
+// kelvora-token, checked with Node's crypto and against the real service; and the installation's
+// own token secret in the service's configuration file.
+import assert from 'node:assert/strict';
+import { execFile } from 'node:child_process';
+import { createHmac } from 'node:crypto';
+import fs from 'node:fs/promises';
+import os from 'node:os';
+import path from 'node:path';
+import { afterEach, describe, test } from 'node:test';
+import { promisify } from 'node:util';
+import {
+  DEFAULT_SECRET, errorReply, exchange, readServiceLogTexts, sessionClaims, signToken,
+  startProtocolService, tokenBinary,
+} from './lib/index.mjs';
+
+const run = promisify(execFile);
+const HASHES = { HS256: 'sha256', HS384: 'sha384', HS512: 'sha512' };
+const OWN_SECRET = 'Q2w3E4r5T6y7U8i9O0p1A2s3D4f5G6h7';
+
+const cleanups = [];
+afterEach(async () => {
+  while (cleanups.length > 0) await cleanups.pop()();
+});
+
+async function mint(...args) {
+  const { stdout } = await run(tokenBinary, args);
+  return stdout.trim();
+}
+
+// The header and claims of a token whose signature Node's crypto finds made with secret.
+function verified(token, secret) {
+  const [header, claims, signature] = token.split('.');
+  const head = JSON.parse(Buffer.from(header, 'base64url').toString('utf8'));
+  const expected = createHmac(HASHES[head.alg], secret).update(`${header}.${claims}`).digest('base64url');
+  assert.equal(signature, expected, 'signature');
+  return { header: head, claims: JSON.parse(Buffer.from(claims, 'base64url').toString('utf8')) };
+}
+
+async function configFile(text) {
+  const dir = await fs.mkdtemp(path.join(os.tmpdir(), 'kelvora-token-'));
+  cleanups.push(() => fs.rm(dir, { recursive: true, force: true }));
+  const file = path.join(dir, 'SvcKelvoraSiTef.ini');
+  await fs.writeFile(file, text);
+  return file;
+}
+
+const CLAIM_OPTIONS = [
+  '--secctional-code', '12', '--ip-address', '127.0.0.1', '--store-code', '00000001',
+  '--additional-parameters', '[ParmsClient=1];', '--operator', 'CAIXA01', '--sale-id', '4821',
+  '--company-id', '7', '--callback-url', 'http://127.0.0.1:9/',
+];
+
+describe('kelvora-token', () => {
+  test('signs the claims given as options, as strings, with the built-in secret and HS256', async () => {
+    const { header, claims } = verified(await mint(...CLAIM_OPTIONS), DEFAULT_SECRET);
+    assert.deepEqual(header, { typ: 'JWT', alg: 'HS256' });
+    assert.deepEqual(claims, sessionClaims());
+  });
+
+  test('signs with the algorithm and the secret asked for', async () => {
+    for (const alg of ['HS384', 'HS512']) {
+      assert.equal(verified(await mint('--alg', alg, '--sale-id', '1'), DEFAULT_SECRET).header.alg, alg);
+    }
+    verified(await mint('--secret', OWN_SECRET, '--sale-id', '1'), OWN_SECRET);
+  });
+
+  test('reads the secret from a configuration file as the service does', async () => {
+    const own = await configFile(`[Security]\njwt_secret=${OWN_SECRET}\n`);
+    verified(await mint('--config', own), OWN_SECRET);
+    const unusable = await configFile('[security]\njwt_secret=too-short\n');
+    const { stdout, stderr } = await run(tokenBinary, ['--config', unusable]);
+    verified(stdout.trim(), DEFAULT_SECRET);
+    assert.match(stderr, /jwt_secret/);
+  });
+
+  test('takes a claims object, with options replacing its members', async () => {
+    const token = await mint('--claims', '{"sale_id":1,"extra":{"a":[1,2]}}', '--sale-id', '9');
+    assert.deepEqual(verified(token, DEFAULT_SECRET).claims, { extra: { a: [1, 2] }, sale_id: '9' });
+  });
+
+  test('refuses a command line it cannot follow', async () => {
+    for (const args of [['--alg', 'none'], ['--claims', '[1]'], ['--sale-id'], ['--secret', 'a', '--config', 'b'], ['--bogus']]) {
+      await assert.rejects(run(tokenBinary, args), (error) => error.code === 2, args.join(' '));
+    }
+  });
+
+  test('--help explains every option and the claims', async () => {
+    const { stdout } = await run(tokenBinary, ['--help']);
+    for (const word of ['--alg', '--secret', '--config', '--claims', ...CLAIM_OPTIONS.filter((a) => a.startsWith('--')),
+      'secctional_code', 'callback_url', 'jwt_secret']) {
+      assert.ok(stdout.includes(word), word);
+    }
+  });
+
+  test('its tokens open sessions on the service', async () => {
+    const svc = await startProtocolService();
+    cleanups.push(() => svc.stop());
+    const client = await svc.connect();
+    cleanups.push(() => client.terminate());
+    for (const alg of ['HS256', 'HS384', 'HS512']) {
+      const reply = await exchange(client, { route: '/session/start', type: 'session', token: await mint('--alg', alg, ...CLAIM_OPTIONS) });
+      assert.equal(reply.status, 'created', alg);
+    }
+  });
+});
+
+describe('the installation\'s own token secret', () => {
+  test('replaces the built-in one for the service and for kelvora-token --config', async () => {
+    const ini = `[security]\njwt_secret=${OWN_SECRET}\n`;
+    const svc = await startProtocolService({ ini });
+    cleanups.push(() => svc.stop());
+    const client = await svc.connect();
+    cleanups.push(() => client.terminate());
+    const start = (token) => exchange(client, { route: '/session/start', type: 'session', token });
+
+    assert.equal((await start(signToken(sessionClaims(), { secret: OWN_SECRET }))).status, 'created');
+    assert.equal((await start(await mint('--config', path.join(svc.baseDir, 'SvcKelvoraSiTef.ini'), ...CLAIM_OPTIONS))).status, 'created');
+    assert.deepEqual(await start(signToken(sessionClaims())), errorReply('Acesso não autorizado.'));
+  });
+
+  test('an unusable value is logged and the built-in secret stays in force', async () => {
+    const svc = await startProtocolService({ ini: '[security]\njwt_secret=abc\n' });
+    cleanups.push(() => svc.stop());
+    const client = await svc.connect();
+    cleanups.push(() => client.terminate());
+    const reply = await exchange(client, { route: '/session/start', type: 'session', token: signToken(sessionClaims()) });
+    assert.equal(reply.status, 'created');
+    const log = await readServiceLogTexts(svc.baseDir);
+    assert.ok(log.some((text) => text.startsWith('Chave jwt_secret da seção security inválida')), log.join('\n'));
+  });
+});

@@ -1,0 +1,118 @@
+// The client protocol as the tests speak it: session tokens signed with Node's own crypto (so the
+// service's verification is checked independently of its code), a service laid out with the
+// SiTef simulator as its library, and request/reply helpers.
+import { createHmac } from 'node:crypto';
+import fs from 'node:fs/promises';
+import path from 'node:path';
+import { makeBaseDir, freePort, removeBaseDir } from './baseDir.mjs';
+import { generateCertificates } from './certificates.mjs';
+import { buildDir } from './paths.mjs';
+import { startService } from './service.mjs';
+import { connectClient } from './wsClient.mjs';
+
+export const simulatorLibrary = path.join(buildDir, 'bin', 'dll', 'CliSiTef32I.dll');
+export const tokenBinary = path.join(buildDir, 'bin', 'kelvora-token');
+
+// The service's built-in token secret, used while its configuration file sets no jwt_secret.
+export const DEFAULT_SECRET = 'C7Wvvi7x4WTLZzwBQnB5thxer4DRFORi';
+
+const HASHES = { HS256: 'sha256', HS384: 'sha384', HS512: 'sha512' };
+
+export function base64url(data) {
+  return Buffer.from(data).toString('base64url');
+}
+
+// A compact JWS over the given header and claims (objects, or texts used as they are), signed
+// with HMAC for header.alg; an alg Node cannot serve leaves the signature segment empty.
+export function signToken(claims, { secret = DEFAULT_SECRET, alg = 'HS256', header } = {}) {
+  const head = header ?? { alg, typ: 'JWT' };
+  const segment = (value) => base64url(typeof value === 'string' ? value : JSON.stringify(value));
+  const signingInput = `${segment(head)}.${segment(claims)}`;
+  const hash = HASHES[typeof head === 'object' ? head.alg : alg];
+  const signature = hash ? createHmac(hash, secret).update(signingInput).digest('base64url') : '';
+  return `${signingInput}.${signature}`;
+}
+
+// The claims a sales system puts in a session token, all as strings; overrides replace members
+// (undefined removes one).
+export function sessionClaims(overrides = {}) {
+  const claims = {
+    secctional_code: '12',
+    ip_address: '127.0.0.1',
+    store_code: '00000001',
+    additional_parameters: '[ParmsClient=1];',
+    operator: 'CAIXA01',
+    sale_id: '4821',
+    company_id: '7',
+    callback_url: 'http://127.0.0.1:9/',
+  };
+  for (const [name, value] of Object.entries(overrides)) {
+    if (value === undefined) delete claims[name]; else claims[name] = value;
+  }
+  return claims;
+}
+
+// A running service in a fresh base directory: certificates, the optional configuration file
+// (ini text), and unless simulator is false the simulator in <base>/dll with its control file
+// (simulatorIni text). stop() ends it and removes the directory.
+export async function startProtocolService({ ini, simulator = true, simulatorIni } = {}) {
+  const baseDir = await makeBaseDir('kelvora-protocol-');
+  try {
+    await generateCertificates(baseDir);
+    if (ini !== undefined) await fs.writeFile(path.join(baseDir, 'SvcKelvoraSiTef.ini'), ini);
+    if (simulator) {
+      await fs.mkdir(path.join(baseDir, 'dll'));
+      await fs.copyFile(simulatorLibrary, path.join(baseDir, 'dll', 'CliSiTef32I.dll'));
+      if (simulatorIni !== undefined) await writeSimulatorControl(baseDir, simulatorIni);
+    }
+    const port = await freePort();
+    const service = await startService({ baseDir, port });
+    return {
+      baseDir,
+      port,
+      service,
+      connect: () => connectClient(port),
+      async stop() {
+        try {
+          await service.stop();
+        } finally {
+          await removeBaseDir(baseDir);
+        }
+      },
+    };
+  } catch (error) {
+    await removeBaseDir(baseDir);
+    throw error;
+  }
+}
+
+// The simulator's control file beside its library; read afresh at each of its calls.
+export function writeSimulatorControl(baseDir, text) {
+  return fs.writeFile(path.join(baseDir, 'dll', 'CliSiTefSim.ini'), text);
+}
+
+// Sends one request (an object is written as JSON, a string as it is) and returns the raw text of
+// the next message.
+export async function exchangeText(client, request, timeoutMs = 5000) {
+  await client.send(typeof request === 'string' ? request : JSON.stringify(request));
+  return client.next(timeoutMs);
+}
+
+// The same, with the reply parsed.
+export async function exchange(client, request, timeoutMs = 5000) {
+  return JSON.parse(await exchangeText(client, request, timeoutMs));
+}
+
+// Starts a session with a token signed over claims and returns the reply (session_uuid et al.).
+export async function openSession(client, claims = sessionClaims(), options = {}) {
+  const reply = await exchange(client, {
+    route: '/session/start', type: 'session', token: signToken(claims, options),
+  });
+  if (reply.type !== 'session') throw new Error(`session refused: ${JSON.stringify(reply)}`);
+  return reply;
+}
+
+// The error reply the service sends for message.
+export function errorReply(message) {
+  return { type: 'error', message };
+}

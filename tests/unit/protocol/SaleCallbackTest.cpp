@@ -1,0 +1,312 @@
+// The sales-API callback against a real HTTP server on the loopback interface that answers with
+// canned responses and keeps the requests it received.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <thread>
+
+#include "DataModuleFixture.h"
+#include "protocol/Rest.h"
+
+namespace kelvora::protocol::testing {
+namespace {
+
+struct ReceivedRequest {
+  std::string head;  // request line and headers
+  std::string body;
+};
+
+class Fd {
+ public:
+  explicit Fd(int fd = -1) : fd_(fd) {}
+  ~Fd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// Serves one connection at a time; the n-th request gets the n-th response (the last one again
+// when there are fewer responses than requests).
+class CannedHttpServer {
+ public:
+  explicit CannedHttpServer(std::vector<std::string> responses)
+      : responses_(std::move(responses)), listener_(::socket(AF_INET, SOCK_STREAM, 0)) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (::bind(listener_.get(), reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+        ::listen(listener_.get(), 8) != 0 ||
+        ::getsockname(listener_.get(), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+      throw std::runtime_error("cannot listen");
+    }
+    port_ = ntohs(address.sin_port);
+    thread_ = std::thread([this] { Serve(); });
+  }
+  ~CannedHttpServer() {
+    stop_ = true;
+    thread_.join();
+  }
+
+  uint16_t Port() const { return port_; }
+  std::vector<ReceivedRequest> Requests() {
+    std::lock_guard lock(mutex_);
+    return requests_;
+  }
+
+ private:
+  void Serve() {
+    while (!stop_) {
+      pollfd ready{listener_.get(), POLLIN, 0};
+      if (::poll(&ready, 1, 20) <= 0) continue;
+      const Fd client(::accept(listener_.get(), nullptr, nullptr));
+      if (client.get() < 0) continue;
+      ReceivedRequest request = Read(client.get());
+      size_t index = 0;
+      {
+        std::lock_guard lock(mutex_);
+        requests_.push_back(std::move(request));
+        index = std::min(requests_.size(), responses_.size()) - 1;
+      }
+      const std::string& response = responses_[index];
+      for (size_t sent = 0; sent < response.size();) {
+        const ssize_t n =
+            ::send(client.get(), response.data() + sent, response.size() - sent, MSG_NOSIGNAL);
+        if (n <= 0) break;
+        sent += static_cast<size_t>(n);
+      }
+    }
+  }
+
+  // The request head, then as many body bytes as its Content-Length announces.
+  static ReceivedRequest Read(int fd) {
+    std::string data;
+    char buffer[4096];
+    size_t headEnd = std::string::npos;
+    size_t wanted = 0;
+    for (;;) {
+      if (headEnd == std::string::npos && (headEnd = data.find("\r\n\r\n")) != std::string::npos) {
+        const size_t at = data.find("Content-Length: ");
+        if (at != std::string::npos && at < headEnd) wanted = std::stoul(data.substr(at + 16));
+      }
+      if (headEnd != std::string::npos && data.size() >= headEnd + 4 + wanted) break;
+      const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+      if (n <= 0) break;
+      data.append(buffer, static_cast<size_t>(n));
+    }
+    if (headEnd == std::string::npos) return {data, ""};
+    return {data.substr(0, headEnd + 2), data.substr(headEnd + 4)};
+  }
+
+  std::vector<std::string> responses_;
+  Fd listener_;
+  uint16_t port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::mutex mutex_;
+  std::vector<ReceivedRequest> requests_;
+  std::thread thread_;
+};
+
+std::string Response(std::string_view statusLine, std::string_view body,
+                     std::string_view contentType = "application/json") {
+  return "HTTP/1.1 " + std::string(statusLine) + "\r\nContent-Type: " + std::string(contentType) +
+         "\r\nContent-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" +
+         std::string(body);
+}
+
+Json Parsed(const std::string& text) {
+  return ParseJson(text).value_or(Json());
+}
+
+// An approved outcome as the outcome handler builds it, before the callback adds its keys.
+Json ApprovedOutcome() {
+  return Parsed(
+      R"({"type":"result","status":"approved","message":"Transação TEF concluída com )"
+      R"(sucesso.","transaction_data":[{"sale_id":4821,"operation":"pix",)"
+      R"("transaction_value":10.5,"receipt":[]},{"sale_id":4821,"operation":"reprint"}]})");
+}
+
+class SaleCallbackTest : public DataModuleTest {
+ protected:
+  // Starts a session whose callback address is the server's, without a trailing slash.
+  void StartSessionFor(uint16_t port) {
+    Json claims = SessionClaims();
+    claims["callback_url"] = "http://127.0.0.1:" + std::to_string(port) + "/api";
+    StartSession(claims);
+  }
+  static std::string CallbackPath() {
+    return "/api/v1/sales/tef/callback/" +
+           tokens::GenerateToken(tokens::kDefaultJwtSecret, std::nullopt);
+  }
+};
+
+TEST_F(SaleCallbackTest, WritesTheApiAnswerIntoTheFirstElement) {
+  const std::string log = "Erro ao registrar transação na API: ";
+  const struct {
+    std::vector<std::string> responses;
+    bool accepted;
+    int paymentId;
+    std::string logLine;  // empty: nothing logged
+  } cases[] = {
+      {{Response("201 Created", R"({"data":42})")}, true, 42, ""},
+      {{Response("200 OK", R"({"data":"42","message":"ok"})")}, true, 42, ""},
+      {{Response("204 No Content", "")}, true, 0, ""},
+      {{Response("200 OK", "registrado", "text/plain")}, true, 0, ""},
+      {{Response("307 Temporary Redirect\r\nLocation: /elsewhere", ""),
+        Response("201 Created", R"({"data":7})")},
+       true,
+       7,
+       ""},
+      {{Response("205 Reset Content", R"({"data":42})")}, false, 0, log + "205 - Reset Content"},
+      {{Response("400 Bad Request", R"({"message":"Venda 4821 inexistente"})")},
+       false,
+       0,
+       log + "Code: 400 - Message: Venda 4821 inexistente"},
+      {{Response("502 Bad Gateway", "<html><body>Bad Gateway</body></html>", "text/html")},
+       false,
+       0,
+       log + "502 - Bad Gateway"},
+      {{Response("500 Internal Server Error", R"({"message":{"code":17}})")},
+       false,
+       0,
+       log + "500 - Internal Server Error"},
+      {{Response("201 Created", R"({"data":"4x2"})")},
+       false,
+       0,
+       log + "'4x2' is not a valid integer value"},
+      {{Response("201 Created", R"([{"data":42}])")}, false, 0, log + "Invalid class typecast"},
+  };
+  for (const auto& c : cases) {
+    CannedHttpServer api(c.responses);
+    StartSessionFor(api.Port());
+    Json message = ApprovedOutcome();
+    const std::string sentBody = WriteJson(message);
+    const size_t logBefore = LogTexts().size();
+
+    EXPECT_EQ(Dm().SendSaleCallback(message), c.accepted) << c.responses[0];
+
+    const Json& first = message["transaction_data"][0];
+    EXPECT_EQ(WriteJson(first), R"({"sale_id":4821,"operation":"pix","transaction_value":10.5,)"
+                                R"("receipt":[],"payment_id":)" +
+                                    std::to_string(c.paymentId) + R"(,"company_id":7})")
+        << c.responses[0];
+    EXPECT_FALSE(message["transaction_data"][1].contains("payment_id"));
+    const std::vector<std::string> logTexts = LogTexts();
+    if (c.logLine.empty()) {
+      EXPECT_EQ(logTexts.size(), logBefore) << c.responses[0];
+    } else {
+      ASSERT_EQ(logTexts.size(), logBefore + 1) << c.responses[0];
+      EXPECT_EQ(logTexts.back(), c.logLine);
+    }
+
+    const std::vector<ReceivedRequest> requests = api.Requests();
+    ASSERT_FALSE(requests.empty());
+    const ReceivedRequest& request = requests[0];
+    EXPECT_TRUE(request.head.starts_with("POST " + CallbackPath() + " HTTP/1.1\r\n"))
+        << request.head;
+    EXPECT_NE(request.head.find("\r\nAccept: */*\r\n"), std::string::npos) << request.head;
+    EXPECT_NE(request.head.find("\r\nAccept-Charset: UTF-8, *;q=0.8\r\n"), std::string::npos);
+    EXPECT_NE(request.head.find("\r\nContent-Type: application/json\r\n"), std::string::npos);
+    EXPECT_EQ(request.head.find("User-Agent"), std::string::npos) << request.head;
+    EXPECT_EQ(request.body, sentBody);
+    EXPECT_EQ(request.body.find("payment_id"), std::string::npos);
+    EXPECT_EQ(request.body.find("company_id"), std::string::npos);
+    if (requests.size() > 1) {  // the redirect keeps the method and the body
+      EXPECT_TRUE(requests[1].head.starts_with("POST /elsewhere HTTP/1.1\r\n"));
+      EXPECT_EQ(requests[1].body, sentBody);
+    }
+  }
+}
+
+TEST_F(SaleCallbackTest, AnUnreachableApiStillLetsTheOutcomeThrough) {
+  uint16_t closedPort = 0;
+  {
+    const CannedHttpServer gone({Response("200 OK", "")});
+    closedPort = gone.Port();
+  }
+  StartSessionFor(closedPort);
+  Json message = ApprovedOutcome();
+
+  EXPECT_FALSE(Dm().SendSaleCallback(message));
+  EXPECT_EQ(message["transaction_data"][0]["payment_id"], 0);
+  EXPECT_EQ(message["transaction_data"][0]["company_id"], 7);
+  const std::vector<std::string> log = LogTexts();
+  ASSERT_FALSE(log.empty());
+  EXPECT_TRUE(log.back().starts_with("Erro ao registrar transação na API: Request Error "))
+      << log.back();
+}
+
+TEST_F(SaleCallbackTest, TheBaseAddressGetsOneSlashForGood) {
+  CannedHttpServer api({Response("201 Created", R"({"data":1})")});
+  StartSessionFor(api.Port());
+  for (int call = 0; call < 2; ++call) {
+    Json message = ApprovedOutcome();
+    EXPECT_TRUE(Dm().SendSaleCallback(message));
+    EXPECT_EQ(Dm().SaleData().CallbackURL,
+              "http://127.0.0.1:" + std::to_string(api.Port()) + "/api/");
+  }
+  const std::vector<ReceivedRequest> requests = api.Requests();
+  ASSERT_EQ(requests.size(), 2u);
+  // Both calls went to the same address, with the same token.
+  EXPECT_EQ(requests[0].head.substr(0, requests[0].head.find("\r\n")),
+            requests[1].head.substr(0, requests[1].head.find("\r\n")));
+}
+
+TEST(SetTransactionDataValue, SetsTheKeyAtTheEndOfTheFirstElementOnly) {
+  const struct {
+    std::string_view message;
+    bool set;
+    std::string_view after;
+  } cases[] = {
+      {R"({"type":"result","transaction_data":[{"a":1,"payment_id":5,"b":2},{"c":3}]})", true,
+       R"({"type":"result","transaction_data":[{"a":1,"b":2,"payment_id":9},{"c":3}]})"},
+      {R"({"type":"result","transaction_data":[]})", false,
+       R"({"type":"result","transaction_data":[]})"},
+      {R"({"type":"result","status":"unauthorized"})", false,
+       R"({"type":"result","status":"unauthorized"})"},
+  };
+  for (const auto& c : cases) {
+    Json message = ParseJson(c.message).value();
+    EXPECT_EQ(TDmSitef::SetTransactionDataValue(message, "payment_id", 9), c.set) << c.message;
+    EXPECT_EQ(WriteJson(message), c.after);
+  }
+}
+
+TEST(ExecuteRequest, ReportsATransportFailureWithLibcurlsText) {
+  try {
+    ExecuteRequest("POST", "http://127.0.0.1:1/", {}, "{}");
+    FAIL() << "no error raised";
+  } catch (const ERequestError& e) {
+    EXPECT_TRUE(std::string_view(e.what()).starts_with("Request Error ")) << e.what();
+  }
+}
+
+TEST(ExecuteRequest, PlacesEachKindOfParameter) {
+  CannedHttpServer server({Response("200 OK", "fine", "text/plain")});
+  const TArrayParamRequest params = {
+      {"id", "a b", rpURLSEGMENT, true},     {"q", "x&y", rpGETorPOST, true},
+      {"X-Raw", "a b", rpHTTPHEADER, false}, {"X-Encoded", "a b", rpHTTPHEADER, true},
+      {"ignored", "z", rpREQUESTBODY, true},
+  };
+  const TRestResponse response = ExecuteRequest(
+      "GET", "http://127.0.0.1:" + std::to_string(server.Port()) + "/item/{id}", params, "");
+  EXPECT_EQ(response.StatusCode, 200);
+  EXPECT_EQ(response.StatusText, "OK");
+  EXPECT_EQ(response.Content, "fine");
+  const std::string head = server.Requests().at(0).head;
+  EXPECT_TRUE(head.starts_with("GET /item/a%20b?q=x%26y HTTP/1.1\r\n")) << head;
+  EXPECT_NE(head.find("\r\nX-Raw: a b\r\n"), std::string::npos) << head;
+  EXPECT_NE(head.find("\r\nX-Encoded: a%20b\r\n"), std::string::npos) << head;
+  EXPECT_EQ(head.find("ignored"), std::string::npos) << head;
+}
+
+}  // namespace
+}  // namespace kelvora::protocol::testing

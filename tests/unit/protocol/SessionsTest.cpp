@@ -1,0 +1,210 @@
+// Sessions on the real data module: the terminal number, the expiration text in a zone with
+// daylight saving, the expiry instant, the staged gateway settings and the token secret.
+#include <cstdlib>
+#include <ctime>
+#include <future>
+#include <optional>
+
+#include "DataModuleFixture.h"
+#include "protocol/JwtSecret.h"
+
+namespace kelvora::protocol::testing {
+namespace {
+
+using std::chrono::milliseconds;
+
+// Runs a test body in another time zone and restores the process's zone afterwards.
+class ScopedTimeZone {
+ public:
+  explicit ScopedTimeZone(const char* zone) {
+    if (const char* old = std::getenv("TZ")) old_ = old;
+    ::setenv("TZ", zone, 1);
+    ::tzset();
+  }
+  ~ScopedTimeZone() {
+    if (old_) {
+      ::setenv("TZ", old_->c_str(), 1);
+    } else {
+      ::unsetenv("TZ");
+    }
+    ::tzset();
+  }
+
+ private:
+  std::optional<std::string> old_;
+};
+
+Json Parsed(const std::string& text) {
+  std::optional<Json> json = ParseJson(text);
+  EXPECT_TRUE(json) << text;
+  return json.value_or(Json());
+}
+
+TEST(TerminalNumber, PadsOrCutsTheSectionalCodeAndThePdvNumber) {
+  const struct {
+    std::string_view sectional;
+    int32_t pdv;
+    std::string_view expected;
+  } cases[] = {
+      {"12", 3, "AG001203"},  {"7", 12, "AG000712"}, {"123456", 12, "AG123412"},
+      {"7", 123, "AG000712"}, {"", 0, "AG000000"},   {"9999", 99, "AG999999"},
+      {"áb", 1, "AG00áb01"},  // cut and padded by the library's 8-bit characters, not bytes
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(TDmSitef::TerminalNumber(c.sectional, c.pdv), c.expected)
+        << c.sectional << " " << c.pdv;
+  }
+}
+
+TEST(LocalToUTCISO8601, AppliesTheOffsetInForceAtThatLocalTime) {
+  const ScopedTimeZone zone("America/New_York");
+  const auto local = [](int month, int day, int hour, int minute, int ms) {
+    return *platform::TryEncodeDateTime({2025, month, day, hour, minute, 0, ms});
+  };
+  EXPECT_EQ(TDmSitef::LocalToUTCISO8601(local(7, 1, 8, 30, 123)), "2025-07-01T12:30:00.123Z");
+  EXPECT_EQ(TDmSitef::LocalToUTCISO8601(local(1, 15, 23, 59, 999)), "2025-01-16T04:59:00.999Z");
+  // 02:30 on 9 March 2025 never happened in New York: the clocks went from 02:00 to 03:00.
+  EXPECT_THROW(TDmSitef::LocalToUTCISO8601(local(3, 9, 2, 30, 0)), std::runtime_error);
+}
+
+TEST_F(DataModuleTest, ExpirationIsHalfAnHourLaterInUtcWhateverTheSeason) {
+  const ScopedTimeZone zone("America/New_York");
+  const struct {
+    std::chrono::system_clock::time_point now;
+    std::string_view expiration;
+  } cases[] = {
+      {July1st(), "2025-07-01T12:30:00.123Z"},
+      {July1st() - std::chrono::days{181}, "2025-01-01T12:30:00.123Z"},
+      // Half an hour before the clocks go forward: the session still lasts 1800 real seconds.
+      {std::chrono::sys_days{std::chrono::year{2025} / 3 / 9} + std::chrono::hours{6} +
+           std::chrono::minutes{45},
+       "2025-03-09T07:15:00.000Z"},
+  };
+  for (const auto& c : cases) {
+    clock_.Set(c.now);
+    const std::vector<std::string> replies = Route(StartRequest(SessionToken()));
+    ASSERT_EQ(replies.size(), 1u);
+    const Json reply = Parsed(replies[0]);
+    EXPECT_EQ(reply.value("expiration", ""), c.expiration) << replies[0];
+  }
+}
+
+TEST_F(DataModuleTest, SessionStartReplyCarriesTheSessionAndTheGatewayIdentity) {
+  WriteConfig("[sitef]\npdv_number=3\n");
+  const std::vector<std::string> replies = Route(StartRequest(SessionToken()));
+  ASSERT_EQ(replies.size(), 1u);
+  const Json reply = Parsed(replies[0]);
+  const std::string id = reply.value("session_uuid", "");
+  EXPECT_EQ(replies[0], R"({"type":"session","status":"created","message":"Sess\u00E3o criada com )"
+                        R"(sucesso.","expiration":"2025-07-01T12:30:00.123Z","session_uuid":")" +
+                            id + R"(","store_code":"00000001","terminal_number":"AG001203"})");
+  EXPECT_EQ(id.size(), 36u);
+  EXPECT_EQ(Dm().Sessions().Count(), 1u);
+}
+
+TEST_F(DataModuleTest, SessionIsRefusedAtItsExpiryInstantAndUnknownAfterwards) {
+  const std::string id = StartSession();
+  const std::string request =
+      WriteJson(Json::object({{"route", "/no/such/route"}, {"session_uuid", id}}));
+
+  // A route not in the table answers nothing once its session has passed the check.
+  clock_.Set(July1st() + kSessionLifetime - milliseconds(1));
+  EXPECT_EQ(Route(request), std::vector<std::string>{});
+
+  clock_.Set(July1st() + kSessionLifetime);
+  EXPECT_EQ(Route(request), std::vector<std::string>{Error("Sessão expirada.")});
+  EXPECT_EQ(Route(request), std::vector<std::string>{Error("Sessão inválida.")});
+  EXPECT_EQ(Dm().Sessions().Count(), 0u);
+}
+
+TEST_F(DataModuleTest, SettingsReadBeforeARefusedClaimStayInEffect) {
+  Json claims = SessionClaims();
+  claims["sale_id"] = "0";
+  claims["operator"] = "Zoë ☃";  // the snowman has no Windows-1252 character
+  EXPECT_EQ(Route(StartRequest(SessionToken(claims))),
+            std::vector<std::string>{Error("ID de venda não informado.")});
+
+  const TGatewaySettings settings = Dm().GatewaySettings();
+  EXPECT_TRUE(settings.ModoServico);
+  EXPECT_EQ(settings.PathDLL, (base_.Path() / "dll").string() + "/");
+  EXPECT_EQ(settings.EnderecoIP, "10.0.0.5");
+  EXPECT_EQ(settings.CodigoLoja, "00000001");
+  EXPECT_EQ(settings.NumeroTerminal, "AG001200");
+  EXPECT_EQ(settings.ParametrosAdicionais,
+            (std::vector<std::string>{"[ParmsClient=1];", "[TipoPinPad=Ingenico;]"}));
+  EXPECT_EQ(settings.Operador, "Zoë ?");
+  EXPECT_EQ(settings.Restricoes, "{DevolveStringQRCode=1}");
+  EXPECT_EQ(Dm().SaleData().Venda_Id, 0);
+  EXPECT_EQ(Dm().SaleData().Empresa_Id, 7);
+  EXPECT_EQ(Dm().SaleData().CallbackURL, "");  // read after the sale id, so not reached
+  EXPECT_EQ(Dm().Sessions().Count(), 0u);
+}
+
+TEST_F(DataModuleTest, TheLatestSessionStartGovernsTheSettingsOfEveryOpenSession) {
+  const std::string first = StartSession();
+  Json claims = SessionClaims();
+  claims["store_code"] = "00000002";
+  claims["sale_id"] = "4822";
+  claims["callback_url"] = "https://vendas.example/";
+  WriteConfig("[Sitef]\nqrcode_on_pinpad=1\n");
+  const std::string second = StartSession(claims);
+  EXPECT_NE(first, second);
+
+  EXPECT_EQ(Dm().GatewaySettings().CodigoLoja, "00000002");
+  // qrcode_on_pinpad leaves the restriction the first start set.
+  EXPECT_EQ(Dm().GatewaySettings().Restricoes, "{DevolveStringQRCode=1}");
+  EXPECT_EQ(Dm().SaleData().Venda_Id, 4822);
+  EXPECT_EQ(Dm().SaleData().CallbackURL, "https://vendas.example/");
+  for (const std::string& id : {first, second}) {
+    EXPECT_EQ(Route(WriteJson(Json::object({{"route", "/other"}, {"session_uuid", id}}))),
+              std::vector<std::string>{});
+  }
+}
+
+TEST_F(DataModuleTest, AConfiguredSecretReplacesTheBuiltInOneWhenItIsUsable) {
+  const std::string configured = "Q2w3E4r5T6y7U8i9O0p1A2s3D4f5G6h7";
+  const struct {
+    std::string ini;
+    std::string_view signingSecret;
+    std::string_view reply;  // empty: the session starts
+    bool logged;
+  } cases[] = {
+      {"", tokens::kDefaultJwtSecret, "", false},
+      {"[security]\njwt_secret=" + configured + "\n", configured, "", false},
+      {"[Security]\nJWT_SECRET=" + configured + "\n", tokens::kDefaultJwtSecret,
+       "Acesso não autorizado.", false},
+      {"[security]\njwt_secret=short\n", tokens::kDefaultJwtSecret, "", true},
+      {"[security]\njwt_secret=Q2w3E4r5T6y7U8i9O0p1A2s3D4f5G6h-\n", tokens::kDefaultJwtSecret, "",
+       true},
+  };
+  for (const auto& c : cases) {
+    WriteConfig(c.ini);
+    const size_t logBefore = LogTexts().size();
+    const std::vector<std::string> replies =
+        Route(StartRequest(SessionToken(SessionClaims(), c.signingSecret)));
+    ASSERT_EQ(replies.size(), 1u) << c.ini;
+    if (c.reply.empty()) {
+      EXPECT_TRUE(Parsed(replies[0]).contains("session_uuid")) << c.ini << replies[0];
+    } else {
+      EXPECT_EQ(replies[0], Error(c.reply)) << c.ini;
+    }
+    const std::vector<std::string> log = LogTexts();
+    EXPECT_EQ(log.size() > logBefore && log.back() == kJwtSecretIgnoredLog, c.logged) << c.ini;
+  }
+}
+
+TEST_F(DataModuleTest, ADisconnectDoesNotWaitForAnotherConnectionsOperation) {
+  RecordingConnection payer(2), leaver(3);
+  std::future<void> disconnect;
+  {
+    const TKoCliSiTefAccess tef = Dm().AcquireKoCliSiTef(payer);
+    disconnect = std::async(std::launch::async, [&] { Dm().OnDisconnect(leaver); });
+    EXPECT_EQ(disconnect.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+  }
+  disconnect.get();
+  // Nobody in the component: the pending transactions (none here) are cancelled.
+  EXPECT_NO_THROW(Dm().OnDisconnect(leaver));
+}
+
+}  // namespace
+}  // namespace kelvora::protocol::testing
