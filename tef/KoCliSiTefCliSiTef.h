@@ -151,7 +151,10 @@ class TKoCliSiTefCliSiTef : public TKoCliSiTefClass {
   // Ends the transaction of the last dialogue: confirms it or undoes it in the library. A reprint
   // sends nothing; when the response holds a receipt image the application's OnComandaImpressao
   // decides (a printed receipt confirms).
-  void FinalizarTransacao(bool Confirma, const std::string& DocumentoVinculado);
+  // Finalizacao carries the fiscal date and time the dialogue started with (YYYYMMDDHHNNSS);
+  // empty means the current record's, when it is the same document.
+  void FinalizarTransacao(bool Confirma, const std::string& DocumentoVinculado,
+                          const std::string& Finalizacao = {});
   int32_t LerTrilha3(platform::AnsiString& AResposta) override;
   int32_t LerCartaoSeguro() override;
   void VerificaRequisicaoIniciada() override;
@@ -175,8 +178,10 @@ class TKoCliSiTefCliSiTef : public TKoCliSiTefClass {
     if (slot == nullptr) throw std::runtime_error("Erro ao iniciar \"TEF\"");
     return slot;
   }
-  // Calls FinalizaTransacaoSiTefInterativo with the current date and time, logging it first.
-  void FinalizarNaBiblioteca(bool Confirma, const std::string& DocumentoVinculado);
+  // Calls FinalizaTransacaoSiTefInterativo with the transaction's fiscal date and time (from
+  // Finalizacao; the current ones when it holds none), logging it first.
+  void FinalizarNaBiblioteca(bool Confirma, const std::string& DocumentoVinculado,
+                             const std::string& Finalizacao);
   // The common shape of ATV, ADM, CRT, CHQ and CNC: starts and runs the dialogue and shows the
   // message of a failed final status; returns the final status.
   int32_t ExecutarFuncao(int32_t Modalidade, const std::string& Header,

@@ -119,6 +119,9 @@ int32_t TKoCliSiTefCliSiTef::IniciarFuncaoInterativa(int32_t Modalidade, const s
   conteudo.GravaInformacao(899, 101, platform::AnsiBytes(documento));
   conteudo.GravaInformacao(899, 102, platform::AnsiBytes(documento));
   conteudo.GravaInformacao(899, 103, platform::AnsiBytes(std::to_string(Centavos(Valor))));
+  // The library files a transaction under its document and fiscal date; the confirmation must name
+  // the same date, even after midnight or in a later process, or it settles nothing.
+  conteudo.GravaInformacao(899, 104, platform::AnsiBytes(dataFiscal + horario));
   fRespCliSiTef.SetTipoGP(Tipo());
 
   GravaLog("*** IniciaFuncaoSiTefInterativo. Modalidade: " + std::to_string(Modalidade) +

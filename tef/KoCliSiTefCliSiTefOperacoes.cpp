@@ -148,23 +148,30 @@ bool TKoCliSiTefCliSiTef::CNC(const std::string& /*Rede*/, const std::string& NS
 }
 
 void TKoCliSiTefCliSiTef::CNF(const std::string& /*Rede*/, const std::string& /*NSU*/,
-                              const std::string& /*Finalizacao*/,
+                              const std::string& Finalizacao,
                               const std::string& DocumentoVinculado) {
-  FinalizarTransacao(true, DocumentoVinculado);
+  FinalizarTransacao(true, DocumentoVinculado, Finalizacao);
 }
 
 void TKoCliSiTefCliSiTef::NCN(const std::string& /*Rede*/, const std::string& /*NSU*/,
-                              const std::string& /*Finalizacao*/, platform::Currency /*Valor*/,
+                              const std::string& Finalizacao, platform::Currency /*Valor*/,
                               const std::string& DocumentoVinculado) {
-  FinalizarTransacao(false, DocumentoVinculado);
+  FinalizarTransacao(false, DocumentoVinculado, Finalizacao);
 }
 
 void TKoCliSiTefCliSiTef::FinalizarNaBiblioteca(bool Confirma,
-                                                const std::string& DocumentoVinculado) {
+                                                const std::string& DocumentoVinculado,
+                                                const std::string& Finalizacao) {
   const auto finaliza = Exportacao(fDLL.xFinalizaTransacaoSiTefInterativo);
-  const platform::TDateTime agora = platform::Now(Owner().Clock());
-  const std::string data = platform::FormatDateTime("yyyymmdd", agora);
-  const std::string hora = platform::FormatDateTime("hhnnss", agora);
+  std::string fiscal = Finalizacao;
+  if (fiscal.empty() && DocumentoVinculado == fRespCliSiTef.DocumentoVinculado()) {
+    fiscal = fRespCliSiTef.Finalizacao();
+  }
+  if (fiscal.size() != 14 || SomenteDigitos(fiscal) != fiscal) {
+    fiscal = platform::FormatDateTime("yyyymmddhhnnss", platform::Now(Owner().Clock()));
+  }
+  const std::string data = fiscal.substr(0, 8);
+  const std::string hora = fiscal.substr(8);
   GravaLog(std::string("*** FinalizaTransacaoSiTefInterativo -> ") +
            (Confirma ? "Confirmação: SIM" : "Cancelamento: SIM") +
            " Documento: " + DocumentoVinculado + " Data: " + data + " Hora: " + hora);
@@ -174,7 +181,8 @@ void TKoCliSiTefCliSiTef::FinalizarNaBiblioteca(bool Confirma,
   finaliza(Confirma ? 1 : 0, cupom.data(), dataFiscal.data(), horario.data());
 }
 
-void TKoCliSiTefCliSiTef::FinalizarTransacao(bool Confirma, const std::string& DocumentoVinculado) {
+void TKoCliSiTefCliSiTef::FinalizarTransacao(bool Confirma, const std::string& DocumentoVinculado,
+                                             const std::string& Finalizacao) {
   fRespostas.clear();
   fIniciouRequisicao = false;
   if (fReimpressao) return;
@@ -188,7 +196,7 @@ void TKoCliSiTefCliSiTef::FinalizarTransacao(bool Confirma, const std::string& D
       facade.OnComandaImpressao(RetornoImpressao, fRespCliSiTef, fDevolucao);
     }
     Confirma = RetornoImpressao != 0;
-    FinalizarNaBiblioteca(Confirma, DocumentoVinculado);
+    FinalizarNaBiblioteca(Confirma, DocumentoVinculado, Finalizacao);
     // Outside service mode this would be a modal box, which this platform does not have.
     if (fDevolucao && FTEFModoServico) {
       facade.DoExibeMsg(opmOK, "Transação efetuada com sucesso.\r\nFavor reter o Cupom");
@@ -203,14 +211,14 @@ void TKoCliSiTefCliSiTef::FinalizarTransacao(bool Confirma, const std::string& D
 void TKoCliSiTefCliSiTef::ConfirmarBackup() {
   fRespostas.clear();
   fIniciouRequisicao = false;
-  FinalizarNaBiblioteca(true, fRespCliSiTef.DocumentoVinculado());
+  FinalizarNaBiblioteca(true, fRespCliSiTef.DocumentoVinculado(), fRespCliSiTef.Finalizacao());
 }
 
 void TKoCliSiTefCliSiTef::DesfazerBackup() {
   fRespostas.clear();
   fIniciouRequisicao = false;
   const std::string documento = fRespCliSiTef.DocumentoVinculado();
-  FinalizarNaBiblioteca(false, documento);
+  FinalizarNaBiblioteca(false, documento, fRespCliSiTef.Finalizacao());
   Owner().DoExibeMsg(opmOK, kTransacaoNaoEfetuada);
   GravaLog(documento);
 }
@@ -283,7 +291,7 @@ bool TKoCliSiTefCliSiTef::ProcessarRespostaPagamento(const std::string& IndiceFP
     try {
       fRespostas.clear();
       fIniciouRequisicao = false;
-      FinalizarNaBiblioteca(false, fRespCliSiTef.DocumentoVinculado());
+      FinalizarNaBiblioteca(false, fRespCliSiTef.DocumentoVinculado(), fRespCliSiTef.Finalizacao());
     } catch (...) {
       // The library's own timeout undoes what it never saw confirmed.
     }

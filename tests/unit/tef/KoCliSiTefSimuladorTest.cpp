@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -344,6 +345,32 @@ TEST(SimuladorQueda, APaymentLeftByACrashIsConfirmedAtTheNextStartAndLaterPaymen
   EXPECT_EQ(ambiente.Conta("CONFIRMED", nsu), 1);
   EXPECT_THAT(DoTipo(ambiente, "UNDONE"), IsEmpty());
   EXPECT_EQ(app.Conta("OnComandaImpressao"), 1);
+}
+
+// The library files a payment under the fiscal date its dialogue started with; a confirmation that
+// names another day settles nothing. Both ways a confirmation can come after midnight are covered.
+TEST(SimuladorMeiaNoite, AConfirmationAfterMidnightNamesTheDayOfThePayment) {
+  for (const bool reiniciando : {false, true}) {
+    SCOPED_TRACE(reiniciando ? "leftover confirmed by a new process" : "same process");
+    Ambiente ambiente(SIMULADOR);
+    testing::RelogioFixo relogio(2025, 1, 5, 23, 59, 50);
+    std::optional<Aplicacao> app(std::in_place, ambiente, relogio);
+    app->KoCliSiTef.Inicializar(gpCliSiTef);
+    app->KoCliSiTef.SetAutoFinalizarCupom(false);  // approved and backed up, not yet confirmed
+    ASSERT_TRUE(Venda(*app, 2, 10));
+    relogio.Avanca(std::chrono::minutes(2));
+    if (reiniciando) {
+      app.emplace(ambiente, relogio);
+      app->KoCliSiTef.Inicializar(gpCliSiTef);
+    } else {
+      app->KoCliSiTef.ConfirmarTransacoesPendentes();
+    }
+    const auto confirmados = DoTipo(ambiente, "CONFIRMED");
+    ASSERT_EQ(confirmados.size(), 1u);
+    EXPECT_EQ(confirmados[0].campos.at("date"), "20250105");
+    EXPECT_EQ(confirmados[0].campos.at("count"), "1");
+    EXPECT_THAT(ambiente.Backups(), IsEmpty());
+  }
 }
 
 }  // namespace
