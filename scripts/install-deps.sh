@@ -8,6 +8,7 @@ packages=(
   libssl-dev openssl libcurl4-openssl-dev nlohmann-json3-dev libinih-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   nodejs npm chromium
+  dpkg-dev file
 )
 
 missing=()

@@ -1,36 +1,30 @@
-// Test certificates made with the openssl command: a local CA and a server certificate for
-// localhost, 127.0.0.1 and ::1, laid out as <base>/Certificado/{server_cert,server_key,ca_cert}.pem.
+// Test certificates made by tools/generate-certificates.sh, the recipe the demo and the package
+// use: a local CA and a server certificate for localhost, 127.0.0.1 and ::1, laid out as
+// <base>/Certificado/{server_cert,server_key,ca_cert}.pem.
 import { execFile } from 'node:child_process';
 import fs from 'node:fs/promises';
 import os from 'node:os';
 import path from 'node:path';
+import { fileURLToPath } from 'node:url';
 import { promisify } from 'node:util';
 
 const run = promisify(execFile);
+const generator = fileURLToPath(new URL('../../../tools/generate-certificates.sh', import.meta.url));
 let cached = null;
 
-async function openssl(cwd, ...args) {
-  await run('openssl', args, { cwd });
-}
-
-// Makes one set of files per test process (EC P-256 keys, so it takes milliseconds).
+// Makes one set of files per test process and keeps their contents.
 async function makeSet() {
   const dir = await fs.mkdtemp(path.join(os.tmpdir(), 'kelvora-certs-'));
-  const ec = ['-newkey', 'ec', '-pkeyopt', 'ec_paramgen_curve:prime256v1', '-nodes'];
-  await openssl(dir, 'req', '-x509', ...ec, '-keyout', 'ca_key.pem', '-out', 'ca_cert.pem',
-    '-days', '30', '-subj', '/CN=Kelvora Test CA');
-  await openssl(dir, 'req', ...ec, '-keyout', 'server_key.pem', '-out', 'server.csr',
-    '-subj', '/CN=localhost');
-  await fs.writeFile(path.join(dir, 'ext.cnf'),
-    'subjectAltName=DNS:localhost,IP:127.0.0.1,IP:::1\nbasicConstraints=CA:FALSE\n');
-  await openssl(dir, 'x509', '-req', '-in', 'server.csr', '-CA', 'ca_cert.pem', '-CAkey',
-    'ca_key.pem', '-CAcreateserial', '-out', 'server_cert.pem', '-days', '30', '-extfile', 'ext.cnf');
-  const files = {};
-  for (const name of ['server_cert.pem', 'server_key.pem', 'ca_cert.pem']) {
-    files[name] = await fs.readFile(path.join(dir, name));
+  try {
+    await run(generator, ['--days', '30', dir]);
+    const files = {};
+    for (const name of ['server_cert.pem', 'server_key.pem', 'ca_cert.pem']) {
+      files[name] = await fs.readFile(path.join(dir, name));
+    }
+    return files;
+  } finally {
+    await fs.rm(dir, { recursive: true, force: true });
   }
-  await fs.rm(dir, { recursive: true, force: true });
-  return files;
 }
 
 // Writes the certificate files into baseDir/Certificado and returns { ca } (the CA certificate,
