@@ -92,12 +92,13 @@ void TDmSitef::SendJson(service::Connection& pIdContext, const Json& pMessage) {
 
 const TDmSitef::TRoute* TDmSitef::FindRoute(std::string_view pRoute) {
   // "/session/start" is not here: it needs no session and answers every escaping error alike.
-  // The payment routes "/transaction" and "/transaction/cancel" join with their handlers.
   static const TRoute routes[] = {
       {"/session/finish", true, &TDmSitef::FinishSession},
       {"/initialize", true, &TDmSitef::InitializeSiTef},
       {"/pinpad/status", true, &TDmSitef::CheckPinpad},
       {"/version", false, &TDmSitef::CheckFileVersion},
+      {"/transaction", true, &TDmSitef::StartTransaction},
+      {"/transaction/cancel", true, &TDmSitef::CancelTransactionRoute},
   };
   for (const TRoute& route : routes) {
     if (route.Route == pRoute) return &route;

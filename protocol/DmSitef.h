@@ -1,18 +1,22 @@
 // The data module TDmSitef: the state the client protocol and the payment dialogue share, the
-// routing of every request to its handler, sessions, the non-payment queries, the sales-API
-// callback, and the one TEF component with its fixed configuration.
+// routing of every request to its handler, sessions, the non-payment queries, the payment dialogue
+// (request, prompt relay, outcome), the sales-API callback, and the one TEF component with its
+// fixed configuration.
 #pragma once
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <filesystem>
+#include <initializer_list>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "platform/Ansi.h"
 #include "platform/Currency.h"
 #include "platform/DateTime.h"
 #include "protocol/Json.h"
@@ -41,6 +45,10 @@ struct TGatewaySettings {
   std::string Operador;
   std::string Restricoes;
 };
+
+// The kind of "/transaction" request being carried out ("transaction", "cancellation",
+// "reprint"); ttNenhum outside one.
+enum TTipoTransacao : int { ttNenhum, ttTransacao, ttCancelamento, ttReimpressao };
 
 // The sale the last session start named, reported to the sales API.
 struct TSaleData {
@@ -157,6 +165,43 @@ class TDmSitef final : public service::MessageHandler {
   // Takes the component for the calling thread, waiting while another thread holds it.
   TKoCliSiTefAccess AcquireKoCliSiTef(service::Connection& pIdContext);
 
+  // --- Transaction request (TransactionRequest.cpp) --------------------------------------------
+  // "/transaction": validates the request, stores its values and runs the whole payment,
+  // cancellation or reprint dialogue on the calling thread. Refusals and failures are answered
+  // here; an approved outcome is sent by KoCliSiTefDepoisConfirmarTransacoes. A request that
+  // arrives while another TEF operation runs gets no reply and changes nothing.
+  void StartTransaction(const Json& pContent, const TSession* pSession,
+                        service::Connection& pIdContext);
+  // "2024-01-05 10:30:00" as "05/01/2024 10:30:00": the year, month and day are taken from their
+  // places in the first space-separated part (exactly 10 characters), the time from the second
+  // (at least 8). A malformed text gives one of the texts "Formato de data inválido", "... Formato
+  // de hora inválido" or "Formato inválido", which ParseTransactionDate refuses.
+  static std::string FormatTransactionDate(std::string_view pText);
+  // The local date-time of a "dd/mm/yyyy" or "dd/mm/yyyy hh:nn:ss" text; nullopt when the text
+  // has another shape or names no real date or time.
+  static std::optional<platform::TDateTime> ParseTransactionDate(std::string_view pText);
+
+  // --- Prompt relay (PromptRelay.cpp) ----------------------------------------------------------
+  // A "cancellation" message, routed as "/transaction/cancel" (from any connection) or read by a
+  // wait of the running dialogue: marks the dialogue for interruption while the client may
+  // cancel. Sends no reply; a missing "type" raises.
+  void CancelTransactionInProgress(const Json& pContent);
+  // The index (from 0) of the first option equal to pResponse, trimmed and compared without
+  // regard to letter case (Windows-1252 letters included); -1 when none is.
+  static int32_t MenuItemIndex(const std::vector<std::string>& pOpcoes, std::string_view pResponse);
+
+  // --- Transaction outcome (TransactionOutcome.cpp) ---------------------------------------------
+  // One element of an approved result's "transaction_data" for the response pResp of a request
+  // of kind pTipo: a reprint element ("sale_id", "operation" "reprint", "receipt") for every
+  // response of a reprint and for the reprint functions 113 and 114, otherwise the payment data
+  // with "operation" "debit", "credit", "pix" or, for a response that cancels an earlier payment,
+  // "cancellation".
+  static Json BuildTransactionElement(const tef::TKoCliSiTefResp& pResp, int32_t pVenda_Id,
+                                      const std::string& pPayerName, TTipoTransacao pTipo);
+  // A local date-time as UTC text without fractions, 2024-01-05T13:30:00Z. A local time that does
+  // not exist (inside a daylight-saving gap) is read with the offset in force after the gap.
+  static std::string TransactionDateTimeUTC(platform::TDateTime pLocal);
+
  private:
   friend class TKoCliSiTefAccess;
 
@@ -169,20 +214,83 @@ class TDmSitef final : public service::MessageHandler {
   // The route table; a route not listed is checked for its session and then gets no reply.
   static const TRoute* FindRoute(std::string_view pRoute);
 
-  // Binds the component's events to the handlers (DmSitefEventos.cpp).
+  // Binds every event of the component to its handler (DmSitefEventos.cpp).
   void BindKoCliSiTefEvents();
-  // The handlers the component's initialisation requires (DmSitefEventos.cpp). The fiscal-printer
-  // commands have their final answers; the message, receipt and printer-question handlers answer
-  // only what initialisation needs until the prompt relay and the outcome handlers take over.
+  // "/transaction/cancel" as the route table calls it.
+  void CancelTransactionRoute(const Json& pContent, const TSession* pSession,
+                              service::Connection& pIdContext);
+
+  // Handlers with fixed answers (DmSitefEventos.cpp): there is no fiscal printer, no keyboard
+  // and no window of the service's own, and every printer command succeeds.
+  void KoCliSiTefRestauraFocoAplicacao(bool& Tratado);
+  void KoCliSiTefComandaECF(tef::TKoCliSiTefOperacaoECF Operacao, tef::TKoCliSiTefResp& Resp,
+                            int32_t& RetornoECF);
+  void KoCliSiTefComandaImpressao(int32_t& RetornoImpressao, tef::TKoCliSiTefResp& Resp,
+                                  bool Cancelado);
+  void KoCliSiTefComandaECFPagamento(const std::string& IndiceECF, platform::Currency Valor,
+                                     int32_t& RetornoECF);
+  void KoCliSiTefComandaECFAbreVinculado(const std::string& COO, const std::string& IndiceECF,
+                                         platform::Currency Valor, int32_t& RetornoECF);
+  void KoCliSiTefObtemCheque(const std::string& Titulo, int32_t TipoCampo,
+                             tef::TKoCliSiTefCliSiTefOperacaoCampo Operacao,
+                             platform::AnsiString& Resposta, bool& Digitado, bool& VoltarMenu);
+  void KoCliSiTefObterSenha(const std::string& Titulo, bool& VoltarMenu);
+  void KoCliSiTefAntesCancelarTransacao(tef::TKoCliSiTefResp& RespostaPendente);
+  void KoCliSiTefDepoisCancelarTransacoes(tef::TKoCliSiTefRespostasPendentes& RespostasPendentes);
+
+  // The prompt relay (PromptRelay.cpp): each event of the dialogue becomes a message to the
+  // connection holding the component and, where the library needs an answer, a wait for the
+  // client's answer on that same connection. Without a connection (the disconnect's reversal of
+  // pending payments) nothing is shown and the outputs stay as the component set them.
+  void KoCliSiTefAguardaResp(const std::string& Arquivo, int32_t SegundosTimeOut,
+                             bool& Interromper);
   void KoCliSiTefExibeMsg(tef::TKoCliSiTefOperacaoMensagem Operacao, const std::string& Mensagem,
                           int& AModalResult);
-  void KoCliSiTefComandaECF(int32_t& RetornoECF);
-  void KoCliSiTefComandaImpressao(int32_t& RetornoImpressao);
-  void KoCliSiTefComandaECFAbreVinculado(int32_t& RetornoECF);
+  void KoCliSiTefExibeMenu(const std::string& Titulo, const std::vector<std::string>& Opcoes,
+                           int32_t& ItemSelecionado, bool& VoltarMenu);
+  void KoCliSiTefObtemCampo(const std::string& Titulo, int32_t TamanhoMinimo,
+                            int32_t TamanhoMaximo, int32_t TipoCampo,
+                            tef::TKoCliSiTefCliSiTefOperacaoCampo Operacao,
+                            platform::AnsiString& Resposta, bool& Digitado, bool& VoltarMenu);
+  void KoCliSiTefExibeQRCode(const std::string& QRCode);
+  void KoCliSiTefMudaEstadoReq(tef::TKoCliSiTefReqEstado EstadoReq);
+  void KoCliSiTefMudaEstadoResp(tef::TKoCliSiTefRespEstado EstadoResp);
+  // The body of KoCliSiTefExibeMsg; its errors are answered by the caller.
+  void ControlDisplayMessage(const std::string& pMessage,
+                             tef::TKoCliSiTefOperacaoMensagem pOperation, int& pModalResult);
+  // The client's next message to the running dialogue: the one the listener kept (taken once), or
+  // the next text frame. An object routed "/transaction" is the answer, unless it is a new request
+  // ("type" "transaction", "cancellation" or "reprint"), which is dropped while the wait goes on;
+  // "/transaction/cancel" is handed to CancelTransactionInProgress, and it, any other route and
+  // text that is not JSON give no answer (nullopt). A missing "route" is answered with its error
+  // reply; JSON that is not an object raises.
+  std::optional<Json> WaitClientMessage();
+  // Reads one frame that is arriving while the library waits: a cancellation marks the dialogue
+  // for interruption, anything else is kept for the next WaitClientMessage.
+  void ListenForCancellation();
+  // Sets fPodeCancelar and announces it with a "can_cancel" message.
+  void SetCanCancel(bool value);
+  // The answers to a menu, a field and a question. WaitFieldAnswer tells whether the client typed
+  // a value or went back.
+  void WaitMenuAnswer(const std::vector<std::string>& Opcoes, int32_t& ItemSelecionado,
+                      bool& VoltarMenu);
+  bool WaitFieldAnswer(platform::AnsiString& Resposta, bool& VoltarMenu);
+  void WaitQuestionAnswer(int& ModalResult);
+  // Asks the client to confirm the pending cancellation; true when it stands.
+  bool ConfirmCancellation();
+  // Sends one prompt-shaped message ("message", "question", "confirmation").
+  void SendPrompt(std::string_view pType, const std::string& pMessage,
+                  std::initializer_list<std::string_view> pOptions);
+  // The countdown of a receipt copy to tear off.
+  void DestaqueVia(const std::string& pMessage);
+
+  // The outcome handlers (TransactionOutcome.cpp).
+  void KoCliSiTefDepoisConfirmarTransacoes(tef::TKoCliSiTefRespostasPendentes& RespostasPendentes);
   void KoCliSiTefComandaECFImprimeVia(tef::TKoCliSiTefTipoRelatorio TipoRelatorio, int32_t Via,
                                       const std::vector<std::string>& ImagemComprovante,
                                       int32_t& RetornoECF);
   void KoCliSiTefInfoECF(tef::TKoCliSiTefInfoECF Operacao, std::string& RetornoECF);
+
   // Brings the gateway up to the staged settings; fTefLock held.
   void ApplyGatewaySettings();
   // The component's initialisation for the CliSiTef gateway unless it is initialised already.
@@ -203,6 +311,7 @@ class TDmSitef final : public service::MessageHandler {
 
   // State of the running payment dialogue (request, prompts, outcome), touched by the thread
   // holding fTefLock; the flags a routed request of another connection may read or set are atomic.
+  // fProcessando is cleared only by the request that claimed it.
   std::string fUltimaMsg;
   std::string fLastContentReceived;
   std::string fPayerName;
@@ -210,10 +319,18 @@ class TDmSitef final : public service::MessageHandler {
   std::atomic<bool> fCancelado{false};
   std::atomic<bool> fProcessando{false};
   std::atomic<bool> fConcluido{false};
+  // The client's cancellation has been passed to the library (an interruption at a wait, or a
+  // cancellation confirmed at a menu or field): the dialogue ended as "canceled".
+  bool fInterrompido = false;
+  TTipoTransacao fTipoEmCurso = ttNenhum;
   platform::Currency fValorTransacao;
   int32_t fOperacao = 0;
   int32_t fQtdParcelas = 0;
-  std::atomic<bool> FAguardandoRespCanc{false};
+  // Set while the listener reads a frame; WaitClientMessage waits on fRespCancLivre until it is
+  // clear.
+  std::mutex fRespCancLock;
+  std::condition_variable fRespCancLivre;
+  bool FAguardandoRespCanc = false;
   std::atomic<bool> FProcessandoMsg{false};
 
   // Sale data and staged gateway settings of the last session start.

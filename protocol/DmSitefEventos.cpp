@@ -1,68 +1,82 @@
-// The TEF component's events bound to the data module's handlers. For now these are the handlers
-// the component's initialisation requires; the payment dialogue's handlers (prompts, cancellation,
-// outcome, receipts) join them here.
+// The TEF component's nineteen events bound to the data module's handlers, and the handlers whose
+// answers are fixed because the service has no fiscal printer, keyboard or window of its own.
+#include <functional>
+
 #include "protocol/DmSitef.h"
-#include "tef/KoCliSiTefCliSiTef.h"
 
 namespace kelvora::protocol {
 
 void TDmSitef::BindKoCliSiTefEvents() {
-  KoCliSiTef.OnExibeMsg = [this](tef::TKoCliSiTefOperacaoMensagem Operacao,
-                                 const std::string& Mensagem, int& AModalResult) {
-    KoCliSiTefExibeMsg(Operacao, Mensagem, AModalResult);
-  };
-  KoCliSiTef.OnComandaECF = [this](tef::TKoCliSiTefOperacaoECF, tef::TKoCliSiTefResp&,
-                                   int32_t& RetornoECF) { KoCliSiTefComandaECF(RetornoECF); };
-  KoCliSiTef.OnComandaImpressao = [this](int32_t& RetornoImpressao, tef::TKoCliSiTefResp&, bool) {
-    KoCliSiTefComandaImpressao(RetornoImpressao);
-  };
-  KoCliSiTef.OnComandaECFAbreVinculado = [this](const std::string&, const std::string&,
-                                                platform::Currency, int32_t& RetornoECF) {
-    KoCliSiTefComandaECFAbreVinculado(RetornoECF);
-  };
+  KoCliSiTef.OnAguardaResp = std::bind_front(&TDmSitef::KoCliSiTefAguardaResp, this);
+  KoCliSiTef.OnExibeMsg = std::bind_front(&TDmSitef::KoCliSiTefExibeMsg, this);
+  KoCliSiTef.OnRestauraFocoAplicacao =
+      std::bind_front(&TDmSitef::KoCliSiTefRestauraFocoAplicacao, this);
+  KoCliSiTef.OnComandaECF = std::bind_front(&TDmSitef::KoCliSiTefComandaECF, this);
+  KoCliSiTef.OnComandaImpressao = std::bind_front(&TDmSitef::KoCliSiTefComandaImpressao, this);
+  KoCliSiTef.OnComandaECFPagamento =
+      std::bind_front(&TDmSitef::KoCliSiTefComandaECFPagamento, this);
+  KoCliSiTef.OnComandaECFAbreVinculado =
+      std::bind_front(&TDmSitef::KoCliSiTefComandaECFAbreVinculado, this);
   KoCliSiTef.OnComandaECFImprimeVia =
-      [this](tef::TKoCliSiTefTipoRelatorio TipoRelatorio, int32_t Via,
-             const std::vector<std::string>& ImagemComprovante, int32_t& RetornoECF) {
-        KoCliSiTefComandaECFImprimeVia(TipoRelatorio, Via, ImagemComprovante, RetornoECF);
-      };
-  KoCliSiTef.OnInfoECF = [this](tef::TKoCliSiTefInfoECF Operacao, std::string& RetornoECF) {
-    KoCliSiTefInfoECF(Operacao, RetornoECF);
-  };
+      std::bind_front(&TDmSitef::KoCliSiTefComandaECFImprimeVia, this);
+  KoCliSiTef.OnInfoECF = std::bind_front(&TDmSitef::KoCliSiTefInfoECF, this);
+  KoCliSiTef.OnDepoisConfirmarTransacoes =
+      std::bind_front(&TDmSitef::KoCliSiTefDepoisConfirmarTransacoes, this);
+  KoCliSiTef.OnAntesCancelarTransacao =
+      std::bind_front(&TDmSitef::KoCliSiTefAntesCancelarTransacao, this);
+  KoCliSiTef.OnDepoisCancelarTransacoes =
+      std::bind_front(&TDmSitef::KoCliSiTefDepoisCancelarTransacoes, this);
+  KoCliSiTef.OnMudaEstadoReq = std::bind_front(&TDmSitef::KoCliSiTefMudaEstadoReq, this);
+  KoCliSiTef.OnMudaEstadoResp = std::bind_front(&TDmSitef::KoCliSiTefMudaEstadoResp, this);
+  KoCliSiTef.OnExibeMenu = std::bind_front(&TDmSitef::KoCliSiTefExibeMenu, this);
+  KoCliSiTef.OnObtemCampo = std::bind_front(&TDmSitef::KoCliSiTefObtemCampo, this);
+  KoCliSiTef.OnObtemCheque = std::bind_front(&TDmSitef::KoCliSiTefObtemCheque, this);
+  KoCliSiTef.OnObterSenha = std::bind_front(&TDmSitef::KoCliSiTefObterSenha, this);
+  KoCliSiTef.OnExibeQRCode = std::bind_front(&TDmSitef::KoCliSiTefExibeQRCode, this);
 }
 
-// Messages of the component reach the client through the prompt relay of a payment; outside a
-// payment (the confirmation of leftover payments at initialisation) there is nobody to show them
-// to, and the modal result stays as the component set it.
-void TDmSitef::KoCliSiTefExibeMsg(tef::TKoCliSiTefOperacaoMensagem, const std::string&, int&) {}
+void TDmSitef::KoCliSiTefRestauraFocoAplicacao(bool& Tratado) {
+  Tratado = false;
+}
 
-// There is no fiscal printer: every command succeeds.
-void TDmSitef::KoCliSiTefComandaECF(int32_t& RetornoECF) {
+void TDmSitef::KoCliSiTefComandaECF(tef::TKoCliSiTefOperacaoECF, tef::TKoCliSiTefResp&,
+                                    int32_t& RetornoECF) {
   RetornoECF = 1;
 }
 
-void TDmSitef::KoCliSiTefComandaImpressao(int32_t& RetornoImpressao) {
+// A receipt counts as printed, which makes the gateway confirm the transaction.
+void TDmSitef::KoCliSiTefComandaImpressao(int32_t& RetornoImpressao, tef::TKoCliSiTefResp&,
+                                          bool) {
   RetornoImpressao = 1;
 }
 
-void TDmSitef::KoCliSiTefComandaECFAbreVinculado(int32_t& RetornoECF) {
+void TDmSitef::KoCliSiTefComandaECFPagamento(const std::string&, platform::Currency,
+                                             int32_t& RetornoECF) {
   RetornoECF = 1;
 }
 
-// A receipt copy counts as printed; the outcome handlers also send it to the client.
-void TDmSitef::KoCliSiTefComandaECFImprimeVia(tef::TKoCliSiTefTipoRelatorio, int32_t,
-                                              const std::vector<std::string>&,
-                                              int32_t& RetornoECF) {
+void TDmSitef::KoCliSiTefComandaECFAbreVinculado(const std::string&, const std::string&,
+                                                 platform::Currency, int32_t& RetornoECF) {
   RetornoECF = 1;
 }
 
-// The printer state: busy ("R") while the current CliSiTef (or VeSPague) gateway is not
-// initialised, free ("L") otherwise. The amount questions are answered by the payment handlers.
-void TDmSitef::KoCliSiTefInfoECF(tef::TKoCliSiTefInfoECF Operacao, std::string& RetornoECF) {
-  if (Operacao != tef::ineEstadoECF) return;
-  const tef::TKoCliSiTefTipo gp = KoCliSiTef.GPAtual();
-  const bool semGateway = gp != tef::gpCliSiTef && gp != tef::gpVeSPague;
-  const char estado = semGateway || KoCliSiTef.TEFCliSiTef().Inicializado() ? 'L' : 'R';
-  RetornoECF.assign(1, estado);
+// Cheques are not taken: the field counts as typed, with the answer the gateway prepared.
+void TDmSitef::KoCliSiTefObtemCheque(const std::string&, int32_t,
+                                     tef::TKoCliSiTefCliSiTefOperacaoCampo, platform::AnsiString&,
+                                     bool& Digitado, bool&) {
+  Digitado = true;
 }
+
+// The pin-pad asks for the password itself; the dialogue goes on.
+void TDmSitef::KoCliSiTefObterSenha(const std::string&, bool& VoltarMenu) {
+  VoltarMenu = false;
+}
+
+// fProcessando belongs to the request that claimed it and is cleared when that request ends.
+// Clearing it here, when a disconnect's reversal fires this event, could release the claim that
+// another connection's request had just made, and let a third start a parallel operation.
+void TDmSitef::KoCliSiTefAntesCancelarTransacao(tef::TKoCliSiTefResp&) {}
+
+void TDmSitef::KoCliSiTefDepoisCancelarTransacoes(tef::TKoCliSiTefRespostasPendentes&) {}
 
 }  // namespace kelvora::protocol

@@ -1,0 +1,151 @@
+// The outcome of a dialogue: the approved "result" built from the confirmed responses, registered
+// with the sales API and sent to the client; the receipt copies as the component prints them; the
+// answers about the (absent) fiscal printer.
+#include "platform/DateTime.h"
+#include "protocol/DmSitef.h"
+#include "tef/KoCliSiTefCliSiTef.h"
+
+namespace kelvora::protocol {
+namespace {
+
+constexpr platform::TDateTime kUmaHora = 1.0 / 24;
+
+// The copies of a response's receipt that have lines: copy 1, then copy 2.
+Json ReceiptCopies(const tef::TKoCliSiTefResp& pResp) {
+  Json copies = Json::array();
+  const auto add = [&copies](int32_t via, const std::vector<std::string>& lines) {
+    if (lines.empty()) return;
+    Json copy = Json::object();
+    copy["copy_number"] = via;
+    copy["data"] = lines;
+    copies.push_back(std::move(copy));
+  };
+  add(1, pResp.ImagemComprovante1aVia());
+  add(2, pResp.ImagemComprovante2aVia());
+  return copies;
+}
+
+// An amount as the printer would show it: at least two digits before the comma, two after.
+std::string ValorECF(platform::Currency valor) {
+  std::string texto = valor.ToText2();
+  const size_t inicio = texto.front() == '-' ? 1 : 0;
+  if (texto.find(',') - inicio < 2) texto.insert(inicio, "0");
+  return texto;
+}
+
+}  // namespace
+
+std::string TDmSitef::TransactionDateTimeUTC(platform::TDateTime pLocal) {
+  std::optional<platform::TDateTime> utc = platform::LocalToUTC(pLocal);
+  if (!utc) {
+    // The host's clock named a moment skipped when the clocks went forward; read it with the
+    // offset that follows the gap rather than lose the outcome of a confirmed payment.
+    utc = platform::LocalToUTC(pLocal + kUmaHora);
+    if (utc) *utc -= kUmaHora;
+  }
+  return platform::FormatDateTime("yyyy-mm-dd\"T\"hh:nn:ss\"Z\"", utc.value_or(pLocal));
+}
+
+// A cancellation is marked by "operation" "cancellation" alone, in the place of the payment's kind
+// (the key occurs once, as JSON requires); "operator" keeps its place after "card_number". It is
+// recognised by the request that ran it or, for a record read back from a backup, by the original
+// NSU that only a cancellation dialogue stores. "establishment_code" carries the merchant code of
+// field 157, which is what the name says; the authorization code has its own key.
+Json TDmSitef::BuildTransactionElement(const tef::TKoCliSiTefResp& pResp, int32_t pVenda_Id,
+                                       const std::string& pPayerName, TTipoTransacao pTipo) {
+  Json element = Json::object();
+  element["sale_id"] = pVenda_Id;
+  const std::string& indice = pResp.IndiceFPG_ECF();
+  if (pTipo == ttReimpressao || indice == "113" || indice == "114") {
+    element["operation"] = "reprint";
+    element["receipt"] = ReceiptCopies(pResp);
+    return element;
+  }
+
+  const bool cartao = pResp.Debito() || pResp.Credito();
+  if (pTipo == ttCancelamento || !pResp.NSUTransacaoCancelada().empty()) {
+    element["operation"] = "cancellation";
+  } else {
+    element["operation"] = pResp.Debito() ? "debit" : pResp.Credito() ? "credit" : "pix";
+  }
+  if (cartao) element["card_number"] = pResp.NumeroCartao();
+  element["operator"] = pResp.Rede();
+  element["payer_name"] = pPayerName;
+  element["institution"] = pResp.Instituicao();
+  element["payment_method_code"] = pResp.ModalidadePagto();
+  element["payment_method_description"] = pResp.ModalidadePagtoDescrita();
+  element["hash"] = pResp.CodigoHASH();
+  element["nsu_code"] = pResp.NSUComprovante();
+  element["authorization_code"] = pResp.CodigoAutorizacaoTransacao();
+  element["establishment_code"] = pResp.CodigoEstabelecimento();
+  element["number_of_installments"] = pResp.QtdParcelas();
+  element["transaction_value"] = static_cast<double>(pResp.ValorTotal().Raw()) / 10000.0;
+  element["transaction_date_time"] = TransactionDateTimeUTC(pResp.DataHoraTransacaoHost());
+  element["gateway"] = "Software Express";
+  element["receipt"] = ReceiptCopies(pResp);
+  return element;
+}
+
+// The component fires this only after the library has confirmed the payments, so the client and
+// the sales API are told they were approved whatever else happened meanwhile: a cancellation that
+// arrived after the library's last interruption check can no longer undo them, and is only logged.
+// fConcluido is set first, so that no failure below can make the request report a confirmed
+// payment as refused or reverse it.
+void TDmSitef::KoCliSiTefDepoisConfirmarTransacoes(
+    tef::TKoCliSiTefRespostasPendentes& RespostasPendentes) {
+  fConcluido = true;
+  if (fCancelado.exchange(false)) {
+    Log("Cancelamento ignorado: a transação já foi confirmada pelo SiTef.");
+  }
+  Json elements = Json::array();
+  const int32_t vendaId = SaleData().Venda_Id;
+  for (int i = 0; i < RespostasPendentes.Count(); ++i) {
+    elements.push_back(
+        BuildTransactionElement(RespostasPendentes.GetObject(i), vendaId, fPayerName, fTipoEmCurso));
+  }
+  Json message = Json::object();
+  message["type"] = "result";
+  message["status"] = "approved";
+  message["message"] = "Transação TEF concluída com sucesso.";
+  message["transaction_data"] = std::move(elements);
+  SendSaleCallback(message);
+  if (FIdContext != nullptr) SendJson(*FIdContext, message);
+}
+
+void TDmSitef::KoCliSiTefComandaECFImprimeVia(tef::TKoCliSiTefTipoRelatorio, int32_t Via,
+                                              const std::vector<std::string>& ImagemComprovante,
+                                              int32_t& RetornoECF) {
+  RetornoECF = 1;
+  if (FIdContext == nullptr) return;
+  try {
+    Json receipt = Json::object();
+    receipt["type"] = "receipt";
+    receipt["copy_number"] = Via;
+    receipt["data"] = ImagemComprovante;
+    SendJson(*FIdContext, receipt);
+  } catch (const std::exception&) {
+    // The copy counts as printed all the same: the outcome carries every receipt again.
+  }
+}
+
+// The printer is busy ("R") while the CliSiTef (or VeSPague) gateway is not initialised, free
+// ("L") otherwise; the subtotal and the amount to pay are the transaction's amount.
+void TDmSitef::KoCliSiTefInfoECF(tef::TKoCliSiTefInfoECF Operacao, std::string& RetornoECF) {
+  const tef::TKoCliSiTefTipo gp = KoCliSiTef.GPAtual();
+  if (Operacao == tef::ineEstadoECF && (gp == tef::gpCliSiTef || gp == tef::gpVeSPague) &&
+      !KoCliSiTef.TEFCliSiTef().Inicializado()) {
+    RetornoECF = "R";
+    return;
+  }
+  switch (Operacao) {
+    case tef::ineEstadoECF:
+      RetornoECF = "L";
+      break;
+    case tef::ineSubTotal:
+    case tef::ineTotalAPagar:
+      RetornoECF = ValorECF(fValorTransacao);
+      break;
+  }
+}
+
+}  // namespace kelvora::protocol

@@ -1,0 +1,260 @@
+// The "/transaction" request: its validation, the values it leaves in the data module, and the one
+// CRT call that runs a payment, the cancellation of an earlier payment or a receipt reprint, with
+// the failure result of a dialogue that ends without a confirmed payment.
+#include <cstdlib>
+#include <stdexcept>
+
+#include "protocol/Convert.h"
+#include "protocol/DmSitef.h"
+#include "tef/KoCliSiTefCliSiTef.h"
+
+namespace kelvora::protocol {
+namespace {
+
+// A request the handler refuses with one of its own texts.
+class ETransactionRequest : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// What a valid request asks for, read before anything is stored.
+struct TTransactionRequest {
+  TTipoTransacao Tipo = ttNenhum;
+  int32_t Operacao = 0;
+  std::string PayerName;
+  std::string NSU;
+  platform::TDateTime Data = 0;
+  std::optional<int32_t> Venda_Id;
+  platform::Currency Valor;
+  int32_t QtdParcelas = 0;
+};
+
+// Empty, or only blanks and control characters.
+bool EmBranco(std::string_view text) {
+  for (const char c : text) {
+    if (static_cast<unsigned char>(c) > ' ') return false;
+  }
+  return true;
+}
+
+bool SoDigitos(std::string_view text) {
+  for (const char c : text) {
+    if (c < '0' || c > '9') return false;
+  }
+  return !text.empty();
+}
+
+int Numero(std::string_view digits) {
+  return std::atoi(std::string(digits).c_str());
+}
+
+// Steps 1 to 6 of the request: every refusal raises with the text the client is answered with.
+TTransactionRequest ReadTransactionRequest(const Json& pContent) {
+  TTransactionRequest pedido;
+  const std::string type = GetRequiredField(pContent, "type");
+  if (type == "transaction") {
+    pedido.Tipo = ttTransacao;
+  } else if (type == "cancellation") {
+    pedido.Tipo = ttCancelamento;
+  } else if (type == "reprint") {
+    pedido.Tipo = ttReimpressao;
+  } else {
+    throw ETransactionRequest("O campo type diferente de transaction");
+  }
+  pedido.Operacao = StrToInt(GetRequiredField(pContent, "operation"));
+  if (pedido.Tipo == ttTransacao) pedido.PayerName = GetRequiredField(pContent, "payer_name");
+  if (pedido.Tipo == ttCancelamento) {
+    pedido.NSU = GetRequiredField(pContent, "cancellation_nsu");
+    if (EmBranco(pedido.NSU)) {
+      throw ETransactionRequest("O campo \"cancellation_nsu\" não foi preenchido.");
+    }
+    const std::string data = GetRequiredField(pContent, "transaction_date");
+    if (EmBranco(data)) {
+      throw ETransactionRequest("O campo \"transaction_date\" não foi preenchido.");
+    }
+    const std::optional<platform::TDateTime> lida =
+        TDmSitef::ParseTransactionDate(TDmSitef::FormatTransactionDate(data));
+    if (!lida) {
+      throw ETransactionRequest("O campo \"transaction_date\" não foi preenchido corretamente.");
+    }
+    pedido.Data = *lida;
+  }
+  if (pedido.Tipo != ttReimpressao) {
+    if (pContent.contains("sale_id")) {
+      pedido.Venda_Id = StrToInt(GetRequiredField(pContent, "sale_id"));
+    }
+    if (pContent.contains("transaction_value")) {
+      pedido.Valor =
+          platform::Currency::FromDouble(StrToFloat(GetRequiredField(pContent, "transaction_value")));
+    }
+    if (pContent.contains("number_of_installments")) {
+      pedido.QtdParcelas = StrToInt(GetRequiredField(pContent, "number_of_installments"));
+    }
+  }
+  return pedido;
+}
+
+// The number of instalments as CRT takes it: at least two digits ("00", "03", "12").
+std::string DoisDigitos(int32_t n) {
+  std::string digitos = std::to_string(n < 0 ? -static_cast<int64_t>(n) : n);
+  if (digitos.size() < 2) digitos.insert(0, "0");
+  return n < 0 ? "-" + digitos : digitos;
+}
+
+// Holds fProcessando for the request that claimed it and clears it when that request ends,
+// however it ends.
+class TReservaProcessando {
+ public:
+  explicit TReservaProcessando(std::atomic<bool>& flag) : fFlag(flag) {}
+  ~TReservaProcessando() { fFlag = false; }
+  TReservaProcessando(const TReservaProcessando&) = delete;
+  TReservaProcessando& operator=(const TReservaProcessando&) = delete;
+
+ private:
+  std::atomic<bool>& fFlag;
+};
+
+}  // namespace
+
+std::string TDmSitef::FormatTransactionDate(std::string_view pText) {
+  if (pText.empty()) return "Formato inválido";
+  std::vector<std::string_view> partes;
+  for (size_t inicio = 0;;) {
+    const size_t espaco = pText.find(' ', inicio);
+    partes.push_back(pText.substr(inicio, espaco - inicio));
+    if (espaco == std::string_view::npos) break;
+    inicio = espaco + 1;
+  }
+  const std::string_view data = partes[0];
+  if (data.size() != 10) return "Formato de data inválido";
+  std::string resultado = std::string(data.substr(8, 2)) + "/" + std::string(data.substr(5, 2)) +
+                          "/" + std::string(data.substr(0, 4));
+  if (partes.size() > 1) {
+    const std::string_view hora = partes[1];
+    if (hora.size() < 8) return resultado + " Formato de hora inválido";
+    resultado += " " + std::string(hora.substr(0, 2)) + ":" + std::string(hora.substr(3, 2)) +
+                 ":" + std::string(hora.substr(6, 2));
+  }
+  return resultado;
+}
+
+std::optional<platform::TDateTime> TDmSitef::ParseTransactionDate(std::string_view pText) {
+  const bool comHora = pText.size() == 19;
+  if ((pText.size() != 10 && !comHora) || pText[2] != '/' || pText[5] != '/' ||
+      (comHora && (pText[10] != ' ' || pText[13] != ':' || pText[16] != ':'))) {
+    return std::nullopt;
+  }
+  const auto campo = [pText](size_t inicio, size_t tamanho) -> std::optional<int> {
+    const std::string_view digitos = pText.substr(inicio, tamanho);
+    if (!SoDigitos(digitos)) return std::nullopt;
+    return Numero(digitos);
+  };
+  const std::optional<int> dia = campo(0, 2), mes = campo(3, 2), ano = campo(6, 4);
+  if (!dia || !mes || !ano) return std::nullopt;
+  platform::DateParts partes{*ano, *mes, *dia, 0, 0, 0, 0};
+  if (comHora) {
+    const std::optional<int> hora = campo(11, 2), minuto = campo(14, 2), segundo = campo(17, 2);
+    if (!hora || !minuto || !segundo) return std::nullopt;
+    partes.hour = *hora;
+    partes.minute = *minuto;
+    partes.second = *segundo;
+  }
+  return platform::TryEncodeDateTime(partes);
+}
+
+void TDmSitef::StartTransaction(const Json& pContent, const TSession*,
+                                service::Connection& pIdContext) {
+  TTransactionRequest pedido;
+  try {
+    pedido = ReadTransactionRequest(pContent);
+  } catch (const std::exception& e) {
+    SendErrorMessage(pIdContext, e.what());
+    return;
+  }
+
+  // One TEF operation at a time: a second request is dropped without a word and without touching
+  // the running one's state.
+  if (fProcessando.exchange(true)) return;
+  const TReservaProcessando reserva(fProcessando);
+  TKoCliSiTefAccess tef = AcquireKoCliSiTef(pIdContext);
+  fOperacao = pedido.Operacao;
+  if (pedido.Tipo == ttTransacao) fPayerName = pedido.PayerName;
+  if (pedido.Tipo != ttReimpressao) {
+    if (pedido.Venda_Id) {
+      std::lock_guard lock(fStateLock);
+      fVenda_Id = *pedido.Venda_Id;
+    }
+    fValorTransacao = pedido.Valor;
+    fQtdParcelas = pedido.QtdParcelas;
+  }
+
+  try {
+    EnsureInicializado(*tef);
+    if (!tef->Inicializado(tef::gpCliSiTef)) {
+      SendErrorMessage(pIdContext, "SiTef não inicializado.");
+      return;
+    }
+    fConcluido = false;
+    fPodeCancelar = false;
+    fCancelado = false;
+    fInterrompido = false;
+    // A message kept from an earlier dialogue must not answer this one's first prompt.
+    fLastContentReceived.clear();
+    tef::TKoCliSiTefCliSiTef& gateway = tef->TEFCliSiTef();
+    gateway.SetOperacaoCRT(fOperacao);
+    gateway.SetCancelandoTransacaoTEF(false);
+
+    const std::string vendaId = std::to_string(SaleData().Venda_Id);
+    const std::string parcelas = DoisDigitos(fQtdParcelas);
+    fTipoEmCurso = pedido.Tipo;
+    try {
+      switch (pedido.Tipo) {
+        case ttReimpressao:
+          tef->CRT(1.0, std::to_string(fOperacao), "0", 0, "", "", "", "0");
+          break;
+        case ttCancelamento:
+          gateway.SetCancelandoTransacaoNSU(pedido.NSU);
+          gateway.SetCancelandoTransacaoDATA(pedido.Data);
+          gateway.SetCancelandoTransacaoVALOR(fValorTransacao);
+          gateway.SetCancelandoTransacaoTEF(true);
+          tef->CRT(fValorTransacao.ToDouble(), "02", vendaId, 0, "", "", "", parcelas);
+          break;
+        default:
+          tef->RespostasPendentes().SetValorDinheiro(fValorTransacao);
+          tef->RespostasPendentes().SetValorTotalAPagar(fValorTransacao);
+          tef->CRT(fValorTransacao.ToDouble(), "02", vendaId, 0, "", "", "", parcelas);
+          break;
+      }
+    } catch (...) {
+      fTipoEmCurso = ttNenhum;
+      throw;
+    }
+    fTipoEmCurso = ttNenhum;
+
+    // A confirmed payment has had its result; only a dialogue that confirmed nothing fails here.
+    if (!fConcluido) {
+      if (tef->Inicializado(tef::gpCliSiTef)) tef->CancelarTransacoesPendentes();
+      Json result = Json::object();
+      result["type"] = "result";
+      result["status"] = fCancelado || fInterrompido ? "canceled" : "unauthorized";
+      result["message"] = "Transação TEF não realizada.";
+      SendJson(pIdContext, result);
+    }
+  } catch (const std::exception& e) {
+    // A dialogue that failed before its confirmation leaves nothing approved behind.
+    if (!fConcluido) {
+      try {
+        if (tef->Inicializado(tef::gpCliSiTef)) tef->CancelarTransacoesPendentes();
+      } catch (const std::exception&) {
+        // The backups stay on disk; the disconnect or the next start-up reverses them.
+      }
+    }
+    try {
+      SendErrorMessage(pIdContext, e.what());
+    } catch (const std::exception&) {
+      // The connection is gone; its disconnect step follows.
+    }
+  }
+}
+
+}  // namespace kelvora::protocol

@@ -1,0 +1,124 @@
+// The page's wish to cancel over the real service and the SiTef simulator: honoured at the
+// library's interruption checks while it is allowed, refused before, confirmed when a prompt is
+// left, and too late once the library has confirmed the payment.
+import assert from 'node:assert/strict';
+import { afterEach, test } from 'node:test';
+import {
+  APPROVED, CANCEL_QUESTION, PAYMENT_MENU, assertMessage, debitAnswers, failure,
+  message, pendingIn, runToResult, startTransactionService,
+} from './transaction-support.mjs';
+
+const cleanups = [];
+afterEach(async () => {
+  while (cleanups.length > 0) await cleanups.pop()();
+});
+
+async function serviceWith(options) {
+  const t = await startTransactionService(options);
+  cleanups.push(() => t.stop());
+  return t;
+}
+
+const PAYMENT = { type: 'transaction', operation: '0', payer_name: 'Maria', transaction_value: '10,00' };
+const CANCELLED_BY_OPERATOR = {
+  type: 'confirmation', message: 'Operação cancelada pelo operador', options: [], can_cancel: false,
+};
+
+// Reads until a message of the given type, returning it.
+async function until(t, type, on) {
+  for (;;) {
+    const msg = await t.next(on);
+    if (msg.type === type) return msg;
+  }
+}
+
+test('the page cancels while the card is awaited: "canceled", nothing pending', async () => {
+  const t = await serviceWith({ simulatorIni: '[dialog]\ncard_polls=300\n' });
+  await t.request(PAYMENT);
+  assertMessage(await t.next(), PAYMENT_MENU);
+  await t.answer({ type: 'menu', response: '1:Debito', back_menu: 'false' });
+  await until(t, 'can_cancel');
+  await t.cancel();
+  const seen = await runToResult(t, debitAnswers);
+  assertMessage(seen, [message(''), CANCELLED_BY_OPERATOR, failure('canceled')]);
+  const ledger = await t.ledger();
+  assert.deepEqual(ledger, [], 'the simulator never approved it');
+  assert.equal(t.api.requests.length, 0);
+});
+
+test('a cancellation before cancelling is allowed changes nothing', async () => {
+  const t = await serviceWith({ simulatorIni: '[dialog]\ncard_polls=1\n' });
+  const other = await t.connect();
+  const otherSession = await t.session(other);
+  await t.request(PAYMENT);
+  assertMessage(await t.next(), PAYMENT_MENU);
+  await t.cancel(other, otherSession);
+  assert.ok(await other.silentFor(300), 'a cancellation gets no reply');
+  await t.answer({ type: 'menu', response: '1:Debito', back_menu: 'false' });
+  const seen = await runToResult(t, debitAnswers);
+  assert.equal(seen.at(-1).status, 'approved');
+  const log = await t.logTexts();
+  const at = log.indexOf('Entrou no cancelamento.');
+  assert.deepEqual(log.slice(at, at + 2), ['Entrou no cancelamento.', 'Não pode cancelar']);
+});
+
+test('leaving the menu asks for confirmation: "Não" goes on, "Sim" cancels', async () => {
+  const t = await serviceWith({ simulatorIni: '[dialog]\ncard_polls=1\n' });
+  await t.request(PAYMENT);
+  assertMessage(await t.next(), PAYMENT_MENU);
+  await t.answer({ type: 'menu', response: '', back_menu: 'false' });
+  assertMessage(await t.next(), CANCEL_QUESTION);
+  await t.answer({ type: 'question', response: 'Não' });
+  assertMessage(await t.next(), PAYMENT_MENU, 'the same menu again');
+  await t.answer({ type: 'menu', response: '1:Debito', back_menu: 'false' });
+  const paid = await runToResult(t, debitAnswers);
+  assertMessage({ ...paid.at(-1), transaction_data: undefined }, APPROVED);
+
+  await t.request(PAYMENT);
+  assertMessage(await t.next(), PAYMENT_MENU);
+  await t.answer({ type: 'menu', response: '', back_menu: 'false' });
+  assertMessage(await t.next(), CANCEL_QUESTION);
+  await t.answer({ type: 'question', response: 'Sim' });
+  const seen = await runToResult(t, debitAnswers);
+  assertMessage(seen, [message(''), CANCELLED_BY_OPERATOR, failure('canceled')]);
+  assert.deepEqual(pendingIn(await t.ledger()), []);
+  assert.equal(t.api.requests.length, 1);
+});
+
+test('going back from the menu and answering "Não" shows it again through the library', async () => {
+  const t = await serviceWith({ simulatorIni: '[dialog]\ncard_polls=1\n' });
+  await t.request(PAYMENT);
+  assertMessage(await t.next(), PAYMENT_MENU);
+  await t.answer({ type: 'menu', response: '', back_menu: 'true' });
+  assertMessage(await t.next(), CANCEL_QUESTION);
+  await t.answer({ type: 'question', response: 'Não' });
+  const seen = await runToResult(t, debitAnswers);
+  assertMessage(seen.slice(0, 2), [message(''), PAYMENT_MENU]);
+  assert.equal(seen.at(-1).status, 'approved');
+});
+
+test('a cancellation after the last interruption check cannot undo the confirmed payment', async () => {
+  const t = await serviceWith({ simulatorIni: '[dialog]\ncard_polls=1\n[delay]\nfinalize_ms=1500\n' });
+  const other = await t.connect();
+  const otherSession = await t.session(other);
+  await t.request(PAYMENT);
+  assertMessage(await t.next(), PAYMENT_MENU);
+  await t.answer({ type: 'menu', response: '1:Debito', back_menu: 'false' });
+  await until(t, 'can_cancel');
+  await until(t, 'receipt');
+  await until(t, 'receipt');
+  // The library is confirming the payment now.
+  await t.cancel(other, otherSession);
+  const result = await t.next();
+  assertMessage({ ...result, transaction_data: undefined }, APPROVED);
+  assert.equal(result.transaction_data[0].payment_id, 1000);
+  assert.ok(await t.client.silentFor(500), 'no second result');
+
+  const ledger = await t.ledger();
+  assert.deepEqual(ledger.map((e) => e.event), ['APPROVED', 'CONFIRMED']);
+  assert.equal(t.api.requests.length, 1);
+  const log = await t.logTexts();
+  const at = log.indexOf('Setou no cancelamento = true');
+  assert.ok(at > 0, log.join('\n'));
+  assert.equal(log[at + 1], 'Cancelamento ignorado: a transação já foi confirmada pelo SiTef.');
+});
