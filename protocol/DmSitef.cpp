@@ -167,7 +167,11 @@ void TDmSitef::ApplyGatewaySettings() {
 }
 
 void TDmSitef::EnsureInicializado(tef::TKoCliSiTef& pKoCliSiTef) {
-  if (!pKoCliSiTef.Inicializado(tef::gpCliSiTef)) pKoCliSiTef.Inicializar(tef::gpCliSiTef);
+  if (pKoCliSiTef.Inicializado(tef::gpCliSiTef)) return;
+  pKoCliSiTef.Inicializar(tef::gpCliSiTef);
+  if (pKoCliSiTef.TEFCliSiTef().BibliotecaSimulada()) {
+    Log(tef::TKoCliSiTefCliSiTef::kAvisoSimulador);
+  }
 }
 
 TSaleData TDmSitef::SaleData() const {

@@ -293,8 +293,10 @@ class TDmSitef final : public service::MessageHandler {
 
   // Brings the gateway up to the staged settings; fTefLock held.
   void ApplyGatewaySettings();
-  // The component's initialisation for the CliSiTef gateway unless it is initialised already.
-  static void EnsureInicializado(tef::TKoCliSiTef& pKoCliSiTef);
+  // The component's initialisation for the CliSiTef gateway unless it is initialised already; an
+  // initialisation that loaded the simulator says so in the service log, so that a till can
+  // never take simulated payments for real ones.
+  void EnsureInicializado(tef::TKoCliSiTef& pKoCliSiTef);
   void Log(std::string_view pText) const { FService.GravaLog(pText); }
 
   service::TKelvoraSiTefService& FService;

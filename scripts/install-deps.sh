@@ -6,9 +6,10 @@ cd "$(dirname "$0")/.."
 packages=(
   g++ cmake ninja-build pkg-config make
   libssl-dev openssl libcurl4-openssl-dev nlohmann-json3-dev libinih-dev
-  libgtest-dev libgmock-dev libbenchmark-dev
+  libgtest-dev libgmock-dev libbenchmark-dev libboost-dev
   nodejs npm chromium
   dpkg-dev file
+  clang libclang-rt-14-dev
 )
 
 missing=()

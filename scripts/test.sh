@@ -6,3 +6,5 @@ scripts/install-deps.sh
 scripts/build.sh
 build_dir=${BUILD_DIR:-build}
 ctest --test-dir "$build_dir" --output-on-failure -j"$(nproc)" "$@"
+# A short run of every fuzz target (see fuzz/README.md); a crash fails the test command.
+scripts/fuzz.sh --run 20

@@ -1,11 +1,22 @@
 // The service events, in the order the service log records them.
 #include "service/KelvoraSiTefService.h"
 
+#include "platform/FileVersion.h"
 #include "platform/ServiceInstaller.h"
 
 #include <exception>
 
 namespace kelvora::service {
+namespace {
+
+// The product's simulator carries a file version ending in "-sim"; the vendor's library carries
+// none of ours. Read from the file, so nothing is loaded at start.
+bool LibraryIsSimulator(const std::filesystem::path& baseDir) {
+  const auto version = platform::ReadFileVersion((baseDir / "dll" / "CliSiTef32I.dll").string());
+  return version && version->ends_with("-sim");
+}
+
+}  // namespace
 
 TKelvoraSiTefService::TKelvoraSiTefService(TServiceOptions options,
                                            const DataModuleFactory& createDataModule,
@@ -25,6 +36,10 @@ TKelvoraSiTefService::~TKelvoraSiTefService() {
 void TKelvoraSiTefService::ServiceStart() {
   StartServer();
   GravaLog("O serviço foi inciado.");
+  // A till must never take simulated payments for real ones.
+  if (LibraryIsSimulator(FOptions.BaseDir)) {
+    GravaLog("A biblioteca SiTef em dll/ é o SIMULADOR: nenhum pagamento é real.");
+  }
 }
 
 void TKelvoraSiTefService::ServiceStop() {

@@ -60,4 +60,9 @@ void TCliSiTefLibrary::DescarregarDLL() noexcept {
   fBiblioteca.Close();
 }
 
+bool TCliSiTefLibrary::EhSimulador() const {
+  std::string erro;
+  return fBiblioteca.Loaded() && fBiblioteca.Symbol("KelvoraCliSiTefSimulador", erro) != nullptr;
+}
+
 }  // namespace kelvora::tef

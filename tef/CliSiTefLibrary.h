@@ -51,6 +51,10 @@ class TCliSiTefLibrary {
   // Forgets every resolved entry point and gives back the reference on the library.
   void DescarregarDLL() noexcept;
 
+  // Whether the loaded library is the product's simulator, which exports KelvoraCliSiTefSimulador;
+  // the vendor's library has no such export.
+  bool EhSimulador() const;
+
   // The loader's own text for the last failure of CarregarFuncoesDLL ("" before any).
   const std::string& ErroCarregamento() const { return fErroCarregamento; }
 

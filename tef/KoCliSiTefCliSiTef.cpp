@@ -100,6 +100,9 @@ void TKoCliSiTefCliSiTef::Inicializar() {
   }
 
   GravaLog(Name() + " Inicializado CliSiTEF");
+  if (BibliotecaSimulada()) {
+    GravaLog(Name() + " " + std::string(kAvisoSimulador));
+  }
   try {
     Owner().EstadoECF();
   } catch (...) {

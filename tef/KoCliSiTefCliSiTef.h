@@ -65,6 +65,10 @@ class TKoCliSiTefCliSiTef : public TKoCliSiTefClass {
   void SetPathDLL(const std::string& value) { fPathDLL = value; }
   // Service mode: no modal message boxes (there are none on this platform either way).
   bool ModoServico() const { return FTEFModoServico; }
+  // Whether the library loaded is the product's simulator: nothing it approves is real.
+  bool BibliotecaSimulada() const { return fDLL.EhSimulador(); }
+  static constexpr std::string_view kAvisoSimulador =
+      "A biblioteca SiTef carregada é o SIMULADOR: nenhum pagamento é real.";
   void SetModoServico(bool value) { FTEFModoServico = value; }
   // Plain stored values.
   int32_t NumeroParcela() const { return FNumeroParcela; }

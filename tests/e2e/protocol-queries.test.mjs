@@ -5,7 +5,8 @@ import fs from 'node:fs/promises';
 import path from 'node:path';
 import { afterEach, describe, test } from 'node:test';
 import {
-  errorReply, exchange, openSession, sessionClaims, startProtocolService, writeSimulatorControl,
+  errorReply, exchange, openSession, readServiceLogTexts, sessionClaims, startProtocolService,
+  writeSimulatorControl,
 } from './lib/index.mjs';
 
 const cleanups = [];
@@ -48,6 +49,17 @@ describe('/initialize', () => {
     assert.equal(await configurations(svc.baseDir), 1);
     assert.deepEqual(await exchange(client, { ...request, type: 'status' }),
       errorReply('Campo type diferente de initialize.'));
+  });
+
+  test('the service log says the simulator is the library, at start and at initialisation', async () => {
+    const { svc, client, session_uuid } = await sessionOn();
+    const atStart = 'A biblioteca SiTef em dll/ é o SIMULADOR: nenhum pagamento é real.';
+    const atInit = 'A biblioteca SiTef carregada é o SIMULADOR: nenhum pagamento é real.';
+    assert.deepEqual((await readServiceLogTexts(svc.baseDir)).filter((t) => t.includes('SIMULADOR')),
+      [atStart]);
+    await exchange(client, { route: '/initialize', type: 'initialize', session_uuid });
+    assert.deepEqual((await readServiceLogTexts(svc.baseDir)).filter((t) => t.includes('SIMULADOR')),
+      [atStart, atInit]);
   });
 
   test('a library that refuses its configuration is reported, and tried again next time', async () => {
