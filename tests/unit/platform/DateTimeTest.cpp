@@ -3,11 +3,15 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/unit/support/ScopedTimeZone.h"
+
 #include <cstdlib>
 #include <ctime>
 
 namespace kelvora::platform {
 namespace {
+
+using kelvora::testing::ScopedTimeZone;
 
 TEST(DateTime, EncodesKnownDays) {
   EXPECT_EQ(*TryEncodeDate(1899, 12, 30), 0);
@@ -84,26 +88,6 @@ TEST(DateTime, NowUTCReadsTheInjectedClock) {
 namespace kelvora::platform {
 namespace {
 
-// Sets the process's time zone for one test and restores it afterwards.
-class ScopedTimeZone {
- public:
-  explicit ScopedTimeZone(const char* tz) {
-    if (const char* old = std::getenv("TZ")) saved_ = old;
-    setenv("TZ", tz, 1);
-    tzset();
-  }
-  ~ScopedTimeZone() {
-    if (saved_) {
-      setenv("TZ", saved_->c_str(), 1);
-    } else {
-      unsetenv("TZ");
-    }
-    tzset();
-  }
-
- private:
-  std::optional<std::string> saved_;
-};
 
 TEST(DateTime, LocalToUTCFollowsDaylightSavingAndRefusesTheGap) {
   ScopedTimeZone zone("EST5EDT,M3.2.0,M11.1.0");  // US Eastern rules, no tzdata needed

@@ -6,33 +6,16 @@
 #include <optional>
 
 #include "DataModuleFixture.h"
+#include "tests/unit/support/ScopedTimeZone.h"
 #include "protocol/JwtSecret.h"
 
 namespace kelvora::protocol::testing {
 namespace {
 
+using ::kelvora::testing::ScopedTimeZone;
+
 using std::chrono::milliseconds;
 
-// Runs a test body in another time zone and restores the process's zone afterwards.
-class ScopedTimeZone {
- public:
-  explicit ScopedTimeZone(const char* zone) {
-    if (const char* old = std::getenv("TZ")) old_ = old;
-    ::setenv("TZ", zone, 1);
-    ::tzset();
-  }
-  ~ScopedTimeZone() {
-    if (old_) {
-      ::setenv("TZ", old_->c_str(), 1);
-    } else {
-      ::unsetenv("TZ");
-    }
-    ::tzset();
-  }
-
- private:
-  std::optional<std::string> old_;
-};
 
 Json Parsed(const std::string& text) {
   std::optional<Json> json = ParseJson(text);

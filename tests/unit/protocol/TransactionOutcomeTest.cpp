@@ -8,34 +8,15 @@
 #include <utility>
 
 #include "TransactionFixture.h"
+#include "tests/unit/support/ScopedTimeZone.h"
 #include "tef/KoCliSiTefCliSiTef.h"
 #include "tef/KoCliSiTefRespCliSiTef.h"
 
 namespace kelvora::protocol::testing {
 namespace {
 
-// Runs a test body in another time zone and restores the process's zone afterwards.
-class ScopedTimeZone {
- public:
-  explicit ScopedTimeZone(const char* zone) {
-    if (const char* old = std::getenv("TZ")) old_ = old;
-    ::setenv("TZ", zone, 1);
-    ::tzset();
-  }
-  ~ScopedTimeZone() {
-    if (old_) {
-      ::setenv("TZ", old_->c_str(), 1);
-    } else {
-      ::unsetenv("TZ");
-    }
-    ::tzset();
-  }
-  ScopedTimeZone(const ScopedTimeZone&) = delete;
-  ScopedTimeZone& operator=(const ScopedTimeZone&) = delete;
+using ::kelvora::testing::ScopedTimeZone;
 
- private:
-  std::optional<std::string> old_;
-};
 
 using TCampos = std::initializer_list<std::pair<int, std::string_view>>;
 

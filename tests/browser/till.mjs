@@ -1,0 +1,82 @@
+// The till the browser test drives: the service with its own simulator copy, the stub sales API,
+// the page's HTTPS server and a headless chromium with a fresh profile, started together and
+// stopped together, so that no process or directory outlives the test.
+import fs from 'node:fs/promises';
+import os from 'node:os';
+import path from 'node:path';
+import { chromium } from 'playwright-core';
+import { startStaticServer } from '../../tools/static-server.mjs';
+import { startStubSalesApi } from '../../tools/stub-sales-api.mjs';
+import { sessionClaims, signToken, startProtocolService } from '../e2e/lib/index.mjs';
+
+export const CHROMIUM = '/usr/bin/chromium';
+const CHROMIUM_FLAGS = [
+  '--headless', '--no-sandbox', '--disable-gpu', '--ignore-certificate-errors', '--disable-background-networking',
+];
+
+// Every wait of one step (a page load, a prompt, a result) ends within this time.
+export const STEP_MS = 30000;
+
+// Runs the cleanups last-in first-out; every one runs even when an earlier one fails, and the
+// first failure is reported afterwards.
+async function unwind(cleanups) {
+  let failure = null;
+  while (cleanups.length > 0) {
+    try {
+      await cleanups.pop()();
+    } catch (error) {
+      failure ??= error;
+    }
+  }
+  if (failure) throw failure;
+}
+
+// Starts everything and opens no page yet. The page's address carries a session token signed with
+// the service's built-in secret, whose callback address is the stub's. `received` collects every
+// message the page gets from the service (parsed), `pageErrors` every uncaught page exception.
+export async function startTill({ simulatorIni }) {
+  await fs.access(CHROMIUM).catch(() => {
+    throw new Error(`${CHROMIUM} not found: scripts/install-deps.sh installs the chromium package`);
+  });
+  const cleanups = [];
+  try {
+    const api = await startStubSalesApi();
+    cleanups.push(() => api.close());
+    const svc = await startProtocolService({ simulatorIni });
+    cleanups.push(() => svc.stop());
+    const certificates = path.join(svc.baseDir, 'Certificado');
+    const web = await startStaticServer({
+      cert: path.join(certificates, 'server_cert.pem'), key: path.join(certificates, 'server_key.pem'),
+    });
+    cleanups.push(() => web.close());
+
+    const profile = await fs.mkdtemp(path.join(os.tmpdir(), 'kelvora-chromium-'));
+    cleanups.push(() => fs.rm(profile, { recursive: true, force: true }));
+    const context = await chromium.launchPersistentContext(profile, {
+      executablePath: CHROMIUM, args: CHROMIUM_FLAGS, headless: true, ignoreHTTPSErrors: true,
+      viewport: { width: 1280, height: 900 }, timeout: STEP_MS,
+    });
+    cleanups.push(() => context.close());
+    context.setDefaultTimeout(STEP_MS);
+    const page = context.pages()[0] ?? await context.newPage();
+
+    const received = [];
+    const pageErrors = [];
+    page.on('websocket', (socket) => socket.on('framereceived', ({ payload }) => {
+      try {
+        received.push(JSON.parse(String(payload)));
+      } catch {
+        received.push({ unparsed: String(payload) });
+      }
+    }));
+    page.on('pageerror', (error) => pageErrors.push(error.message));
+
+    const address = new URL(`https://localhost:${web.port}/`);
+    address.searchParams.set('token', signToken(sessionClaims({ callback_url: api.url })));
+    address.searchParams.set('service', `wss://localhost:${svc.port}`);
+    return { api, svc, page, received, pageErrors, address: address.href, stop: () => unwind(cleanups) };
+  } catch (error) {
+    await unwind(cleanups).catch(() => {});
+    throw error;
+  }
+}
