@@ -2,6 +2,7 @@
 // with the sales API and sent to the client; the receipt copies as the component prints them; the
 // answers about the (absent) fiscal printer.
 #include "platform/DateTime.h"
+#include "protocol/Convert.h"
 #include "protocol/DmSitef.h"
 #include "tef/KoCliSiTefCliSiTef.h"
 
@@ -33,6 +34,15 @@ std::string ValorECF(platform::Currency valor) {
   return texto;
 }
 
+// The sale a leftover's backup names; the current one when it names none (an older backup).
+int32_t SaleOfLeftover(const tef::TKoCliSiTefResp& pResp, int32_t pVenda_Id) {
+  try {
+    return pResp.DocumentoAplicacao().empty() ? pVenda_Id : StrToInt(pResp.DocumentoAplicacao());
+  } catch (const EConvertError&) {
+    return pVenda_Id;
+  }
+}
+
 }  // namespace
 
 std::string TDmSitef::TransactionDateTimeUTC(platform::TDateTime pLocal) {
@@ -54,7 +64,9 @@ std::string TDmSitef::TransactionDateTimeUTC(platform::TDateTime pLocal) {
 Json TDmSitef::BuildTransactionElement(const tef::TKoCliSiTefResp& pResp, int32_t pVenda_Id,
                                        const std::string& pPayerName, TTipoTransacao pTipo) {
   Json element = Json::object();
-  element["sale_id"] = pVenda_Id;
+  // A payment left by an earlier process belongs to the sale it was made for, which its backup
+  // keeps, not to the sale of the session that happens to confirm it.
+  element["sale_id"] = pResp.Pendente() ? SaleOfLeftover(pResp, pVenda_Id) : pVenda_Id;
   const std::string& indice = pResp.IndiceFPG_ECF();
   if (pTipo == ttReimpressao || indice == "113" || indice == "114") {
     element["operation"] = "reprint";

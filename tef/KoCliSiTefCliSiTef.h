@@ -186,6 +186,8 @@ class TKoCliSiTefCliSiTef : public TKoCliSiTefClass {
   // Finalizacao; the current ones when it holds none), logging it first.
   void FinalizarNaBiblioteca(bool Confirma, const std::string& DocumentoVinculado,
                              const std::string& Finalizacao);
+  // Records the application's document of an approved payment (899-105) before it is backed up.
+  void GuardaDocumentoAplicacao(const std::string& DocumentoVinculado);
   // The common shape of ATV, ADM, CRT, CHQ and CNC: starts and runs the dialogue and shows the
   // message of a failed final status; returns the final status.
   int32_t ExecutarFuncao(int32_t Modalidade, const std::string& Header,

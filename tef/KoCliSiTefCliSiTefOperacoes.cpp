@@ -81,7 +81,7 @@ bool TKoCliSiTefCliSiTef::ADM() {
 bool TKoCliSiTefCliSiTef::CRT(platform::Currency Valor, const std::string& IndiceFPG_ECF,
                               const std::string& NumeroCartao, const std::string& DataVencimento,
                               const std::string& CVV, const std::string& QtdParcela,
-                              const std::string& /*DocumentoVinculado*/, int32_t /*Moeda*/) {
+                              const std::string& DocumentoVinculado, int32_t /*Moeda*/) {
   VerificaValor(Valor);
   const AnsiString restricoes = fRestricoes.empty() ? platform::AnsiBytes("[10];") : fRestricoes;
   if (fOperacaoCRT == 201) {
@@ -93,12 +93,19 @@ bool TKoCliSiTefCliSiTef::CRT(platform::Currency Valor, const std::string& Indic
                      platform::ToAnsi(QtdParcela)) != 0) {
     return false;
   }
+  GuardaDocumentoAplicacao(DocumentoVinculado);
   ProcessarRespostaPagamento(IndiceFPG_ECF, Valor);
   return true;
 }
 
+void TKoCliSiTefCliSiTef::GuardaDocumentoAplicacao(const std::string& DocumentoVinculado) {
+  // Escaped like every stored value, so no text the application gives can break the backup's lines.
+  fRespCliSiTef.Conteudo().GravaInformacao(899, 105, CodificaHex(platform::ToAnsi(DocumentoVinculado)));
+  fRespCliSiTef.ConteudoToProperty();
+}
+
 bool TKoCliSiTefCliSiTef::CHQ(platform::Currency Valor, const std::string& IndiceFPG_ECF,
-                              const std::string& /*DocumentoVinculado*/, const std::string& CMC7,
+                              const std::string& DocumentoVinculado, const std::string& CMC7,
                               char TipoPessoa, const std::string& DocumentoPessoa,
                               platform::TDateTime DataCheque, const std::string& Banco,
                               const std::string& Agencia, const std::string& AgenciaDC,
@@ -128,6 +135,7 @@ bool TKoCliSiTefCliSiTef::CHQ(platform::Currency Valor, const std::string& Indic
                      platform::AnsiBytes("0")) != 0) {
     return false;
   }
+  GuardaDocumentoAplicacao(DocumentoVinculado);
   ProcessarRespostaPagamento(IndiceFPG_ECF, Valor);
   return true;
 }

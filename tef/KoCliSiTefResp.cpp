@@ -19,6 +19,7 @@ void TKoCliSiTefResp::Clear() {
   fHeader.clear();
   fID = 0;
   fDocumentoVinculado.clear();
+  fDocumentoAplicacao.clear();
   fValorTotal = {};
   fValorOriginal = {};
   fSaque = {};

@@ -76,6 +76,9 @@ class TKoCliSiTefResp {
   const std::string& Header() const { return fHeader; }
   int32_t ID() const { return fID; }
   const std::string& DocumentoVinculado() const { return fDocumentoVinculado; }
+  // The application's own document for the payment (its sale), as it gave it to CRT or CHQ; kept
+  // in the backup so a payment confirmed by a later process is still reported against its sale.
+  const std::string& DocumentoAplicacao() const { return fDocumentoAplicacao; }
   platform::Currency ValorTotal() const { return fValorTotal; }
   platform::Currency ValorOriginal() const { return fValorOriginal; }
   platform::Currency Saque() const { return fSaque; }
@@ -166,6 +169,7 @@ class TKoCliSiTefResp {
   std::string fHeader;
   int32_t fID = 0;
   std::string fDocumentoVinculado;
+  std::string fDocumentoAplicacao;
   platform::Currency fValorTotal;
   platform::Currency fValorOriginal;
   platform::Currency fSaque;

@@ -101,6 +101,9 @@ void TKoCliSiTefRespCliSiTef::ConverteControle(int Sequencia, const AnsiString& 
     case 102:
       fDocumentoVinculado = platform::FromAnsi(valor.AsString());
       break;
+    case 105:
+      fDocumentoAplicacao = platform::FromAnsi(valor.AsString());
+      break;
     case 104:  // fiscal date and time of the dialogue: what its finalisation must name
       fFinalizacao = platform::FromAnsi(valor.AsString());
       break;

@@ -114,6 +114,7 @@ describe('crash recovery', () => {
     assert.equal(result.transaction_data.length, 1);
     const [element] = result.transaction_data;
     assert.equal(element.operation, 'debit');
+    assert.equal(element.sale_id, 4821, 'the sale the payment was made for, not the new session\'s');
     assert.equal(element.transaction_value, 10);
     assert.equal(element.payment_method_code, '0100');
     assert.equal(element.payment_id, 1000);
