@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <mutex>
 
 #include "platform/FormatSettings.h"
 
@@ -46,6 +47,14 @@ TDateTime FromTm(const std::tm& tm, int millisecond) {
   return TryEncodeDateTime(parts).value_or(0);
 }
 
+// The C library reads the time zone into process-wide state inside localtime_r and mktime under a
+// lock of its own that ThreadSanitizer cannot see; taking ours as well makes the calls visibly
+// serialised, at no cost worth measuring.
+std::mutex& TimeZoneLock() {
+  static std::mutex lock;
+  return lock;
+}
+
 TDateTime FromTimePoint(std::chrono::system_clock::time_point tp, bool utc) {
   using namespace std::chrono;
   const auto ms = duration_cast<milliseconds>(tp.time_since_epoch()).count();
@@ -54,6 +63,7 @@ TDateTime FromTimePoint(std::chrono::system_clock::time_point tp, bool utc) {
   if (utc) {
     gmtime_r(&seconds, &tm);
   } else {
+    const std::lock_guard guard(TimeZoneLock());
     localtime_r(&seconds, &tm);
   }
   return FromTm(tm, static_cast<int>(ms - static_cast<long long>(seconds) * 1000));
@@ -125,6 +135,7 @@ std::optional<TDateTime> LocalToUTC(TDateTime local) {
   tm.tm_sec = p.second;
   tm.tm_isdst = -1;
   std::tm wanted = tm;
+  const std::lock_guard guard(TimeZoneLock());
   errno = 0;
   const std::time_t seconds = std::mktime(&tm);
   if (seconds == static_cast<std::time_t>(-1) && errno != 0) return std::nullopt;

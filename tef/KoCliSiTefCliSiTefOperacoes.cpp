@@ -37,6 +37,18 @@ std::string TextoDoBuffer(const std::vector<char>& buffer) {
   return platform::FromAnsi(texto);
 }
 
+// Tells the user how a transaction the library has already settled ended. A notice that fails (its
+// client gone) is only logged: it must not keep the backup file of a settled transaction, which
+// the next start-up would otherwise confirm, even when the library had undone it.
+void AvisaTransacaoFinalizada(TKoCliSiTef& facade, const std::string& origem,
+                              const std::string& mensagem) {
+  try {
+    facade.DoExibeMsg(opmOK, mensagem);
+  } catch (const std::exception& e) {
+    facade.GravaLog(origem + ": " + e.what());
+  }
+}
+
 }  // namespace
 
 void TKoCliSiTefCliSiTef::SetResposta(int32_t campo, AnsiString valor) {
@@ -196,6 +208,7 @@ void TKoCliSiTefCliSiTef::FinalizarTransacao(bool Confirma, const std::string& D
   if (fReimpressao) return;
 
   TKoCliSiTef& facade = Owner();
+  bool finalizadaNaBiblioteca = false;
   if (fRespCliSiTef.MsgImpressao() && !facade.TransacaoConfirmada()) {
     // The application prints the receipt itself; a printed receipt confirms the transaction.
     int32_t RetornoImpressao = -1;
@@ -205,13 +218,19 @@ void TKoCliSiTefCliSiTef::FinalizarTransacao(bool Confirma, const std::string& D
     }
     Confirma = RetornoImpressao != 0;
     FinalizarNaBiblioteca(Confirma, DocumentoVinculado, Finalizacao);
+    finalizadaNaBiblioteca = true;
     // Outside service mode this would be a modal box, which this platform does not have.
     if (fDevolucao && FTEFModoServico) {
-      facade.DoExibeMsg(opmOK, "Transação efetuada com sucesso.\r\nFavor reter o Cupom");
+      AvisaTransacaoFinalizada(facade, Name() + " FinalizarTransacao",
+                               "Transação efetuada com sucesso.\r\nFavor reter o Cupom");
     }
   }
   if (!Confirma) {
-    facade.DoExibeMsg(opmOK, kTransacaoNaoEfetuada);
+    if (finalizadaNaBiblioteca) {
+      AvisaTransacaoFinalizada(facade, Name() + " FinalizarTransacao", kTransacaoNaoEfetuada);
+    } else {
+      facade.DoExibeMsg(opmOK, kTransacaoNaoEfetuada);
+    }
     GravaLog(DocumentoVinculado);
   }
 }
@@ -227,7 +246,7 @@ void TKoCliSiTefCliSiTef::DesfazerBackup() {
   fIniciouRequisicao = false;
   const std::string documento = fRespCliSiTef.DocumentoVinculado();
   FinalizarNaBiblioteca(false, documento, fRespCliSiTef.Finalizacao());
-  Owner().DoExibeMsg(opmOK, kTransacaoNaoEfetuada);
+  AvisaTransacaoFinalizada(Owner(), Name() + " DesfazerBackup", kTransacaoNaoEfetuada);
   GravaLog(documento);
 }
 

@@ -3,6 +3,7 @@
 // resident memory from /proc.
 import fs from 'node:fs/promises';
 import { readServiceLogTexts, waitForLogText } from './serviceLog.mjs';
+import { timeScale } from './paths.mjs';
 import { startService } from './service.mjs';
 
 // SIGKILL, as a power cut or the OOM killer ends it: no handler runs, nothing is flushed.
@@ -28,7 +29,7 @@ export async function restartService(baseDir, port, timeoutMs = 5000) {
 // Polls check (sync or async) every 10 ms until it returns a truthy value, which it returns;
 // throws after timeoutMs with what in the message.
 export async function waitUntil(check, what, timeoutMs = 10000) {
-  const deadline = Date.now() + timeoutMs;
+  const deadline = Date.now() + timeoutMs * timeScale;
   for (;;) {
     const value = await check();
     if (value) return value;

@@ -2,7 +2,7 @@
 // directory, driving it with the control signals, and making sure no process outlives the tests.
 import { spawn } from 'node:child_process';
 import { readServiceLogTexts, waitForLogText } from './serviceLog.mjs';
-import { serviceBinary } from './paths.mjs';
+import { serviceBinary, timeScale } from './paths.mjs';
 
 const running = new Set();
 process.on('exit', () => {
@@ -49,7 +49,7 @@ export class ServiceProcess {
     if (this.exitStatus) return this.exitStatus;
     this.proc.kill(signal);
     let timer;
-    const timeout = new Promise((resolve) => { timer = setTimeout(resolve, timeoutMs, null); });
+    const timeout = new Promise((resolve) => { timer = setTimeout(resolve, timeoutMs * timeScale, null); });
     const status = await Promise.race([this.exited, timeout]);
     clearTimeout(timer);
     if (status) return status;

@@ -2,6 +2,7 @@
 // decoded from Windows-1252, in date order.
 import fs from 'node:fs/promises';
 import path from 'node:path';
+import { timeScale } from './paths.mjs';
 
 const decoder = new TextDecoder('windows-1252');
 export const LINE = /^\[(\d\d)\/(\d\d)\/(\d{4}) (\d\d):(\d\d):(\d\d)\] (.*)$/s;
@@ -49,7 +50,7 @@ export async function readServiceLogTexts(baseDir, serviceName) {
 // from the line index `from`; returns the index of that line.
 export async function waitForLogText(baseDir, match, { from = 0, timeoutMs = 5000 } = {}) {
   const test = typeof match === 'string' ? (text) => text === match : match;
-  const deadline = Date.now() + timeoutMs;
+  const deadline = Date.now() + timeoutMs * timeScale;
   for (;;) {
     const texts = await readServiceLogTexts(baseDir);
     const index = texts.findIndex((text, i) => i >= from && test(text));

@@ -2,8 +2,10 @@
 // for the tests that must write bytes no WebSocket client would.
 import tls from 'node:tls';
 import WebSocket from 'ws';
+import { timeScale } from './paths.mjs';
 
-function withTimeout(promise, timeoutMs, what) {
+function withTimeout(promise, givenMs, what) {
+  const timeoutMs = givenMs * timeScale;
   let timer;
   const timeout = new Promise((_, reject) => {
     timer = setTimeout(() => reject(new Error(`timed out after ${timeoutMs} ms: ${what}`)), timeoutMs);

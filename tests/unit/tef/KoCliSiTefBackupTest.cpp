@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -173,6 +174,39 @@ TEST_F(Backups, ReversalUndoesAPaymentEvenWhenItsReceiptWouldBeConfirmedByPrinti
   EXPECT_EQ(app.Eventos.back(), "OnDepoisCancelarTransacoes 1");
   EXPECT_EQ(k.RespostasPendentes().Count(), 0);
   EXPECT_TRUE(ambiente.Backups().empty());
+}
+
+TEST_F(Backups, AReversalWhoseNoticeFailsStillDeletesTheUndoneBackup) {
+  k.Inicializar(gpCliSiTef);
+  EscreveBackup(ambiente.Backup(1), "111", "10");
+  k.OnExibeMsg = [](TKoCliSiTefOperacaoMensagem op, const std::string&, int&) {
+    if (op == opmOK) throw std::runtime_error("client gone");
+  };
+  k.CancelarTransacoesPendentes();
+
+  // Left on disk, the undone payment would be confirmed at the next start-up.
+  EXPECT_THAT(Chamadas(ambiente, "finaliza"), ElementsAre("0|10|20241225|103015"));
+  EXPECT_TRUE(ambiente.Backups().empty());
+  EXPECT_THAT(ambiente.Log(), HasSubstr("CliSiTef DesfazerBackup: client gone"));
+}
+
+TEST_F(Backups, APaymentUndoneForItsUnprintedReceiptLosesItsBackupEvenWhenTheNoticeFails) {
+  k.Inicializar(gpCliSiTef);
+  k.SetAutoFinalizarCupom(false);
+  ambiente.Escreve("CliSiTefRoteiro.txt",
+                   "continua 10000 0 121 0 0 VIA\ncontinua 10000 0 133 0 0 000042\n"
+                   "continua 0 0 -1 0 0\n");
+  ASSERT_TRUE(k.CRT(10, "02", "1", 0, "", "", "", "00"));
+  ASSERT_EQ(ambiente.Backups().size(), 1u);
+  app.RetornoImpressao = 0;
+  k.OnExibeMsg = [](TKoCliSiTefOperacaoMensagem op, const std::string&, int&) {
+    if (op == opmOK) throw std::runtime_error("client gone");
+  };
+  k.ConfirmarTransacoesPendentes();
+
+  EXPECT_THAT(Chamadas(ambiente, "finaliza"), ElementsAre("0|37815|20241225|103015"));
+  EXPECT_TRUE(ambiente.Backups().empty());
+  EXPECT_THAT(ambiente.Log(), HasSubstr("CliSiTef FinalizarTransacao: client gone"));
 }
 
 TEST_F(Backups, ANonPaymentReceiptIsPrintedAsAReportThenConfirmed) {
