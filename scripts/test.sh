@@ -23,8 +23,9 @@ if [ "${SKIP_SANITIZERS:-0}" != 1 ]; then
 
   export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$PWD/tests/tsan.supp"
   BUILD_DIR=build-tsan SANITIZE=thread scripts/build.sh
-  # The tests where several threads or connections meet.
-  KELVORA_TEST_TIME_SCALE=10 ctest --test-dir build-tsan --output-on-failure -j"$jobs" \
+  # The tests where several threads or connections meet, one at a time: each brings its own
+  # concurrency, and ThreadSanitizer's slowdown is steadier without another test beside it.
+  KELVORA_TEST_TIME_SCALE=10 ctest --test-dir build-tsan --output-on-failure -j1 \
     -R 'e2e_websocket-server|e2e_transaction-concurrency|e2e_protocol-queries|e2e_protocol-sessions|Threads|Disconnect'
 fi
 
