@@ -32,8 +32,8 @@ class MessageHandler {
   virtual void OnDisconnect(Connection& pIdContext) = 0;
 };
 
-// The handler the service runs with until the data module exists: every request is dropped
-// without a reply, and nothing is held, so an ended connection leaves nothing to cancel.
+// A handler that drops every request and holds nothing: for running the service module without
+// the data module, as its own tests do.
 class IgnoringMessageHandler final : public MessageHandler {
  public:
   void RouteTargeting(std::string_view, Connection&) override {}
