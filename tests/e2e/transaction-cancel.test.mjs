@@ -2,24 +2,14 @@
 // library's interruption checks while it is allowed, refused before, confirmed when a prompt is
 // left, and too late once the library has confirmed the payment.
 import assert from 'node:assert/strict';
-import { afterEach, test } from 'node:test';
+import { test } from 'node:test';
 import {
-  APPROVED, CANCEL_QUESTION, PAYMENT_MENU, assertMessage, debitAnswers, failure,
-  message, pendingIn, runToResult, startTransactionService,
+  APPROVED, CANCEL_QUESTION, PAYMENT, PAYMENT_MENU, assertMessage, debitAnswers, failure, message,
+  pendingIn, runToResult, serviceWithStopAfterEach,
 } from './transaction-support.mjs';
 
-const cleanups = [];
-afterEach(async () => {
-  while (cleanups.length > 0) await cleanups.pop()();
-});
+const serviceWith = serviceWithStopAfterEach();
 
-async function serviceWith(options) {
-  const t = await startTransactionService(options);
-  cleanups.push(() => t.stop());
-  return t;
-}
-
-const PAYMENT = { type: 'transaction', operation: '0', payer_name: 'Maria', transaction_value: '10,00' };
 const CANCELLED_BY_OPERATOR = {
   type: 'confirmation', message: 'Operação cancelada pelo operador', options: [], can_cancel: false,
 };

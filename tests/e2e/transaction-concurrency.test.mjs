@@ -2,23 +2,13 @@
 // one runs is dropped without disturbing it, and a connection that closes in the middle of its
 // dialogue ends it, leaves nothing pending and frees the service for the next client.
 import assert from 'node:assert/strict';
-import { afterEach, test } from 'node:test';
+import { test } from 'node:test';
 import {
-  debitAnswers, payByDebit, pendingIn, runToResult, startTransactionService,
+  PAYMENT, debitAnswers, payByDebit, pendingIn, runToResult, serviceWithStopAfterEach,
 } from './transaction-support.mjs';
 
-const cleanups = [];
-afterEach(async () => {
-  while (cleanups.length > 0) await cleanups.pop()();
-});
+const serviceWith = serviceWithStopAfterEach();
 
-async function serviceWith(options) {
-  const t = await startTransactionService(options);
-  cleanups.push(() => t.stop());
-  return t;
-}
-
-const PAYMENT = { type: 'transaction', operation: '0', payer_name: 'Maria', transaction_value: '10,00' };
 
 async function until(t, type, on) {
   for (;;) {

@@ -2,22 +2,13 @@
 // sales API: every message the page receives, in order and with its members in order, what the
 // sales API is sent, and what the simulator's ledger remembers.
 import assert from 'node:assert/strict';
-import { afterEach, describe, test } from 'node:test';
+import { describe, test } from 'node:test';
 import {
   APPROVED, CAN_CANCEL, PAYMENT_MENU, assertMessage, debitAnswers, failure, message, payByDebit,
-  pendingIn, runToResult, startTransactionService,
+  pendingIn, runToResult, serviceWithStopAfterEach,
 } from './transaction-support.mjs';
 
-const cleanups = [];
-afterEach(async () => {
-  while (cleanups.length > 0) await cleanups.pop()();
-});
-
-async function serviceWith(options) {
-  const t = await startTransactionService(options);
-  cleanups.push(() => t.stop());
-  return t;
-}
+const serviceWith = serviceWithStopAfterEach();
 
 // The members of an approved element of a payment, in order, before the sales API's two.
 const PAYMENT_KEYS = [

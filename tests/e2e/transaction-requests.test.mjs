@@ -3,7 +3,7 @@
 import assert from 'node:assert/strict';
 import { after, before, test } from 'node:test';
 import { errorReply, exchange } from './lib/index.mjs';
-import { debitAnswers, runToResult, startTransactionService } from './transaction-support.mjs';
+import { PAYMENT, debitAnswers, runToResult, startTransactionService } from './transaction-support.mjs';
 
 let t;
 before(async () => {
@@ -17,7 +17,6 @@ function request(members) {
   return exchange(t.client, { route: '/transaction', session_uuid: t.sessionUuid, ...members });
 }
 
-const PAYMENT = { type: 'transaction', operation: '0', payer_name: 'Maria', transaction_value: '10,00' };
 const CANCELLATION = {
   type: 'cancellation', operation: '200', cancellation_nsu: '000001', transaction_date: '2024-01-05',
   transaction_value: '10,00',

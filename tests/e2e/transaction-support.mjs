@@ -5,6 +5,7 @@
 import assert from 'node:assert/strict';
 import fs from 'node:fs/promises';
 import path from 'node:path';
+import { afterEach } from 'node:test';
 import { startStubSalesApi } from '../../tools/stub-sales-api.mjs';
 import {
   openSession, readServiceLogTexts, sessionClaims, startProtocolService, writeSimulatorControl,
@@ -117,6 +118,23 @@ export async function startTransactionService({ simulatorIni = '', respond, clai
 
 // Reads messages until the result, answering every prompt with answer(message) (which returns the
 // answer's members, or null to leave it unanswered); returns every message read, the result last.
+// The debit request most tests send.
+export const PAYMENT = { type: 'transaction', operation: '0', payer_name: 'Maria', transaction_value: '10,00' };
+
+// For a test file whose tests each start their own service: returns the starter, and stops every
+// service it started once its test ends.
+export function serviceWithStopAfterEach() {
+  const started = [];
+  afterEach(async () => {
+    while (started.length > 0) await started.pop().stop();
+  });
+  return async (options) => {
+    const t = await startTransactionService(options);
+    started.push(t);
+    return t;
+  };
+}
+
 export async function runToResult(t, answer = () => null, on = t.client) {
   const seen = [];
   for (;;) {
