@@ -18,28 +18,12 @@
 #include "platform/Ansi.h"
 #include "protocol/DmSitef.h"
 #include "tokens/Jose.h"
+#include "tests/unit/support/TempDir.h"
 #include "tokens/Secret.h"
 
 namespace kelvora::protocol::testing {
 
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "kelvora-dm-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::filesystem::path& Path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
-};
+using ::kelvora::testing::TempDir;
 
 // A clock that stands still until the test moves it.
 class ManualClock final : public platform::Clock {

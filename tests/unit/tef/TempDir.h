@@ -1,47 +1,8 @@
-// A temporary directory for file tests, removed with everything in it when the test ends.
+// The shared temporary directory, under the name the TEF tests use.
 #pragma once
 
-#include <stdlib.h>
-
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <stdexcept>
-#include <string>
+#include "tests/unit/support/TempDir.h"
 
 namespace kelvora::tef::testing {
-
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "kelvora-tef-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  ~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-
-  // Full path of a name inside the directory.
-  std::string File(const std::string& name) const { return (path_ / name).string(); }
-
-  // Writes raw bytes to a file inside the directory and returns its path.
-  std::string Write(const std::string& name, const std::string& bytes) const {
-    std::ofstream(File(name), std::ios::binary) << bytes;
-    return File(name);
-  }
-
-  // The raw bytes of a file.
-  static std::string Read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
-
- private:
-  std::filesystem::path path_;
-};
-
+using ::kelvora::testing::TempDir;
 }  // namespace kelvora::tef::testing
