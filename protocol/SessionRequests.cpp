@@ -85,10 +85,13 @@ void TDmSitef::CreateSession(const Json& pConfig, service::Connection& pIdContex
     std::lock_guard lock(fStateLock);
     change();
   };
+  // The reply names the store and terminal this start set: when sessions start on several
+  // connections at once, another start may already have replaced them in the gateway's settings.
+  std::string store, terminal;
   try {
     const Json& claims = token->Claims;
     const std::string sectionalCode = AnsiClaim(claims, "secctional_code");
-    const std::string terminal = TerminalNumber(sectionalCode, FService.PdvNumber());
+    terminal = TerminalNumber(sectionalCode, FService.PdvNumber());
     const std::string pathDLL = (FService.Options().BaseDir / "dll").string() + "/";
     stage([&] {
       fGatewaySettings.ModoServico = true;
@@ -96,7 +99,7 @@ void TDmSitef::CreateSession(const Json& pConfig, service::Connection& pIdContex
     });
     const std::string address = AnsiClaim(claims, "ip_address");
     stage([&] { fGatewaySettings.EnderecoIP = address; });
-    const std::string store = AnsiClaim(claims, "store_code");
+    store = AnsiClaim(claims, "store_code");
     stage([&] {
       fGatewaySettings.CodigoLoja = store;
       fGatewaySettings.NumeroTerminal = terminal;
@@ -132,15 +135,14 @@ void TDmSitef::CreateSession(const Json& pConfig, service::Connection& pIdContex
   // complete, so a failed reply leaves no session behind.
   const std::string sessionId = platform::NewGuidText();
   const auto expiration = FClock.Now() + kSessionLifetime;
-  const TGatewaySettings gateway = GatewaySettings();
   Json reply = Json::object();
   reply["type"] = "session";
   reply["status"] = "created";
   reply["message"] = "Sessão criada com sucesso.";
   reply["expiration"] = LocalToUTCISO8601(platform::FromTimePointLocal(expiration));
   reply["session_uuid"] = sessionId;
-  reply["store_code"] = gateway.CodigoLoja;
-  reply["terminal_number"] = gateway.NumeroTerminal;
+  reply["store_code"] = store;
+  reply["terminal_number"] = terminal;
   const std::string text = WriteJson(reply);
   FSessionList.AddItem(sessionId, expiration, pIdContext.Id());
   SendClientMessage(pIdContext, text);
