@@ -6,7 +6,6 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
-#include <functional>
 #include <unordered_set>
 #include <vector>
 
@@ -15,36 +14,115 @@
 namespace kelvora::protocol {
 namespace {
 
-// Thrown out of the parser callback to abandon a document nested deeper than kMaxJsonDepth.
-struct NestingTooDeep {};
-
-// The parser callback's state: for every object level, the member names met so far. The callback
-// does not see object ends inside dropped values, so the sets are indexed by depth and a set is
-// cleared when a new object starts at its depth, which keeps them right without end events.
-class FirstMemberWins {
+// Builds the document from the parser's events, with the protocol's two rules: a member whose name
+// its object already holds is read and thrown away with all it contains, and a container opened
+// below kMaxJsonDepth others fails the whole text. Members are appended to their object directly:
+// the object type's own insertion looks for the name first, which made an object of n members cost
+// n² comparisons (seconds for one large frame). Names are looked up in the object itself while it
+// is small and in a hash set of its own once it grows.
+class FirstMemberWinsBuilder final : public nlohmann::json_sax<Json> {
  public:
-  bool operator()(int depth, Json::parse_event_t event, Json& parsed) {
-    using Event = Json::parse_event_t;
-    const auto level = static_cast<std::size_t>(depth);
-    switch (event) {
-      case Event::object_start:
-      case Event::array_start:
-        if (level >= kMaxJsonDepth) throw NestingTooDeep{};
-        if (event == Event::object_start) {
-          if (names_.size() <= level) names_.resize(level + 1);
-          names_[level].clear();
-        }
-        return true;
-      case Event::key:
-        // A key event's depth is one more than its object's start depth.
-        return names_[level - 1].insert(parsed.get_ref<const std::string&>()).second;
-      default:
-        return true;
-    }
+  Json root;
+
+  bool null() override { return Put(nullptr); }
+  bool boolean(bool value) override { return Put(value); }
+  bool number_integer(number_integer_t value) override { return Put(value); }
+  bool number_unsigned(number_unsigned_t value) override { return Put(value); }
+  bool number_float(number_float_t value, const string_t&) override { return Put(value); }
+  bool string(string_t& value) override { return Put(std::move(value)); }
+  bool binary(binary_t&) override { return false; }
+  bool start_object(std::size_t) override { return Open(Json::value_t::object); }
+  bool start_array(std::size_t) override { return Open(Json::value_t::array); }
+  bool end_object() override { return Close(); }
+  bool end_array() override { return Close(); }
+  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override {
+    return false;
+  }
+
+  bool key(string_t& name) override {
+    if (dropped_ > 0) return true;
+    Level& level = open_.back();
+    dropNext_ = !level.RememberName(name);
+    if (!dropNext_) name_ = std::move(name);
+    return true;
   }
 
  private:
-  std::vector<std::unordered_set<std::string>> names_;
+  using Members = Json::object_t::Container;
+  static constexpr std::size_t kScanLimit = 16;
+
+  struct Level {
+    Json* container;
+    std::unordered_set<std::string> names;  // filled once the object outgrows kScanLimit
+
+    // True when the object did not hold the name yet.
+    bool RememberName(const std::string& name) {
+      const Members& members = container->get_ref<const Json::object_t&>();
+      if (members.size() < kScanLimit) {
+        for (const auto& member : members) {
+          if (member.first == name) return false;
+        }
+        return true;
+      }
+      if (names.empty()) {
+        for (const auto& member : members) names.insert(member.first);
+      }
+      return names.insert(name).second;
+    }
+  };
+
+  // Places a value in the open container (or as the root) and returns where it went; nullptr when
+  // it belongs to a member that is thrown away.
+  Json* Place(Json&& value) {
+    if (dropped_ > 0) return nullptr;
+    if (dropNext_) {
+      dropNext_ = false;
+      return nullptr;
+    }
+    if (open_.empty()) {
+      root = std::move(value);
+      return &root;
+    }
+    Json& parent = *open_.back().container;
+    if (parent.is_array()) {
+      auto& elements = parent.get_ref<Json::array_t&>();
+      elements.push_back(std::move(value));
+      return &elements.back();
+    }
+    Members& members = parent.get_ref<Json::object_t&>();
+    members.emplace_back(std::move(name_), std::move(value));
+    return &members.back().second;
+  }
+  bool Put(Json&& value) {
+    Place(std::move(value));
+    return true;
+  }
+  bool Open(Json::value_t kind) {
+    if (++depth_ > kMaxJsonDepth) return false;
+    if (dropped_ > 0) {
+      ++dropped_;
+    } else if (Json* placed = Place(Json(kind))) {
+      open_.push_back({placed, {}});
+    } else {
+      dropped_ = 1;
+    }
+    return true;
+  }
+  bool Close() {
+    --depth_;
+    if (dropped_ > 0) {
+      --dropped_;
+    } else {
+      open_.pop_back();
+    }
+    return true;
+  }
+
+  std::vector<Level> open_;
+  std::string name_;
+  std::size_t depth_ = 0;
+  std::size_t dropped_ = 0;  // containers open inside a member that is thrown away
+  bool dropNext_ = false;
 };
 
 // Length of the well-formed UTF-8 sequence at the start of `s` and its code point; 0 when the first
@@ -288,15 +366,9 @@ std::string FloatAsText(double value) {
 }  // namespace
 
 std::optional<Json> ParseJson(std::string_view text) {
-  FirstMemberWins firstWins;
-  Json result;
-  try {
-    result = Json::parse(text, std::ref(firstWins), /*allow_exceptions=*/false);
-  } catch (const NestingTooDeep&) {
-    return std::nullopt;
-  }
-  if (result.is_discarded()) return std::nullopt;
-  return result;
+  FirstMemberWinsBuilder builder;
+  if (!Json::sax_parse(text, &builder)) return std::nullopt;
+  return std::move(builder.root);
 }
 
 std::string WriteJson(const Json& value) {
