@@ -3,26 +3,11 @@
 
 #include <exception>
 
-#include "platform/Paths.h"
 #include "protocol/JwtSecret.h"
 #include "service/ServiceLog.h"
 #include "tef/KoCliSiTefCliSiTef.h"
 
 namespace kelvora::protocol {
-namespace {
-
-// The executable "/version" reports as "service_exe"; empty when it cannot be found, which reads
-// as a file without a version.
-std::filesystem::path ServiceExecutable() {
-  try {
-    return platform::ExecutablePath();
-  } catch (const std::exception&) {
-    return {};
-  }
-}
-
-}  // namespace
-
 TKoCliSiTefAccess::TKoCliSiTefAccess(TDmSitef& owner, std::unique_lock<std::mutex> lock,
                                      service::Connection* pIdContext)
     : fOwner(owner), fLock(std::move(lock)) {
@@ -43,7 +28,7 @@ tef::TKoCliSiTef& TKoCliSiTefAccess::operator*() const {
 TDmSitef::TDmSitef(service::TKelvoraSiTefService& pService, const platform::Clock& pClock)
     : FService(pService),
       FClock(pClock),
-      FServiceExe(ServiceExecutable()),
+      FServiceExeVersion(GetFileVersionText("/proc/self/exe")),
       KoCliSiTef(pService.Options().BaseDir.string(), pClock) {
   // The component's fixed configuration.
   KoCliSiTef.SetTelevenda(false);

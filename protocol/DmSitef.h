@@ -301,7 +301,10 @@ class TDmSitef final : public service::MessageHandler {
 
   service::TKelvoraSiTefService& FService;
   const platform::Clock& FClock;
-  std::filesystem::path FServiceExe;
+  // The version of the running executable, read once: the image a process runs cannot change
+  // under it (a package upgrade replaces the file by another one, which takes effect at the
+  // restart), and "/version" is asked often enough for a file lookup per request to show.
+  const std::string FServiceExeVersion;
 
   // Only the thread holding fTefLock touches the component and FIdContext.
   std::mutex fTefLock;

@@ -92,11 +92,11 @@ void TDmSitef::CheckFileVersion(const Json& pContent, const TSession*,
   }
   try {
     const std::string category = GetRequiredField(pContent, "category");
-    std::string file;
+    std::string version;
     if (category == "service_exe") {
-      file = FServiceExe.string();
+      version = FServiceExeVersion;
     } else if (category == "clisitef_dll") {
-      file = GatewaySettings().PathDLL + "CliSiTef32I.dll";
+      version = GetFileVersionText(GatewaySettings().PathDLL + "CliSiTef32I.dll");
     } else {
       SendErrorMessage(pIdContext,
                        "Categoria inválida. Valores permitidos [service_exe, clisitef_dll]");
@@ -105,7 +105,7 @@ void TDmSitef::CheckFileVersion(const Json& pContent, const TSession*,
     Json reply = Json::object();
     reply["type"] = "version";
     reply["category"] = category;
-    reply["version"] = GetFileVersionText(file);
+    reply["version"] = version;
     SendJson(pIdContext, reply);
   } catch (const std::exception& e) {
     // The same prefix as the pin-pad query's, as clients have always received it.

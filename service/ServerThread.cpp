@@ -109,12 +109,14 @@ void TServerThread::Deactivate() {
   {
     const std::lock_guard lock(connectionsLock_);
     open.splice(open.end(), connections_);
-    for (ConnectionSlot& slot : open) slot.connection->Shutdown();
+    for (ConnectionSlot& slot : open) {
+      if (slot.connection) slot.connection->Shutdown();
+    }
   }
   for (ConnectionSlot& slot : open) slot.thread.join();
 }
 
-// Wakes the accept thread: a stop request, or a connection thread that has ended.
+// Wakes the accept thread for a stop request.
 void TServerThread::Wake() {
   const uint64_t one = 1;
   [[maybe_unused]] const ssize_t written = ::write(wake_.Get(), &one, sizeof one);
@@ -130,8 +132,10 @@ bool TServerThread::WaitForWake(int timeoutMs) {
   return true;
 }
 
-// The accept thread: asleep in poll() until a client connects, a connection thread ends, or
-// deactivation wakes it.
+// The accept thread: asleep in poll() until a client connects or deactivation wakes it. Threads of
+// connections that have ended are joined when the next client arrives rather than the moment they
+// end, which would cost a wake-up of this thread per connection: only the connections that ended
+// since the last accept wait to be joined.
 void TServerThread::AcceptLoop() {
   std::vector<pollfd> watched;
   watched.push_back({wake_.Get(), POLLIN, 0});
@@ -142,8 +146,8 @@ void TServerThread::AcceptLoop() {
     if (watched[0].revents != 0) {
       uint64_t count = 0;
       [[maybe_unused]] const ssize_t got = ::read(wake_.Get(), &count, sizeof count);
-      ReapFinished();
     }
+    ReapFinished();
     for (size_t i = 1; i < watched.size() && !stopping_; ++i) {
       if (watched[i].revents != 0) Accept(watched[i].fd);
     }
@@ -193,8 +197,8 @@ void TServerThread::ReapFinished() {
 }
 
 // The life of one connection, on its own thread: connect (TLS), execute until an error ends it,
-// then close and the disconnect step. The slot is marked finished last, for the accept thread to
-// join.
+// then close and the disconnect step. The thread frees its own socket and TLS session, so that
+// nothing but the thread itself waits for the accept thread to join it at its next wake-up.
 void TServerThread::RunConnection(ConnectionSlot& slot) {
   TlsConnection& connection = *slot.connection;
   try {
@@ -211,9 +215,9 @@ void TServerThread::RunConnection(ConnectionSlot& slot) {
   }
   {
     const std::lock_guard lock(connectionsLock_);
+    slot.connection.reset();
     slot.finished = true;
   }
-  Wake();
 }
 
 // One execute step: the opening handshake while the connection is new, else one frame read and,

@@ -50,7 +50,8 @@ class TServerThread {
 
  private:
   struct ConnectionSlot {
-    std::shared_ptr<TlsConnection> connection;
+    std::shared_ptr<TlsConnection> connection;  // under connectionsLock_ once the thread runs; freed
+                                                // by the thread at its end
     std::thread thread;
     bool finished = false;  // under connectionsLock_: the thread is about to end
   };
@@ -69,7 +70,7 @@ class TServerThread {
   uint16_t port_ = 0;
   SslCtxPtr context_;
   std::vector<platform::UniqueFd> listeners_;
-  platform::UniqueFd wake_;  // eventfd: a stop request or a connection thread that has finished
+  platform::UniqueFd wake_;  // eventfd: a stop request
   std::atomic<bool> stopping_{false};
   std::thread acceptThread_;
   std::mutex connectionsLock_;

@@ -15,6 +15,13 @@ namespace {
 
 std::atomic<uint64_t> nextConnectionId{1};
 
+// SSL_get_error reads the thread's error queue, which must be empty before each TLS call. Clearing
+// it walks every slot of the queue, so it is done only when something (this connection or another
+// library on the thread, such as the HTTP client) has left an error there.
+void ClearErrorQueue() {
+  if (ERR_peek_error() != 0) ERR_clear_error();
+}
+
 }  // namespace
 
 TlsConnection::TlsConnection(platform::UniqueFd socket, SSL_CTX* context)
@@ -66,7 +73,7 @@ void TlsConnection::Close() {
 
 size_t TlsConnection::ReadSome(std::span<char> buffer) {
   if (broken_) throw EConnectionClosed("Connection closed.");
-  ERR_clear_error();
+  ClearErrorQueue();
   size_t got = 0;
   const int result = SSL_read_ex(ssl_.get(), buffer.data(), buffer.size(), &got);
   if (result != 1 || got == 0) Fail(result, "TLS read");
@@ -76,7 +83,7 @@ size_t TlsConnection::ReadSome(std::span<char> buffer) {
 void TlsConnection::WriteAll(std::string_view bytes) {
   while (!bytes.empty()) {
     if (broken_) throw EConnectionClosed("Connection closed.");
-    ERR_clear_error();
+    ClearErrorQueue();
     size_t written = 0;
     const int result = SSL_write_ex(ssl_.get(), bytes.data(), bytes.size(), &written);
     if (result != 1) Fail(result, "TLS write");
