@@ -29,7 +29,13 @@ TDmSitef::TDmSitef(service::TKelvoraSiTefService& pService, const platform::Cloc
     : FService(pService),
       FClock(pClock),
       FServiceExeVersion(GetFileVersionText("/proc/self/exe")),
-      KoCliSiTef(pService.Options().BaseDir.string(), pClock) {
+      KoCliSiTef(pService.Options().BaseDir.string(), pClock),
+      fSaleReports(
+          pService.Options().BaseDir / "TEF" / "RegistrosAPI",
+          [this](const TSaleReport& report, const std::atomic<bool>& stop) {
+            return DeliverSaleReport(report, stop);
+          },
+          [this](std::string_view text) { Log(text); }) {
   // The component's fixed configuration.
   KoCliSiTef.SetTelevenda(false);
   KoCliSiTef.Identificacao().SetNomeAplicacao("Lumo XE2");

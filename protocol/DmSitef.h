@@ -20,6 +20,7 @@
 #include "platform/Currency.h"
 #include "platform/DateTime.h"
 #include "protocol/Json.h"
+#include "protocol/SaleReportOutbox.h"
 #include "protocol/Sessions.h"
 #include "service/Connection.h"
 #include "service/KelvoraSiTefService.h"
@@ -149,8 +150,13 @@ class TDmSitef final : public service::MessageHandler {
   // and "company_id" into its first "transaction_data" element. Any failure of the call (no
   // answer, an answer outside 200 to 204, a body that cannot be read) is logged and gives
   // "payment_id" 0: it never raises, so the client always receives the outcome. True only for an
-  // answer from 200 to 204 that could be read.
+  // answer from 200 to 204 that could be read. The report is kept in fSaleReports until the API
+  // answers; one it did not answer is posted again later by the outbox's worker.
   bool SendSaleCallback(Json& pMessage);
+  // The callback address for an API base address that ends with "/".
+  std::string CallbackAddress(const std::string& pCallbackURL) const;
+  // One more attempt at a report kept in the outbox (its worker's delivery).
+  TReportDelivery DeliverSaleReport(const TSaleReport& pReport, const std::atomic<bool>& pStop);
   // Sets pKey to pValue in the first element of pMessage's "transaction_data", after removing
   // it, so it ends that element. False, changing nothing, when there is no such element.
   static bool SetTransactionDataValue(Json& pMessage, std::string_view pKey, const Json& pValue);
@@ -346,6 +352,11 @@ class TDmSitef final : public service::MessageHandler {
   TGatewaySettings fGatewaySettings;
 
   TSessionList FSessionList;
+
+  // Reports the sales API has not answered yet. Declared last: its worker delivers reports left
+  // by an earlier process from construction on, and must have stopped before anything it uses
+  // is destroyed.
+  TSaleReportOutbox fSaleReports;
 };
 
 }  // namespace kelvora::protocol

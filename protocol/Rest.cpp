@@ -73,10 +73,16 @@ bool SendsFormBody(std::string_view method) {
   return method == "POST" || method == "PUT";
 }
 
+// Progress callback: a non-zero return makes libcurl abandon the transfer.
+int AbandonWhenSet(void* flag, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  return static_cast<const std::atomic<bool>*>(flag)->load() ? 1 : 0;
+}
+
 }  // namespace
 
 TRestResponse ExecuteRequest(std::string_view method, std::string url,
-                             const TArrayParamRequest& params, std::string_view body) {
+                             const TArrayParamRequest& params, std::string_view body,
+                             const std::atomic<bool>* pAbandon) {
   EnsureCurlGlobalInit();
   EasyHandle handle(curl_easy_init());
   if (!handle) throw ERequestError("Request Error Failed initialization");
@@ -139,6 +145,11 @@ TRestResponse ExecuteRequest(std::string_view method, std::string url,
   curl_easy_setopt(curl, CURLOPT_WRITEDATA, &response.Content);
   curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, CollectStatusText);
   curl_easy_setopt(curl, CURLOPT_HEADERDATA, &response.StatusText);
+  if (pAbandon != nullptr) {
+    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, AbandonWhenSet);
+    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, pAbandon);
+    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+  }
   // A POST is left to libcurl's own handling (its redirects then behave as browsers do); other
   // methods are named as they are.
   const std::string methodName(method);

@@ -2,6 +2,7 @@
 // fixed client settings, on libcurl.
 #pragma once
 
+#include <atomic>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -44,8 +45,10 @@ inline constexpr long kRequestTimeoutMs = 60000;
 // apply in order: rpHTTPHEADER adds a header, rpURLSEGMENT replaces "{nome}" in url, rpGETorPOST
 // adds a query parameter (a form field for a POST or PUT without body), rpREQUESTBODY is ignored.
 // A non-empty body is sent as JSON (Content-Type application/json). A transport failure raises
-// ERequestError("Request Error " + libcurl's text).
+// ERequestError("Request Error " + libcurl's text). When pAbandon is given and becomes true, the
+// request is given up within about a second and raises the same way.
 TRestResponse ExecuteRequest(std::string_view method, std::string url,
-                             const TArrayParamRequest& params, std::string_view body);
+                             const TArrayParamRequest& params, std::string_view body,
+                             const std::atomic<bool>* pAbandon = nullptr);
 
 }  // namespace kelvora::protocol

@@ -1,4 +1,6 @@
 // The report of an approved outcome to the sales system's HTTP API and the payment id it assigns.
+#include <functional>
+
 #include "protocol/Convert.h"
 #include "protocol/DmSitef.h"
 #include "protocol/Rest.h"
@@ -33,7 +35,36 @@ int32_t PaymentId(const TRestResponse& response) {
   return StrToInt(ValueAsText((*body)["data"]));
 }
 
+// The API's answer as the outbox sees it: taken (200 to 204), to be asked again later (it timed
+// out, is overloaded or unavailable), or refused for good. A refusal of either kind is logged.
+TReportDelivery ClassifyAnswer(const TRestResponse& response,
+                               const std::function<void(std::string_view)>& log) {
+  const long status = response.StatusCode;
+  if (status >= 200 && status <= 204) return TReportDelivery::Accepted;
+  log(std::string(kCallbackLog) + RefusalDetail(response));
+  const bool later = status == 408 || status == 429 || status == 500 || status == 502 ||
+                     status == 503 || status == 504;
+  return later ? TReportDelivery::Unanswered : TReportDelivery::Refused;
+}
+
 }  // namespace
+
+std::string TDmSitef::CallbackAddress(const std::string& pCallbackURL) const {
+  return pCallbackURL + "v1/sales/tef/callback/" +
+         tokens::GenerateToken(JwtSecret(), std::nullopt);
+}
+
+TReportDelivery TDmSitef::DeliverSaleReport(const TSaleReport& pReport,
+                                            const std::atomic<bool>& pStop) {
+  try {
+    const TRestResponse response =
+        ExecuteRequest("POST", CallbackAddress(pReport.CallbackURL), {}, pReport.Body, &pStop);
+    return ClassifyAnswer(response, [this](std::string_view text) { Log(text); });
+  } catch (const std::exception& e) {
+    Log(std::string(kCallbackLog) + e.what());
+    return TReportDelivery::Unanswered;
+  }
+}
 
 bool TDmSitef::SetTransactionDataValue(Json& pMessage, std::string_view pKey, const Json& pValue) {
   if (!pMessage.is_object() || !pMessage.contains("transaction_data")) return false;
@@ -57,16 +88,30 @@ bool TDmSitef::SendSaleCallback(Json& pMessage) {
   }
   // Written before the ids are added: the API never receives "payment_id" nor "company_id".
   const std::string body = WriteJson(pMessage);
-  const std::string address =
-      callbackURL + "v1/sales/tef/callback/" + tokens::GenerateToken(JwtSecret(), std::nullopt);
+  // The payment is confirmed already: its report is on disk before the API is called, and stays
+  // there until the API has answered, so that neither a crash during the call nor an API that
+  // cannot be reached loses it.
+  std::string record;
+  try {
+    record = fSaleReports.Keep({callbackURL, body});
+  } catch (const std::exception& e) {
+    Log(std::string("Não foi possível guardar o registro da transação para a API: ") + e.what());
+  }
 
   int32_t paymentId = 0;
   bool accepted = false;
+  bool answered = false;
   try {
-    const TRestResponse response = ExecuteRequest("POST", address, {}, body);
-    if (response.StatusCode < 200 || response.StatusCode > 204) {
-      Log(std::string(kCallbackLog) + RefusalDetail(response));
+    const TRestResponse response = ExecuteRequest("POST", CallbackAddress(callbackURL), {}, body);
+    const TReportDelivery answer =
+        ClassifyAnswer(response, [this](std::string_view text) { Log(text); });
+    answered = true;
+    if (answer == TReportDelivery::Unanswered) {
+      fSaleReports.RetryLater(record);
     } else {
+      fSaleReports.Answered(record, answer);
+    }
+    if (answer == TReportDelivery::Accepted) {
       paymentId = PaymentId(response);
       accepted = true;
     }
@@ -74,6 +119,7 @@ bool TDmSitef::SendSaleCallback(Json& pMessage) {
     // An API that cannot be reached or whose answer cannot be read must not cost the client the
     // outcome of a payment that is already confirmed: it is logged like a refusal.
     Log(std::string(kCallbackLog) + e.what());
+    if (!answered) fSaleReports.RetryLater(record);
   }
   SetTransactionDataValue(pMessage, "payment_id", paymentId);
   SetTransactionDataValue(pMessage, "company_id", empresaId);

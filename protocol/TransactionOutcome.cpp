@@ -82,7 +82,8 @@ Json TDmSitef::BuildTransactionElement(const tef::TKoCliSiTefResp& pResp, int32_
   }
   if (cartao) element["card_number"] = pResp.NumeroCartao();
   element["operator"] = pResp.Rede();
-  element["payer_name"] = pPayerName;
+  // The payer of a leftover is not known any more: the request running now is another one.
+  element["payer_name"] = pResp.Pendente() ? std::string() : pPayerName;
   element["institution"] = pResp.Instituicao();
   element["payment_method_code"] = pResp.ModalidadePagto();
   element["payment_method_description"] = pResp.ModalidadePagtoDescrita();

@@ -26,7 +26,7 @@ if [ "${SKIP_SANITIZERS:-0}" != 1 ]; then
   # The tests where several threads or connections meet, one at a time: each brings its own
   # concurrency, and ThreadSanitizer's slowdown is steadier without another test beside it.
   KELVORA_TEST_TIME_SCALE=10 ctest --test-dir build-tsan --output-on-failure -j1 \
-    -R 'e2e_websocket-server|e2e_transaction-concurrency|e2e_protocol-queries|e2e_protocol-sessions|Threads|Disconnect'
+    -R 'e2e_websocket-server|e2e_transaction-concurrency|e2e_protocol-queries|e2e_protocol-sessions|Threads|Disconnect|SaleReportOutbox|e2e_crash-recovery'
 fi
 
 if [ "${SKIP_FUZZ:-0}" != 1 ]; then

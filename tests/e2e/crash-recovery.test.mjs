@@ -1,7 +1,8 @@
 // The service killed with SIGKILL at each dangerous point of an approved debit, started again and
 // initialised by a new page: the simulator's ledger must show the payment settled exactly once (or
-// never approved), no backup file may be left behind, and the new page is told what the service
-// tells it about a payment it confirmed at start-up.
+// never approved), no backup file may be left behind, the new page is told what the service
+// tells it about a payment it confirmed at start-up, and the sales API hears of every confirmed
+// payment, even one whose report was cut off by the crash.
 import assert from 'node:assert/strict';
 import fs from 'node:fs/promises';
 import path from 'node:path';
@@ -27,6 +28,15 @@ async function serviceWith(options) {
 async function backups(baseDir) {
   try {
     return (await fs.readdir(path.join(baseDir, 'TEF'))).filter((name) => name.endsWith('.tef'));
+  } catch {
+    return [];
+  }
+}
+
+// The sales-API reports kept on disk until the API answers them.
+async function keptReports(baseDir) {
+  try {
+    return await fs.readdir(path.join(baseDir, 'TEF', 'RegistrosAPI'));
   } catch {
     return [];
   }
@@ -178,9 +188,10 @@ describe('crash recovery', () => {
   });
 
   test('killed after the confirmation, while the sales API holds its answer', async () => {
+    // The first call is never answered; the report kept on disk is posted again by the new process.
     const t = await serviceWith({
       simulatorIni: '[dialog]\ncard_polls=1\n',
-      respond: () => ({ status: 201, body: { data: 1000 }, delayMs: 30000 }),
+      respond: (request) => ({ status: 201, body: { data: 1000 }, delayMs: t.api.requests.indexOf(request) === 0 ? 30000 : 0 }),
     });
     const seen = await startDebit(t);
     await waitUntil(() => t.api.requests.length === 1, 'the sales API call');
@@ -196,6 +207,9 @@ describe('crash recovery', () => {
 
     assert.deepEqual(await t.ledger(), before);
     assert.deepEqual(await backups(t.svc.baseDir), []);
-    assert.equal(t.api.requests.length, 1, 'the sales API is not called again');
+    await waitUntil(() => t.api.requests.length === 2, 'the report posted again');
+    assert.equal(t.api.requests[1].rawBody, t.api.requests[0].rawBody, 'the same report');
+    await waitUntil(async () => (await keptReports(t.svc.baseDir)).length === 0, 'the kept report deleted');
+    assert.ok(await page.silentFor(300), 'the new page is not told of it');
   });
 });

@@ -120,6 +120,26 @@ TEST(BuildTransactionElement, TheKindOfEachResponse) {
             3);
 }
 
+// A payment left by an earlier process and confirmed at start-up belongs to the sale its backup
+// names; the payer of whatever request is running now is not its payer.
+TEST(BuildTransactionElement, ALeftoverKeepsItsOwnSaleAndNoOtherPayer) {
+  const struct {
+    std::string documento;  // 899-105 of the backup; empty for a backup written without it
+    int saleId;
+  } cases[] = {{"5150", 5150}, {"", 4821}, {"lixo", 4821}};
+  for (const auto& c : cases) {
+    std::unique_ptr<tef::TKoCliSiTefResp> record = Record(kDebito);
+    if (!c.documento.empty()) {
+      record->Conteudo().GravaInformacao(899, 105, platform::AnsiBytes(c.documento));
+      record->ConteudoToProperty();
+    }
+    record->SetPendente(true);
+    const Json element = *ParseJson(Element(*record));
+    EXPECT_EQ(element.at("sale_id"), c.saleId) << c.documento;
+    EXPECT_EQ(element.at("payer_name"), "") << c.documento;
+  }
+}
+
 TEST(BuildTransactionElement, ReprintsCarryOnlyTheSaleAndTheReceipt) {
   const std::string reprint =
       R"({"sale_id":4821,"operation":"reprint","receipt":[{"copy_number":1,"data":["2a VIA"]}]})";

@@ -1,0 +1,170 @@
+// The outbox of sales-API reports: durable records, their deletion once answered, and the worker
+// that delivers what is left.
+#include "protocol/SaleReportOutbox.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <ctime>
+#include <optional>
+
+#include "platform/FileSystem.h"
+#include "protocol/Json.h"
+
+namespace kelvora::protocol {
+namespace {
+
+constexpr std::chrono::milliseconds kLongestWait = std::chrono::minutes(30);
+constexpr std::string_view kExtension = ".json";
+
+// A number with leading zeros, so that names sort by it.
+std::string Padded(unsigned number) {
+  std::string digits = std::to_string(number);
+  return std::string(digits.size() < 8 ? 8 - digits.size() : 0, '0') + digits;
+}
+
+// A name that sorts in the order the reports were made and never repeats: UTC time, process id
+// and a number counted within the process.
+std::string NewRecordName() {
+  static std::atomic<unsigned> counter{0};
+  const std::time_t now = std::time(nullptr);
+  std::tm utc{};
+  ::gmtime_r(&now, &utc);
+  char time[32];
+  std::strftime(time, sizeof time, "%Y%m%dT%H%M%SZ", &utc);
+  return std::string(time) + "_" + std::to_string(::getpid()) + "_" + Padded(++counter) +
+         std::string(kExtension);
+}
+
+std::optional<TSaleReport> ReadRecord(const std::string& record) {
+  const std::optional<Json> json = ParseJson(platform::ReadFileBytes(record));
+  if (!json || !json->is_object()) return std::nullopt;
+  const auto url = json->find("url");
+  const auto body = json->find("body");
+  if (url == json->end() || !url->is_string() || body == json->end() || !body->is_string()) {
+    return std::nullopt;
+  }
+  return TSaleReport{url->get<std::string>(), body->get<std::string>()};
+}
+
+}  // namespace
+
+TSaleReportOutbox::TSaleReportOutbox(std::filesystem::path directory, TDeliver deliver, TLog log,
+                                     std::chrono::milliseconds firstRetry)
+    : directory_(std::move(directory)),
+      deliver_(std::move(deliver)),
+      log_(std::move(log)),
+      firstRetry_(firstRetry) {
+  std::error_code ignored;
+  std::vector<std::string> left;
+  for (const auto& entry : std::filesystem::directory_iterator(directory_, ignored)) {
+    if (entry.path().extension() == kExtension) left.push_back(entry.path().string());
+  }
+  std::sort(left.begin(), left.end());
+  for (std::string& record : left) {
+    Enqueue({std::move(record), std::chrono::steady_clock::now(), firstRetry_});
+  }
+}
+
+TSaleReportOutbox::~TSaleReportOutbox() {
+  {
+    const std::lock_guard lock(lock_);
+    stop_ = true;
+  }
+  wake_.notify_all();
+  if (worker_.joinable()) worker_.join();
+}
+
+std::string TSaleReportOutbox::Keep(const TSaleReport& report) {
+  std::filesystem::create_directories(directory_);
+  Json record = Json::object();
+  record["url"] = report.CallbackURL;
+  record["body"] = report.Body;
+  const std::string path = (directory_ / NewRecordName()).string();
+  platform::ReplaceFileBytes(path, WriteJson(record), /*durable=*/true);
+  return path;
+}
+
+void TSaleReportOutbox::Answered(const std::string& record, TReportDelivery answer) {
+  if (record.empty()) return;
+  if (answer == TReportDelivery::Refused) {
+    std::filesystem::path refused(record);
+    refused.replace_extension(".recusado");
+    std::error_code failed;
+    std::filesystem::rename(record, refused, failed);
+    if (!failed) platform::FlushToStableStorage(refused.string());
+    log_("Registro de transação recusado pela API, guardado em: " +
+         (failed ? record : refused.string()));
+    return;
+  }
+  if (!platform::DeleteFileAndSync(record)) {
+    log_("Não foi possível apagar o registro de transação já entregue à API: " + record);
+  }
+}
+
+void TSaleReportOutbox::RetryLater(const std::string& record) {
+  if (record.empty()) return;
+  Enqueue({record, std::chrono::steady_clock::now() + firstRetry_, 2 * firstRetry_});
+}
+
+void TSaleReportOutbox::Enqueue(Pending pending) {
+  {
+    const std::lock_guard lock(lock_);
+    if (stop_) return;
+    const auto later = std::upper_bound(
+        queue_.begin(), queue_.end(), pending.Due,
+        [](std::chrono::steady_clock::time_point due, const Pending& p) { return due < p.Due; });
+    queue_.insert(later, std::move(pending));
+    if (!worker_.joinable()) worker_ = std::thread([this] { Work(); });
+  }
+  wake_.notify_all();
+}
+
+// Delivers each report when it falls due, one at a time, asleep in between.
+void TSaleReportOutbox::Work() {
+  std::unique_lock lock(lock_);
+  while (!stop_) {
+    if (queue_.empty()) {
+      wake_.wait(lock, [this] { return stop_ || !queue_.empty(); });
+      continue;
+    }
+    const auto due = queue_.front().Due;
+    if (due > std::chrono::steady_clock::now()) {
+      wake_.wait_until(lock, due);
+      continue;
+    }
+    Pending next = std::move(queue_.front());
+    queue_.pop_front();
+    lock.unlock();
+    Deliver(std::move(next));
+    lock.lock();
+  }
+}
+
+void TSaleReportOutbox::Deliver(Pending pending) {
+  std::optional<TSaleReport> report;
+  try {
+    if (!std::filesystem::exists(pending.Record)) return;
+    report = ReadRecord(pending.Record);
+  } catch (const std::exception&) {
+    // Read as unreadable below.
+  }
+  if (!report) {
+    // Kept as it is: a record nobody can read is for a person to look at, not to delete.
+    log_("Registro de transação para a API ilegível: " + pending.Record);
+    return;
+  }
+  const TReportDelivery answer = deliver_(*report, stop_);
+  if (answer != TReportDelivery::Unanswered) {
+    if (answer == TReportDelivery::Accepted) {
+      log_("Transação pendente registrada na API: " + pending.Record);
+    }
+    Answered(pending.Record, answer);
+    return;
+  }
+  pending.Due = std::chrono::steady_clock::now() + pending.Wait;
+  pending.Wait = std::min(2 * pending.Wait, kLongestWait);
+  Enqueue(std::move(pending));
+}
+
+}  // namespace kelvora::protocol

@@ -1,0 +1,152 @@
+// The outbox of sales-API reports with a scripted delivery: what is kept on disk, what is
+// delivered again and when, and what a stop leaves behind.
+#include "protocol/SaleReportOutbox.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "protocol/Json.h"
+#include "tests/unit/support/TempDir.h"
+
+namespace kelvora::protocol {
+namespace {
+
+using ::kelvora::testing::TempDir;
+using namespace std::chrono_literals;
+
+// Answers each body from its script, one answer per attempt (the last one again when the script
+// runs out), and keeps the order of the attempts.
+class ScriptedApi {
+ public:
+  explicit ScriptedApi(std::map<std::string, std::vector<TReportDelivery>> scripts)
+      : scripts_(std::move(scripts)) {}
+
+  TSaleReportOutbox::TDeliver Deliver() {
+    return [this](const TSaleReport& report, const std::atomic<bool>&) {
+      const std::lock_guard lock(lock_);
+      attempts_.push_back(report.Body);
+      changed_.notify_all();
+      const std::vector<TReportDelivery>& script = scripts_.at(report.Body);
+      const size_t tried = static_cast<size_t>(
+          std::count(attempts_.begin(), attempts_.end(), report.Body));
+      return script[std::min(tried, script.size()) - 1];
+    };
+  }
+
+  // Waits until `count` attempts have been made; the attempts so far.
+  std::vector<std::string> WaitForAttempts(size_t count) {
+    std::unique_lock lock(lock_);
+    changed_.wait_for(lock, 10s, [&] { return attempts_.size() >= count; });
+    return attempts_;
+  }
+
+ private:
+  std::map<std::string, std::vector<TReportDelivery>> scripts_;
+  std::mutex lock_;
+  std::condition_variable changed_;
+  std::vector<std::string> attempts_;
+};
+
+// The names in a directory, sorted.
+std::vector<std::string> Names(const std::filesystem::path& directory) {
+  std::vector<std::string> names;
+  std::error_code none;
+  for (const auto& entry : std::filesystem::directory_iterator(directory, none)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::string Record(const std::string& body) {
+  return WriteJson(Json::object({{"url", "http://api.invalid/"}, {"body", body}}));
+}
+
+const auto kIgnoreLog = [](std::string_view) {};
+
+TEST(SaleReportOutbox, KeepsAReportUntilTheApiHasAnsweredIt) {
+  const TempDir base;
+  const std::filesystem::path directory = base.Path() / "reports";
+  ScriptedApi api({});
+  TSaleReportOutbox outbox(directory, api.Deliver(), kIgnoreLog);
+
+  const std::string accepted = outbox.Keep({"http://api.invalid/", "{\"n\":1}"});
+  const std::string refused = outbox.Keep({"http://api.invalid/", "{\"n\":2}"});
+  EXPECT_EQ(Names(directory).size(), 2u);
+  EXPECT_EQ(TempDir::Read(accepted), Record("{\"n\":1}"));
+  EXPECT_LT(accepted, refused) << "names sort in the order the reports were made";
+
+  outbox.Answered(accepted, TReportDelivery::Accepted);
+  outbox.Answered(refused, TReportDelivery::Refused);
+  std::filesystem::path setAside(refused);
+  setAside.replace_extension(".recusado");
+  EXPECT_EQ(Names(directory), std::vector<std::string>{setAside.filename().string()});
+  EXPECT_EQ(TempDir::Read(setAside.string()), Record("{\"n\":2}"));
+}
+
+// Reports left by an earlier process go out at once, in the order they were made; one that goes
+// unanswered is tried again after a wait that doubles, and leaves the disk once the API takes it.
+// A refused one is set aside, an unreadable one stays for a person to look at.
+TEST(SaleReportOutbox, DeliversWhatAnEarlierProcessLeftAndRetriesWhatGoesUnanswered) {
+  const TempDir base;
+  const std::filesystem::path directory = base.Path() / "reports";
+  std::filesystem::create_directories(directory);
+  std::ofstream(directory / "20261210T010000Z_7_1.json") << Record("first");
+  std::ofstream(directory / "20261210T010000Z_7_2.json") << Record("second");
+  std::ofstream(directory / "20261210T010000Z_7_3.json") << Record("refused");
+  std::ofstream(directory / "20261210T010000Z_7_4.json") << "{\"url\":";
+  ScriptedApi api({
+      {"first", {TReportDelivery::Unanswered, TReportDelivery::Unanswered, TReportDelivery::Accepted}},
+      {"second", {TReportDelivery::Accepted}},
+      {"refused", {TReportDelivery::Refused}},
+  });
+  std::vector<std::string> log;
+  std::mutex logLock;
+  {
+    const TSaleReportOutbox outbox(directory, api.Deliver(), [&](std::string_view text) {
+      const std::lock_guard lock(logLock);
+      log.emplace_back(text);
+    }, 20ms);
+    EXPECT_EQ(api.WaitForAttempts(5),
+              (std::vector<std::string>{"first", "second", "refused", "first", "first"}));
+    for (int i = 0; i < 500 && Names(directory).size() > 2; ++i) std::this_thread::sleep_for(10ms);
+  }
+  EXPECT_EQ(Names(directory), (std::vector<std::string>{"20261210T010000Z_7_3.recusado",
+                                                        "20261210T010000Z_7_4.json"}));
+  const std::lock_guard lock(logLock);
+  EXPECT_NE(std::find(log.begin(), log.end(),
+                      "Registro de transação para a API ilegível: " +
+                          (directory / "20261210T010000Z_7_4.json").string()),
+            log.end());
+}
+
+// Stopping abandons a delivery in progress: its report stays on disk for the next start.
+TEST(SaleReportOutbox, AStopLeavesAnUnansweredReportOnDisk) {
+  const TempDir base;
+  const std::filesystem::path directory = base.Path() / "reports";
+  std::filesystem::create_directories(directory);
+  std::ofstream(directory / "20261210T010000Z_7_1.json") << Record("slow");
+  std::atomic<bool> started{false};
+  {
+    const TSaleReportOutbox outbox(
+        directory,
+        [&](const TSaleReport&, const std::atomic<bool>& stop) {
+          started = true;
+          while (!stop) std::this_thread::sleep_for(1ms);
+          return TReportDelivery::Unanswered;
+        },
+        kIgnoreLog);
+    while (!started) std::this_thread::sleep_for(1ms);
+  }
+  EXPECT_EQ(Names(directory), std::vector<std::string>{"20261210T010000Z_7_1.json"});
+}
+
+}  // namespace
+}  // namespace kelvora::protocol
