@@ -20,9 +20,10 @@ namespace {
 
 using protocol::Json;
 
-// The parse ParseJson must give, built from the parser's events rather than with its callback:
-// a member whose name its object already holds is read and thrown away, with all it contains,
-// and a container nested deeper than kMaxJsonDepth fails the whole text.
+// The parse ParseJson must give, built the plain way (each name looked up in its object with the
+// object type's own functions, which ParseJson avoids for speed): a member whose name its object
+// already holds is read and thrown away, with all it contains, and a container nested deeper than
+// kMaxJsonDepth fails the whole text.
 class FirstMemberWinsReference final : public nlohmann::json_sax<Json> {
  public:
   Json root;
