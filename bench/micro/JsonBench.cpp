@@ -87,6 +87,24 @@ void BM_ParseVersionRequest(benchmark::State& state) {
 }
 BENCHMARK(BM_ParseVersionRequest);
 
+// An object of n members, as a hostile frame may carry: the time per member must stay flat as n
+// grows (each member once looked for among all earlier ones, which made a 16 MiB frame cost hours).
+void BM_ParseObjectOfManyMembers(benchmark::State& state) {
+  const auto members = static_cast<int>(state.range(0));
+  std::string text = "{";
+  for (int i = 0; i < members; ++i) text += (i > 0 ? ",\"m" : "\"m") + std::to_string(i) + "\":1";
+  text += "}";
+  for (auto _ : state) {
+    std::optional<Json> parsed = protocol::ParseJson(text);
+    benchmark::DoNotOptimize(parsed);
+  }
+  state.SetComplexityN(members);
+  state.counters["ns_per_member"] = benchmark::Counter(
+      static_cast<double>(members), benchmark::Counter::kIsIterationInvariantRate |
+                                        benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_ParseObjectOfManyMembers)->RangeMultiplier(10)->Range(100, 100000)->Complexity();
+
 // The "/version" reply, the message the load tool's round trips carry.
 void BM_WriteJsonVersionReply(benchmark::State& state) {
   Json reply = Json::object();
