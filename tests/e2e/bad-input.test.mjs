@@ -162,4 +162,20 @@ describe('bad input', () => {
     }
     await assertServing(ctx, 'the dropped frames');
   });
+
+  test('a request of a million members is read like any other, its first "category" winning', async () => {
+    // Reading each member used to look for its name among all earlier ones: this frame alone kept
+    // a core busy for hours.
+    const ctx = await serviceWithPage();
+    const members = [];
+    for (let i = 0; i < 1000000; i++) members.push(`"m${i}":0`);
+    const text = `{"route":"/version","type":"version","category":"x",${members.join(',')},"category":"service_exe"}`;
+    assert.ok(text.length < 16 * 1024 * 1024);
+    const raw = await upgradedRaw(ctx.svc.port);
+    raw.write(clientFrame(Buffer.from(text)));
+    const reply = await raw.readUntil('dll]"}', 60000);
+    assert.equal(reply.slice(reply.indexOf('{')), PROBE_REPLY_TEXT);
+    raw.destroy();
+    await assertServing(ctx, 'the large request');
+  });
 });
