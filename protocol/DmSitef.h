@@ -31,6 +31,9 @@ namespace kelvora::protocol {
 
 // How long a session is accepted after its start; using it does not extend it.
 inline constexpr std::chrono::seconds kSessionLifetime{1800};
+// How many sessions the list may hold before a session start drops the expired ones (a day of
+// session starts at a busy till, at a few hundred bytes each).
+inline constexpr size_t kExpiredSessionsKept = 1000;
 
 // The CliSiTef gateway's settings as the last session start left them. Session starts write them
 // here, under the data module's state lock, and they reach the gateway when the next operation

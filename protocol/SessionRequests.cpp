@@ -144,6 +144,9 @@ void TDmSitef::CreateSession(const Json& pConfig, service::Connection& pIdContex
   reply["store_code"] = store;
   reply["terminal_number"] = terminal;
   const std::string text = WriteJson(reply);
+  // Below the limit, an expired session still gets "Sessão expirada." when it comes back; beyond
+  // it, sessions nobody came back for stop taking memory and lengthening every lookup.
+  FSessionList.DropExpiredWhenAt(kExpiredSessionsKept, FClock.Now());
   FSessionList.AddItem(sessionId, expiration, pIdContext.Id());
   SendClientMessage(pIdContext, text);
 }

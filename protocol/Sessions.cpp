@@ -28,6 +28,12 @@ void TSessionList::DeleteItem(std::string_view pSession_UUID) {
   if (found != FList.end()) FList.erase(found);
 }
 
+void TSessionList::DropExpiredWhenAt(size_t pLimit, std::chrono::system_clock::time_point pNow) {
+  std::lock_guard lock(FLock);
+  if (FList.size() < pLimit) return;
+  std::erase_if(FList, [pNow](const TSession& session) { return pNow >= session.Expiration(); });
+}
+
 size_t TSessionList::Count() const {
   std::lock_guard lock(FLock);
   return FList.size();

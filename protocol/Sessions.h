@@ -48,6 +48,10 @@ class TSessionList {
   std::optional<TSession> GetSession(std::string_view pSession_UUID) const;
   // Removes the first session with that id; nothing happens when there is none.
   void DeleteItem(std::string_view pSession_UUID);
+  // When the list holds pLimit sessions or more, removes those expired at pNow. A session that
+  // expired is otherwise only removed when a request presents it, so a page that never comes
+  // back would leave its session in memory for the life of the process.
+  void DropExpiredWhenAt(size_t pLimit, std::chrono::system_clock::time_point pNow);
   size_t Count() const;
 
  private:

@@ -100,6 +100,26 @@ TEST_F(DataModuleTest, SessionIsRefusedAtItsExpiryInstantAndUnknownAfterwards) {
   EXPECT_EQ(Dm().Sessions().Count(), 0u);
 }
 
+// Sessions whose page never came back are dropped once enough have gathered; until then an
+// expired session is still told it expired.
+TEST_F(DataModuleTest, ExpiredSessionsAreDroppedOnceTheListIsFull) {
+  std::vector<std::string> ids;
+  for (size_t i = 0; i < kExpiredSessionsKept; ++i) ids.push_back(StartSession());
+  clock_.Set(July1st() + kSessionLifetime);
+  const auto presenting = [](const std::string& id) {
+    return WriteJson(Json::object({{"route", "/no/such/route"}, {"session_uuid", id}}));
+  };
+  EXPECT_EQ(Route(presenting(ids[0])), std::vector<std::string>{Error("Sessão expirada.")});
+  const std::string fresh = StartSession();  // 999 expired + 1 fresh: nothing dropped yet
+  EXPECT_EQ(Dm().Sessions().Count(), kExpiredSessionsKept);
+  EXPECT_EQ(Route(presenting(ids[1])), std::vector<std::string>{Error("Sessão expirada.")});
+  StartSession();
+  StartSession();  // the list was full: the 998 expired sessions are gone
+  EXPECT_EQ(Dm().Sessions().Count(), 3u);
+  EXPECT_EQ(Route(presenting(ids[2])), std::vector<std::string>{Error("Sessão inválida.")});
+  EXPECT_EQ(Route(presenting(fresh)), std::vector<std::string>{});
+}
+
 TEST_F(DataModuleTest, SettingsReadBeforeARefusedClaimStayInEffect) {
   Json claims = SessionClaims();
   claims["sale_id"] = "0";
