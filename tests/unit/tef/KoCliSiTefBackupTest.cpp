@@ -18,8 +18,7 @@ namespace kelvora::tef {
 namespace {
 
 using testing::Ambiente;
-using testing::Aplicacao;
-using testing::RelogioFixo;
+using testing::ComponenteNaBiblioteca;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
@@ -41,14 +40,9 @@ void EscreveBackup(const std::string& arquivo, const std::string& nsu, const std
         << "\r\n899-102 = " << documento << "\r\n899-103 = 1000\r\n";
 }
 
-class Backups : public ::testing::Test {
+class Backups : public ComponenteNaBiblioteca {
  protected:
-  Ambiente ambiente{BIBLIOTECA_ROTEIRO};
-  RelogioFixo relogio{2024, 12, 25, 10, 30, 15};
-  Aplicacao app{ambiente, relogio};
-  TKoCliSiTef& k = app.KoCliSiTef;
-  TKoCliSiTefCliSiTef& g = k.TEFCliSiTef();
-
+  Backups() : ComponenteNaBiblioteca(BIBLIOTECA_ROTEIRO) {}
   void SetUp() override { std::filesystem::create_directories(ambiente.PathBackup()); }
 };
 
@@ -138,8 +132,7 @@ TEST_F(Backups, ALeftoverThatCannotBeReadStaysForALaterPassAndTheOthersGoOn) {
 }
 
 TEST_F(Backups, ReversalUndoesEveryBackupInTheLibraryAndDeletesIt) {
-  k.Inicializar(gpCliSiTef);
-  app.Eventos.clear();
+  Inicializa();
   // Written after the start, as payments of this process leave them; the last found goes first.
   EscreveBackup(ambiente.Backup(1), "111", "10");
   EscreveBackup(ambiente.Backup(2), "222", "11", "CHQ");
@@ -210,8 +203,7 @@ TEST_F(Backups, APaymentUndoneForItsUnprintedReceiptLosesItsBackupEvenWhenTheNot
 }
 
 TEST_F(Backups, ANonPaymentReceiptIsPrintedAsAReportThenConfirmed) {
-  k.Inicializar(gpCliSiTef);
-  app.Eventos.clear();
+  Inicializa();
   bool backupDuranteImpressao = false;
   app.AoEvento = [&](const std::string& evento) {
     if (evento.rfind("OnComandaECFImprimeVia", 0) == 0) {
@@ -242,8 +234,7 @@ TEST_F(Backups, ANonPaymentReceiptIsPrintedAsAReportThenConfirmed) {
 }
 
 TEST_F(Backups, AReportThatCannotBePrintedIsUndoneAndReported) {
-  k.Inicializar(gpCliSiTef);
-  app.Eventos.clear();
+  Inicializa();
   app.RetornosImprimeVia = {0};
   app.Respostas = {7};
   app.RetornoImpressao = 0;

@@ -14,9 +14,7 @@
 namespace kelvora::tef {
 namespace {
 
-using testing::Ambiente;
-using testing::Aplicacao;
-using testing::RelogioFixo;
+using testing::ComponenteNaBiblioteca;
 using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
@@ -29,18 +27,10 @@ struct Chamada {
   size_t tamanho;      // length of the answer in the buffer
 };
 
-class Dialogo : public ::testing::Test {
+class Dialogo : public ComponenteNaBiblioteca {
  protected:
-  Ambiente ambiente{BIBLIOTECA_ROTEIRO};
-  RelogioFixo relogio{2024, 12, 25, 10, 30, 15};
-  Aplicacao app{ambiente, relogio};
-  TKoCliSiTef& k = app.KoCliSiTef;
-  TKoCliSiTefCliSiTef& g = k.TEFCliSiTef();
-
-  void SetUp() override {
-    k.Inicializar(gpCliSiTef);
-    app.Eventos.clear();
-  }
+  Dialogo() : ComponenteNaBiblioteca(BIBLIOTECA_ROTEIRO) {}
+  void SetUp() override { Inicializa(); }
 
   // Runs a card sale whose dialogue is the given commands ("<status> <command> <field> <min>
   // <max> <data>") and then ends as cancelled (-2), so that only the dialogue itself runs.

@@ -16,7 +16,7 @@ namespace {
 
 using testing::Ambiente;
 using testing::Aplicacao;
-using testing::RelogioFixo;
+using testing::ComponenteNaBiblioteca;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
@@ -178,20 +178,11 @@ TEST(CliSiTefServicos, DirectServicesPassTheirArgumentsToTheLibrary) {
   EXPECT_THAT(Chamadas(ambiente, "mensagem"), ElementsAre("Ol\\xE1"));
 }
 
-// A gateway over the stand-in library, initialised, at a fixed moment: 25 December 2024,
-// 10:30:15, so every dialogue gets the document number 37815.
-class Operacoes : public ::testing::Test {
+// A gateway over the stand-in library, initialised.
+class Operacoes : public ComponenteNaBiblioteca {
  protected:
-  Ambiente ambiente{BIBLIOTECA_ROTEIRO};
-  RelogioFixo relogio{2024, 12, 25, 10, 30, 15};
-  Aplicacao app{ambiente, relogio};
-  TKoCliSiTef& k = app.KoCliSiTef;
-  TKoCliSiTefCliSiTef& g = k.TEFCliSiTef();
-
-  void SetUp() override {
-    k.Inicializar(gpCliSiTef);
-    app.Eventos.clear();
-  }
+  Operacoes() : ComponenteNaBiblioteca(BIBLIOTECA_ROTEIRO) {}
+  void SetUp() override { Inicializa(); }
   void Roteiro(const std::vector<std::string>& linhas) {
     std::string texto;
     for (const std::string& linha : linhas) texto += linha + "\n";

@@ -1,6 +1,7 @@
 // Support for the TEF component's tests: a temporary base directory with a private copy of a SiTef
 // library (the simulator or the scripted stand-in), a fixed clock, and an application whose
-// handlers answer as the service's data module does and record every event in order.
+// handlers answer as the service's data module does and record every event in order; and the
+// fixture that puts them together at a fixed moment.
 #pragma once
 
 #include <algorithm>
@@ -15,6 +16,8 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "TempDir.h"
 #include "platform/Ansi.h"
@@ -294,6 +297,26 @@ class Aplicacao {
     k.OnObterSenha = [this](const std::string& titulo, bool&) { Registra("OnObterSenha " + titulo); };
     k.OnExibeQRCode = [this](const std::string& qr) { Registra("OnExibeQRCode " + qr); };
   }
+};
+
+
+// A test of the component on a copy of the given library, at a fixed moment: 25 December 2024,
+// 10:30:15, so every dialogue gets the document number 37815.
+class ComponenteNaBiblioteca : public ::testing::Test {
+ protected:
+  explicit ComponenteNaBiblioteca(const std::string& biblioteca) : ambiente(biblioteca) {}
+
+  // Initialises the CliSiTef gateway and forgets the events that took.
+  void Inicializa() {
+    k.Inicializar(gpCliSiTef);
+    app.Eventos.clear();
+  }
+
+  Ambiente ambiente;
+  RelogioFixo relogio{2024, 12, 25, 10, 30, 15};
+  Aplicacao app{ambiente, relogio};
+  TKoCliSiTef& k = app.KoCliSiTef;
+  TKoCliSiTefCliSiTef& g = k.TEFCliSiTef();
 };
 
 }  // namespace kelvora::tef::testing
