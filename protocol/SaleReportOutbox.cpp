@@ -10,18 +10,13 @@
 
 #include "platform/FileSystem.h"
 #include "protocol/Json.h"
+#include "tef/KoCliSiTefUtil.h"
 
 namespace kelvora::protocol {
 namespace {
 
 constexpr std::chrono::milliseconds kLongestWait = std::chrono::minutes(30);
 constexpr std::string_view kExtension = ".json";
-
-// A number with leading zeros, so that names sort by it.
-std::string Padded(unsigned number) {
-  std::string digits = std::to_string(number);
-  return std::string(digits.size() < 8 ? 8 - digits.size() : 0, '0') + digits;
-}
 
 // A name that sorts in the order the reports were made and never repeats: UTC time, process id
 // and a number counted within the process.
@@ -32,8 +27,8 @@ std::string NewRecordName() {
   ::gmtime_r(&now, &utc);
   char time[32];
   std::strftime(time, sizeof time, "%Y%m%dT%H%M%SZ", &utc);
-  return std::string(time) + "_" + std::to_string(::getpid()) + "_" + Padded(++counter) +
-         std::string(kExtension);
+  return std::string(time) + "_" + std::to_string(::getpid()) + "_" +
+         tef::PreencheZeros(++counter, 8) + std::string(kExtension);
 }
 
 std::optional<TSaleReport> ReadRecord(const std::string& record) {
