@@ -1,10 +1,13 @@
 // kelvora-token: mints the signed session token a sales system hands to the point-of-sale page, for
 // integrators, demos and tests.
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
+#include <fstream>
 #include <map>
 #include <optional>
 #include <span>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -22,21 +25,24 @@ namespace {
 using kelvora::protocol::Json;
 
 constexpr std::string_view kUsage =
-    R"(Usage: kelvora-token [--alg HS256|HS384|HS512] [--secret S | --config FILE]
-                     [--claims JSON] [claim options...]
+    R"(Usage: kelvora-token KEY [--alg HS256|HS384|HS512] [--claims JSON] [claim options...]
 
 Prints a session token for the Kelvora TEF Server: a compact JWS signed with HMAC-SHA-2, which a
 page presents in its "/session/start" request as "token".
 
+The key (one is required; a token signed with any other key is refused by the service):
+  --config FILE       the key the service reads from FILE, its configuration file
+                      (SvcKelvoraSiTef.ini, [security] jwt_secret)
+  --secret-file FILE  the key in FILE (its first line)
+  KELVORA_JWT_SECRET  the key in this environment variable, when no option names one
+  --builtin-secret    the built-in key, which the service uses while its configuration file sets
+                      no jwt_secret: every installation shares it, so use it for trials only
+  --secret S          the key S itself; other users of this machine can read it from the
+                      process list, so a warning is printed
+Every key is exactly 32 ASCII letters and digits; any other is refused.
+
 Signing:
   --alg A          HS256 (default), HS384 or HS512; the service verifies all three.
-  --secret S       sign with S (its UTF-8 bytes are the key). To be accepted, S must be the
-                   service's secret.
-  --config FILE    sign with the secret the service reads from FILE, its configuration file
-                   (SvcKelvoraSiTef.ini): [security] jwt_secret when it is 32 ASCII letters and
-                   digits, the built-in secret otherwise.
-  Without either, the built-in secret, which the service uses while its configuration file sets
-  no jwt_secret.
 
 Claims, as a JSON object, as options, or both (an option replaces the member of the same name):
   --claims JSON                  the claims object, e.g. '{"sale_id":"42",...}'
@@ -50,8 +56,8 @@ Claims, as a JSON object, as options, or both (an option replaces the member of 
   --company-id N                 "company_id": the company, an integer
   --callback-url U               "callback_url": the sales API base address, not blank
 Claim options are written as JSON strings, as the sales system sends them. The service requires
-all eight claims; it checks no expiry or other registered claim. The token is minted with
-whatever claims are given, so tokens a session start refuses can be made on purpose.
+all eight claims. The token is minted with whatever claims are given (an "exp" or "nbf" too,
+through --claims), so tokens a session start refuses can be made on purpose.
 
   --help           this text
 )";
@@ -68,10 +74,13 @@ const std::map<std::string_view, std::string_view> kClaimOptions = {
     {"--callback-url", "callback_url"},
 };
 
+// Where the signing key comes from; the tool never falls back to one it was not told to use.
+enum class KeySource { None, Config, SecretFile, Builtin, Secret };
+
 struct Options {
   kelvora::tokens::TJOSEAlgorithm Algorithm = kelvora::tokens::TJOSEAlgorithm::HS256;
-  std::optional<std::string> Secret;
-  std::optional<std::string> ConfigFile;
+  KeySource Source = KeySource::None;
+  std::string KeyArgument;  // the file of --config or --secret-file, or the key of --secret
   Json Claims = Json::object();
   bool Help = false;
 };
@@ -80,6 +89,7 @@ struct Options {
 Options ParseOptions(std::span<char*> arguments) {
   Options options;
   std::vector<std::pair<std::string, std::string>> claimOptions;
+  std::string keyOption;
   for (size_t i = 0; i < arguments.size(); ++i) {
     const std::string_view argument = arguments[i];
     const auto value = [&]() -> std::string {
@@ -87,6 +97,15 @@ Options ParseOptions(std::span<char*> arguments) {
         throw std::invalid_argument(std::string(argument) + " needs a value");
       }
       return arguments[++i];
+    };
+    // Two key options would leave a reader guessing which one signed the token.
+    const auto keyFrom = [&](KeySource source) {
+      if (options.Source != KeySource::None) {
+        throw std::invalid_argument(keyOption + " and " + std::string(argument) +
+                                    " exclude each other");
+      }
+      options.Source = source;
+      keyOption = argument;
     };
     if (argument == "--help" || argument == "-h") {
       options.Help = true;
@@ -96,9 +115,16 @@ Options ParseOptions(std::span<char*> arguments) {
       if (!algorithm) throw std::invalid_argument("unsupported --alg " + name);
       options.Algorithm = *algorithm;
     } else if (argument == "--secret") {
-      options.Secret = value();
+      keyFrom(KeySource::Secret);
+      options.KeyArgument = value();
+    } else if (argument == "--secret-file") {
+      keyFrom(KeySource::SecretFile);
+      options.KeyArgument = value();
     } else if (argument == "--config") {
-      options.ConfigFile = value();
+      keyFrom(KeySource::Config);
+      options.KeyArgument = value();
+    } else if (argument == "--builtin-secret") {
+      keyFrom(KeySource::Builtin);
     } else if (argument == "--claims") {
       const std::optional<Json> claims = kelvora::protocol::ParseJson(value());
       if (!claims || !claims->is_object()) {
@@ -111,9 +137,6 @@ Options ParseOptions(std::span<char*> arguments) {
       throw std::invalid_argument("unknown argument: " + std::string(argument));
     }
   }
-  if (options.Secret && options.ConfigFile) {
-    throw std::invalid_argument("--secret and --config exclude each other");
-  }
   for (const auto& [name, text] : claimOptions) {
     options.Claims.erase(name);
     options.Claims[name] = text;
@@ -121,16 +144,68 @@ Options ParseOptions(std::span<char*> arguments) {
   return options;
 }
 
-// The secret the token is signed with: given, read like the service reads it, or built in.
+// The whole content of a file; throws std::runtime_error when it cannot be read.
+std::string ReadWholeFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream content;
+  if (in) content << in.rdbuf();
+  if (!in || in.bad()) throw std::runtime_error("cannot read " + path);
+  return content.str();
+}
+
+// The key named on the command line or in the environment, checked to have the form every key of
+// the service has. Throws std::runtime_error with the reason when there is none or it is unusable.
 std::string SigningSecret(const Options& options) {
-  if (options.Secret) return *options.Secret;
-  if (options.ConfigFile) {
-    const kelvora::platform::TIniFile config(*options.ConfigFile);
-    return kelvora::protocol::ReadJwtSecret(config, [](std::string_view text) {
-      std::fprintf(stderr, "kelvora-token: %.*s\n", static_cast<int>(text.size()), text.data());
-    });
+  std::string key;
+  std::string origin;
+  switch (options.Source) {
+    case KeySource::Builtin:
+      return std::string(kelvora::tokens::kDefaultJwtSecret);
+    case KeySource::Secret:
+      std::fputs(
+          "kelvora-token: warning: a key given with --secret is visible to other users of this "
+          "machine; prefer --config, --secret-file or KELVORA_JWT_SECRET\n",
+          stderr);
+      key = options.KeyArgument;
+      origin = "--secret";
+      break;
+    case KeySource::SecretFile: {
+      key = ReadWholeFile(options.KeyArgument);
+      // A file written by an editor or by echo ends with a line break that is not part of the key.
+      if (key.ends_with('\n')) key.pop_back();
+      if (key.ends_with('\r')) key.pop_back();
+      origin = options.KeyArgument;
+      break;
+    }
+    case KeySource::Config: {
+      ReadWholeFile(options.KeyArgument);  // a missing file must not read as an empty key
+      const kelvora::platform::TIniFile config(options.KeyArgument);
+      key = config.ReadString(kelvora::protocol::kJwtSecretSection,
+                              kelvora::protocol::kJwtSecretKey, "");
+      if (key.empty()) {
+        throw std::runtime_error(options.KeyArgument +
+                                 " sets no [security] jwt_secret; the service then uses the "
+                                 "built-in key, which --builtin-secret signs with");
+      }
+      origin = "[security] jwt_secret of " + options.KeyArgument;
+      break;
+    }
+    case KeySource::None: {
+      const char* environment = std::getenv("KELVORA_JWT_SECRET");
+      if (environment == nullptr) {
+        throw std::runtime_error(
+            "no signing key: give --config FILE, --secret-file FILE, KELVORA_JWT_SECRET or "
+            "--builtin-secret (see kelvora-token --help)");
+      }
+      key = environment;
+      origin = "KELVORA_JWT_SECRET";
+      break;
+    }
   }
-  return std::string(kelvora::tokens::kDefaultJwtSecret);
+  if (!kelvora::protocol::IsValidJwtSecret(key)) {
+    throw std::runtime_error("the key of " + origin + " is not 32 ASCII letters and digits");
+  }
+  return key;
 }
 
 }  // namespace

@@ -22,8 +22,16 @@ afterEach(async () => {
   while (cleanups.length > 0) await cleanups.pop()();
 });
 
+// The tool's environment without a key in it, plus extra.
+function toolEnv(extra = {}) {
+  const env = { ...process.env, ...extra };
+  if (!('KELVORA_JWT_SECRET' in extra)) delete env.KELVORA_JWT_SECRET;
+  return env;
+}
+
+// A token signed with the built-in key, the one the test services verify with.
 async function mint(...args) {
-  const { stdout } = await run(tokenBinary, args);
+  const { stdout } = await run(tokenBinary, ['--builtin-secret', ...args], { env: toolEnv() });
   return stdout.trim();
 }
 
@@ -36,13 +44,15 @@ function verified(token, secret) {
   return { header: head, claims: JSON.parse(Buffer.from(claims, 'base64url').toString('utf8')) };
 }
 
-async function configFile(text) {
+// A file holding text in a directory of its own, removed after the test.
+async function tempFile(name, text) {
   const dir = await fs.mkdtemp(path.join(os.tmpdir(), 'kelvora-token-'));
   cleanups.push(() => fs.rm(dir, { recursive: true, force: true }));
-  const file = path.join(dir, 'SvcKelvoraSiTef.ini');
+  const file = path.join(dir, name);
   await fs.writeFile(file, text);
   return file;
 }
+const configFile = (text) => tempFile('SvcKelvoraSiTef.ini', text);
 
 const CLAIM_OPTIONS = [
   '--secctional-code', '12', '--ip-address', '127.0.0.1', '--store-code', '00000001',
@@ -51,26 +61,56 @@ const CLAIM_OPTIONS = [
 ];
 
 describe('kelvora-token', () => {
-  test('signs the claims given as options, as strings, with the built-in secret and HS256', async () => {
+  test('signs the claims given as options, as strings, with HS256', async () => {
     const { header, claims } = verified(await mint(...CLAIM_OPTIONS), DEFAULT_SECRET);
     assert.deepEqual(header, { typ: 'JWT', alg: 'HS256' });
     assert.deepEqual(claims, sessionClaims());
-  });
-
-  test('signs with the algorithm and the secret asked for', async () => {
     for (const alg of ['HS384', 'HS512']) {
       assert.equal(verified(await mint('--alg', alg, '--sale-id', '1'), DEFAULT_SECRET).header.alg, alg);
     }
-    verified(await mint('--secret', OWN_SECRET, '--sale-id', '1'), OWN_SECRET);
   });
 
-  test('reads the secret from a configuration file as the service does', async () => {
-    const own = await configFile(`[Security]\njwt_secret=${OWN_SECRET}\n`);
-    verified(await mint('--config', own), OWN_SECRET);
-    const unusable = await configFile('[security]\njwt_secret=too-short\n');
-    const { stdout, stderr } = await run(tokenBinary, ['--config', unusable]);
-    verified(stdout.trim(), DEFAULT_SECRET);
-    assert.match(stderr, /jwt_secret/);
+  test('signs only with the key it is told to use', async () => {
+    const OTHER = 'Z9y8X7w6V5u4T3s2R1q0P9o8N7m6L5k4';
+    const cases = [
+      ['--config', async () => ['--config', await configFile(`[Security]\njwt_secret=${OWN_SECRET}\n`)], {}, OWN_SECRET],
+      ['--secret-file', async () => ['--secret-file', await tempFile('key', `${OWN_SECRET}\n`)], {}, OWN_SECRET],
+      ['KELVORA_JWT_SECRET', async () => [], { KELVORA_JWT_SECRET: OWN_SECRET }, OWN_SECRET],
+      ['--builtin-secret', async () => ['--builtin-secret'], {}, DEFAULT_SECRET],
+      ['an option over the environment', async () => ['--builtin-secret'], { KELVORA_JWT_SECRET: OTHER }, DEFAULT_SECRET],
+      ['--secret, with a warning', async () => ['--secret', OWN_SECRET], {}, OWN_SECRET, /visible to other users/],
+    ];
+    for (const [what, args, env, secret, warning = /^$/] of cases) {
+      const { stdout, stderr } = await run(tokenBinary, [...await args(), '--sale-id', '1'], { env: toolEnv(env) });
+      verified(stdout.trim(), secret);
+      assert.match(stderr, warning, what);
+    }
+  });
+
+  test('refuses to sign without a usable key', async () => {
+    const cases = [
+      ['no key at all', async () => [], {}, /no signing key/],
+      ['a configuration without a key', async () => ['--config', await configFile('[security]\njwt_secret=\n')], {},
+        /sets no \[security\] jwt_secret/],
+      ['a configuration file that is not there', async () => ['--config', '/nonexistent/SvcKelvoraSiTef.ini'], {},
+        /cannot read/],
+      ['a short key in the configuration', async () => ['--config', await configFile('[security]\njwt_secret=too-short\n')], {},
+        /not 32 ASCII letters and digits/],
+      ['a key file with a blank', async () => ['--secret-file', await tempFile('key', `${OWN_SECRET.slice(1)} \n`)], {},
+        /not 32 ASCII letters and digits/],
+      ['a short key in the environment', async () => [], { KELVORA_JWT_SECRET: OWN_SECRET.slice(1) },
+        /not 32 ASCII letters and digits/],
+      ['an empty environment variable', async () => [], { KELVORA_JWT_SECRET: '' }, /not 32 ASCII letters and digits/],
+      ['a key with a letter outside ASCII', async () => ['--secret', `${OWN_SECRET.slice(1)}é`], {},
+        /not 32 ASCII letters and digits/],
+    ];
+    for (const [what, args, env, reason] of cases) {
+      const error = await run(tokenBinary, [...await args(), '--sale-id', '1'], { env: toolEnv(env) })
+        .then(() => assert.fail(`${what}: a token was signed`), (e) => e);
+      assert.notEqual(error.code, 0, what);
+      assert.equal(error.stdout, '', what);
+      assert.match(error.stderr, reason, what);
+    }
   });
 
   test('takes a claims object, with options replacing its members', async () => {
@@ -79,14 +119,15 @@ describe('kelvora-token', () => {
   });
 
   test('refuses a command line it cannot follow', async () => {
-    for (const args of [['--alg', 'none'], ['--claims', '[1]'], ['--sale-id'], ['--secret', 'a', '--config', 'b'], ['--bogus']]) {
+    for (const args of [['--alg', 'none'], ['--claims', '[1]'], ['--sale-id'], ['--secret', 'a', '--config', 'b'],
+      ['--builtin-secret', '--secret-file', 'f'], ['--bogus']]) {
       await assert.rejects(run(tokenBinary, args), (error) => error.code === 2, args.join(' '));
     }
   });
 
   test('--help explains every option and the claims', async () => {
     const { stdout } = await run(tokenBinary, ['--help']);
-    for (const word of ['--alg', '--secret', '--config', '--claims', ...CLAIM_OPTIONS.filter((a) => a.startsWith('--')),
+    for (const word of ['--alg', '--secret', '--secret-file', '--config', '--builtin-secret', 'KELVORA_JWT_SECRET', '--claims', ...CLAIM_OPTIONS.filter((a) => a.startsWith('--')),
       'secctional_code', 'callback_url', 'jwt_secret']) {
       assert.ok(stdout.includes(word), word);
     }
@@ -114,7 +155,9 @@ describe('the installation\'s own token secret', () => {
     const start = (token) => exchange(client, { route: '/session/start', type: 'session', token });
 
     assert.equal((await start(signToken(sessionClaims(), { secret: OWN_SECRET }))).status, 'created');
-    assert.equal((await start(await mint('--config', path.join(svc.baseDir, 'SvcKelvoraSiTef.ini'), ...CLAIM_OPTIONS))).status, 'created');
+    const { stdout } = await run(tokenBinary, ['--config', path.join(svc.baseDir, 'SvcKelvoraSiTef.ini'), ...CLAIM_OPTIONS],
+      { env: toolEnv() });
+    assert.equal((await start(stdout.trim())).status, 'created');
     assert.deepEqual(await start(signToken(sessionClaims())), errorReply('Acesso não autorizado.'));
   });
 
