@@ -1,11 +1,16 @@
 // systemd unit files for the service: written atomically, so a crash never leaves half a unit.
 #include "platform/ServiceInstaller.h"
 
+#include <grp.h>
+#include <pwd.h>
+
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
 #include <system_error>
+
+#include "platform/ServiceHardening.h"
 
 namespace kelvora::platform {
 namespace {
@@ -61,6 +66,17 @@ std::string ExecWord(std::string_view word) {
   return out + "\"";
 }
 
+// One path of ReadWritePaths=, quoted so that blanks, quotes, backslashes and "%" stay part of it.
+std::string PathWord(std::string_view path) {
+  std::string out = "\"";
+  for (char c : path) {
+    if (c == '"' || c == '\\') out += '\\';
+    if (c == '%') out += '%';
+    out += c;
+  }
+  return out + "\"";
+}
+
 // Replaces path's content with text through a temporary file and a rename.
 void WriteFileAtomically(const std::filesystem::path& path, const std::string& text) {
   std::filesystem::path temporary = path;
@@ -87,6 +103,49 @@ std::filesystem::path SystemdUnitDirectory() {
   return "/etc/systemd/system";
 }
 
+std::vector<std::filesystem::path> PackagedUnitDirectories() {
+  const char* overridden = std::getenv("KELVORA_PACKAGED_UNIT_DIRS");
+  if (overridden == nullptr || *overridden == '\0') {
+    return {"/usr/lib/systemd/system", "/lib/systemd/system"};
+  }
+  std::vector<std::filesystem::path> directories;
+  std::string_view list = overridden;
+  while (!list.empty()) {
+    const size_t colon = list.find(':');
+    if (colon != 0) directories.emplace_back(list.substr(0, colon));
+    list.remove_prefix(colon == std::string_view::npos ? list.size() : colon + 1);
+  }
+  return directories;
+}
+
+void ResolveServiceAccount(ServiceRegistration& registration) {
+  const char* overridden = std::getenv("KELVORA_SERVICE_USER");
+  const std::string name = overridden != nullptr && *overridden != '\0' ? overridden : "kelvora";
+  std::vector<char> buffer(16384);
+  passwd user{};
+  passwd* found = nullptr;
+  if (getpwnam_r(name.c_str(), &user, buffer.data(), buffer.size(), &found) != 0 ||
+      found == nullptr) {
+    throw std::runtime_error("The user " + name +
+                             " does not exist: create it (adduser --system --group " + name +
+                             "), give it the base directory, and install again.");
+  }
+  if (user.pw_uid == 0) {
+    throw std::runtime_error(
+        "The service must not run as root: choose another user in "
+        "KELVORA_SERVICE_USER.");
+  }
+  group primary{};
+  group* groupFound = nullptr;
+  std::vector<char> groupBuffer(16384);
+  if (getgrgid_r(user.pw_gid, &primary, groupBuffer.data(), groupBuffer.size(), &groupFound) != 0 ||
+      groupFound == nullptr) {
+    throw std::runtime_error("The group of the user " + name + " does not exist.");
+  }
+  registration.User = name;
+  registration.Group = primary.gr_name;
+}
+
 std::string ServiceUnitText(const ServiceRegistration& registration) {
   std::string exec;
   for (const std::string& word : registration.CommandLine) {
@@ -100,16 +159,28 @@ std::string ServiceUnitText(const ServiceRegistration& registration) {
        << "\n"
        << "[Service]\n"
        << "Type=simple\n"
+       << "User=" << UnitValue(registration.User) << "\n"
+       << "Group=" << UnitValue(registration.Group) << "\n"
+       << "WorkingDirectory=" << UnitValue(registration.BaseDir.string()) << "\n"
        << "ExecStart=" << exec << "\n"
-       << "Restart=no\n"
-       << "\n"
+       << "ReadWritePaths=" << PathWord(registration.BaseDir.string()) << "\n"
+       << kServiceHardening << "\n"
        << "[Install]\n"
        << "WantedBy=" << kWantedBy << "\n";
   return text.str();
 }
 
-void InstallService(const ServiceRegistration& registration,
-                    const std::filesystem::path& unitDirectory) {
+void InstallService(ServiceRegistration registration, const std::filesystem::path& unitDirectory,
+                    const std::vector<std::filesystem::path>& packagedDirectories) {
+  for (const std::filesystem::path& directory : packagedDirectories) {
+    const std::filesystem::path packaged = UnitPath(registration.Name, directory);
+    std::error_code ec;
+    if (std::filesystem::exists(packaged, ec)) {
+      throw std::runtime_error("The kelvora-tef-server package installed " + packaged.string() +
+                               ": manage the service with systemctl instead of install.");
+    }
+  }
+  if (registration.User.empty()) ResolveServiceAccount(registration);
   const std::filesystem::path unit = UnitPath(registration.Name, unitDirectory);
   const std::filesystem::path link = WantsLinkPath(registration.Name, unitDirectory);
   std::error_code ec;

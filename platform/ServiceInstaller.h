@@ -1,5 +1,6 @@
-// Registration of a service with systemd: its unit file, enabled for the multi-user target (the
-// automatic start type), and the unit's Description= as the service description.
+// Registration of a service with systemd: its unit file, hardened and run by an account of its
+// own, enabled for the multi-user target (the automatic start type), and the unit's Description=
+// as the service description.
 #pragma once
 
 #include <filesystem>
@@ -13,16 +14,33 @@ struct ServiceRegistration {
   std::string Name;                      // the unit is Name + ".service"
   std::string DisplayName;               // the unit's Description= until a description is written
   std::vector<std::string> CommandLine;  // the executable's absolute path, then its arguments
+  std::filesystem::path BaseDir;         // the only folder the service may write to
+  std::string User;                      // the account it runs as; empty: ServiceAccount()
+  std::string Group;                     // that account's group
 };
+
+// The account the service runs as: $KELVORA_SERVICE_USER when set and not empty, else kelvora
+// (the user the Debian package makes). Fills User and Group of registration from the account
+// database. Throws std::runtime_error when the user does not exist or is root, since a service
+// that takes payments from the network must not run with every privilege.
+void ResolveServiceAccount(ServiceRegistration& registration);
+
+// Where the Debian package puts its unit: $KELVORA_PACKAGED_UNIT_DIRS (folders separated by ":")
+// when set and not empty, else /usr/lib/systemd/system and /lib/systemd/system.
+std::vector<std::filesystem::path> PackagedUnitDirectories();
 
 // Where units are written: $KELVORA_SYSTEMD_DIR when set and not empty, else /etc/systemd/system.
 std::filesystem::path SystemdUnitDirectory();
 
-// Writes (or rewrites) the unit file and the multi-user.target.wants link that enables it.
-// Throws std::runtime_error with the failure when the files cannot be written. systemd reads the
-// new unit at its next daemon-reload.
-void InstallService(const ServiceRegistration& registration,
-                    const std::filesystem::path& unitDirectory = SystemdUnitDirectory());
+// Writes (or rewrites) the unit file and the multi-user.target.wants link that enables it, the
+// account resolved first when the registration names none. Throws std::runtime_error with the
+// reason when a packaged unit of the same name exists in packagedDirectories (a second unit would
+// hide the package's one, and both would fight over the port), when the account is not usable or
+// when the files cannot be written. systemd reads the new unit at its next daemon-reload.
+void InstallService(
+    ServiceRegistration registration,
+    const std::filesystem::path& unitDirectory = SystemdUnitDirectory(),
+    const std::vector<std::filesystem::path>& packagedDirectories = PackagedUnitDirectories());
 
 // Removes the unit file and its link. Throws std::runtime_error when the service is not installed
 // or the files cannot be removed.

@@ -113,7 +113,10 @@ int RunServiceProgram(int argc, char** argv,
       case TProgramCommand::Install:
         platform::InstallService({std::string(TKelvoraSiTefService::kServiceName),
                                   std::string(TKelvoraSiTefService::kDisplayName),
-                                  UnitCommandLine(arguments)});
+                                  UnitCommandLine(arguments),
+                                  options.BaseDir,
+                                  {},
+                                  {}});
         service.ServiceAfterInstall();
         if (!arguments.Silent) std::printf("Service installed successfully\n");
         return 0;

@@ -21,6 +21,8 @@ let deb;
 
 before(async () => {
   work = await fs.mkdtemp(path.join(os.tmpdir(), 'kelvora-package-'));
+  // The maintainer scripts act as the stand-in service user inside it (see maintainerScript).
+  await fs.chmod(work, 0o755);
   await run('cpack', ['-G', 'DEB', '-B', path.join(work, 'out'), '--config',
     path.join(buildDir, 'CPackConfig.cmake')], { maxBuffer: 1 << 24 });
   const built = (await fs.readdir(path.join(work, 'out'))).filter((name) => name.endsWith('.deb'));
@@ -111,11 +113,11 @@ describe('package contents', () => {
       .then(() => assert.fail('an unknown option must be refused'), (error) => error);
     assert.equal(usage.code, 2);
     assert.match(usage.stderr, /Kelvora TEF Server/);
-    const token = await run(path.join(root, 'usr/bin/kelvora-token'), ['--sale-id', '1']);
+    const token = await run(path.join(root, 'usr/bin/kelvora-token'), ['--builtin-secret', '--sale-id', '1']);
     assert.match(token.stdout, /^[\w-]+\.[\w-]+\.[\w-]+\n$/);
   });
 
-  test('unit runs the service as its own user on port 443, restarting after a failure', async () => {
+  test('unit runs the service as its own user on port 443, confined, restarting after a failure', async () => {
     const settings = unitSettings(await fs.readFile(path.join(root, UNIT), 'utf8'));
     const expected = {
       Description: 'Serviço guardião do Kelvora DataSnap Servidor- Mantenha este serviço iniciado.',
@@ -129,6 +131,12 @@ describe('package contents', () => {
       ProtectSystem: 'strict',
       ReadWritePaths: '/var/lib/kelvora-tef',
       PrivateTmp: 'yes',
+      SystemCallFilter: '@system-service',
+      RestrictAddressFamilies: 'AF_INET AF_INET6 AF_UNIX',
+      RestrictNamespaces: 'yes',
+      LimitNOFILE: '512',
+      TasksMax: '256',
+      MemoryMax: '512M',
       WantedBy: 'multi-user.target',
     };
     for (const [name, value] of Object.entries(expected)) {
@@ -150,6 +158,34 @@ describe('package contents', () => {
     assert.equal(stderr, '');
   });
 
+  // The unit SvcKelvoraSiTef install writes for a service outside the package has the package
+  // unit's settings but for where the files are; it refuses while the package's unit is there.
+  test('install writes the package unit\'s hardening, and refuses beside the package', async () => {
+    const unitDir = path.join(work, 'installed-units');
+    const binary = path.join(root, 'usr/lib/kelvora-tef/SvcKelvoraSiTef');
+    const base = path.join(work, 'installed-base');
+    await fs.mkdir(base);
+    const install = (packagedDirs) => run(binary, ['--base-dir', base, 'install'], {
+      env: { ...process.env, KELVORA_SYSTEMD_DIR: unitDir, KELVORA_PACKAGED_UNIT_DIRS: packagedDirs,
+        KELVORA_SERVICE_USER: STAND_IN.user },
+    });
+
+    const refused = await install(`/nonexistent:${path.join(root, 'usr/lib/systemd/system')}`)
+      .then(() => assert.fail('install wrote a unit beside the package\'s one'), (error) => error);
+    assert.equal(refused.code, 1);
+    assert.match(refused.stderr, /kelvora-tef-server package installed .*KelvoraSiTefService\.service/);
+    assert.equal(await fs.stat(unitDir).then(() => true, () => false), false);
+
+    await install(path.join(work, 'no-package'));
+    const installed = unitSettings(await fs.readFile(path.join(unitDir, 'KelvoraSiTefService.service'), 'utf8'));
+    const packaged = unitSettings(await fs.readFile(path.join(root, UNIT), 'utf8'));
+    const own = {
+      User: [STAND_IN.user], Group: [STAND_IN.group], WorkingDirectory: [base],
+      ExecStart: [`"${binary}" "--base-dir" "${base}"`], ReadWritePaths: [`"${base}"`],
+    };
+    assert.deepEqual(Object.fromEntries(installed), { ...Object.fromEntries(packaged), ...own });
+  });
+
   test('control data: dependencies, configuration file and maintainer scripts', async () => {
     assert.equal(await field('Package'), 'kelvora-tef-server');
     const depends = (await field('Depends')).split(/,\s*/).map((entry) => entry.split(' ')[0]);
@@ -168,9 +204,14 @@ describe('package contents', () => {
   });
 });
 
-// Runs a maintainer script of the package against root (through DPKG_ROOT), with the commands
-// that would change the machine (users, owners, systemd) replaced by stand-ins that only note
-// their call in the returned list.
+// The account that plays the service's user "kelvora" when the maintainer scripts run here.
+const STAND_IN = { user: 'nobody', group: 'nogroup', uid: 65534, gid: 65534 };
+
+// Runs a maintainer script of the package against root (through DPKG_ROOT). The commands that
+// would change the machine's users and systemd are replaced by stand-ins that only note their
+// call in the returned list; chown and setpriv are noted too and then really run, with the
+// unprivileged account STAND_IN in place of the service's user, so that what the script does as
+// that user has only that user's rights.
 async function maintainerScript(root, script, ...args) {
   const control = path.join(root, '..', `${path.basename(root)}-control`);
   await fs.rm(control, { recursive: true, force: true });
@@ -178,11 +219,22 @@ async function maintainerScript(root, script, ...args) {
   const stubs = path.join(root, '..', `${path.basename(root)}-stubs`);
   const calls = path.join(stubs, 'calls');
   await fs.mkdir(stubs, { recursive: true });
+  const { user, group } = STAND_IN;
+  const asStandIn = (program) => `for a; do shift
+  case $a in
+    kelvora:kelvora) a=${user}:${group} ;; root:kelvora) a=root:${group} ;;
+    --reuid=kelvora) a=--reuid=${user} ;; --regid=kelvora) a=--regid=${group} ;;
+  esac
+  set -- "$@" "$a"
+done
+exec ${program} "$@"`;
   const standIns = {
     getent: 'exit 2',
     'dpkg-statoverride': 'exit 1',
+    chown: asStandIn('/usr/bin/chown'),
+    setpriv: asStandIn('/usr/bin/setpriv'),
   };
-  for (const name of ['adduser', 'chown', 'getent', 'dpkg-statoverride', 'deb-systemd-helper',
+  for (const name of ['adduser', 'chown', 'setpriv', 'getent', 'dpkg-statoverride', 'deb-systemd-helper',
     'deb-systemd-invoke', 'systemctl']) {
     await fs.writeFile(path.join(stubs, name),
       `#!/bin/sh\necho "${name} $*" >>"${calls}"\n${standIns[name] ?? 'exit 0'}\n`, { mode: 0o755 });
@@ -195,6 +247,14 @@ async function maintainerScript(root, script, ...args) {
   return { ...result, calls: noted.split('\n').filter(Boolean) };
 }
 
+const CONFIG = 'etc/kelvora-tef/SvcKelvoraSiTef.ini';
+
+// The values of jwt_secret in the configuration under root.
+async function jwtSecrets(root) {
+  const text = await fs.readFile(path.join(root, CONFIG), 'utf8');
+  return [...text.matchAll(/^[ \t]*jwt_secret[ \t]*=[ \t]*(.*?)[ \t]*$/gim)].map((m) => m[1]);
+}
+
 describe('maintainer scripts', () => {
   test('first configuration creates the user, owns the base directory and makes certificates', async () => {
     const root = await unpack('first');
@@ -202,15 +262,17 @@ describe('maintainer scripts', () => {
     assert.ok(calls.some((call) => /^adduser --system .*--home \/var\/lib\/kelvora-tef .*kelvora$/.test(call)),
       calls.join('\n'));
     for (const owned of [BASE, `${BASE}/dll`, `${BASE}/Certificado`]) {
-      assert.ok(calls.includes(`chown kelvora:kelvora ${path.join(root, owned)}`), owned);
+      const stat = await fs.stat(path.join(root, owned));
+      assert.deepEqual([stat.uid, stat.gid, stat.mode & 0o777], [STAND_IN.uid, STAND_IN.gid, 0o750], owned);
     }
-    assert.ok(calls.includes(`chown root:kelvora ${path.join(root, 'etc/kelvora-tef/SvcKelvoraSiTef.ini')}`));
-    assert.equal((await fs.stat(path.join(root, BASE))).mode & 0o777, 0o750);
+    // No owner is changed through a symbolic link.
+    for (const call of calls.filter((c) => c.startsWith('chown '))) assert.match(call, /^chown (-h|--reference=)/, call);
     // Under another root nothing of this machine's systemd is touched.
     assert.ok(!calls.some((call) => /^(deb-systemd|systemctl)/.test(call)), calls.join('\n'));
 
     const certificates = path.join(root, BASE, 'Certificado');
     assert.deepEqual((await fs.readdir(certificates)).sort(), CERTIFICATES);
+    for (const name of CERTIFICATES) assert.equal((await fs.stat(path.join(certificates, name))).uid, STAND_IN.uid, name);
     await run('openssl', ['verify', '-CAfile', path.join(certificates, 'ca_cert.pem'),
       path.join(certificates, 'server_cert.pem')]);
     assert.equal((await fs.stat(path.join(certificates, 'server_key.pem'))).mode & 0o777, 0o600);
@@ -239,6 +301,85 @@ describe('maintainer scripts', () => {
         fs.readFile(path.join(certificates, name)).catch(() => null)));
       assert.deepEqual(afterwards, before, what);
     }
+  });
+
+  test('first configuration writes a token key of its own that later configurations keep', async () => {
+    const root = await unpack('secret');
+    const { stdout } = await maintainerScript(root, 'postinst', 'configure');
+    const [secret, ...others] = await jwtSecrets(root);
+    assert.match(secret, /^[A-Za-z0-9]{32}$/);
+    assert.deepEqual(others, []);
+    const stat = await fs.stat(path.join(root, CONFIG));
+    assert.deepEqual([stat.uid, stat.gid, stat.mode & 0o777], [0, STAND_IN.gid, 0o640]);
+    assert.match(stdout, /\/etc\/kelvora-tef\/SvcKelvoraSiTef\.ini/);
+    assert.match(stdout, /sales system must sign/);
+    assert.doesNotMatch(stdout, new RegExp(secret), 'the key is not printed');
+
+    for (const args of [['configure', '1.0.0.4'], ['configure']]) {
+      const again = await maintainerScript(root, 'postinst', ...args);
+      assert.deepEqual(await jwtSecrets(root), [secret], args.join(' '));
+      assert.doesNotMatch(again.stdout, /token key/, args.join(' '));
+    }
+
+    const another = await unpack('secret-another');
+    await maintainerScript(another, 'postinst', 'configure');
+    assert.notDeepEqual(await jwtSecrets(another), [secret], 'each installation has its own key');
+  });
+
+  test('a key that is there, or an upgrade without one, is left as it is', async () => {
+    const cases = [
+      ['the administrator\'s key', ['configure'], '[Security]\njwt_secret = Own0Own0Own0Own0Own0Own0Own0Own0\n',
+        ['Own0Own0Own0Own0Own0Own0Own0Own0'], /^$/],
+      ['an upgrade of an installation on the built-in key', ['configure', '1.0.0.3'], null, [''], /built-in key/],
+      ['a file without the key', ['configure'], '[sitef]\npdv_number=3\n', null, /^$/],
+    ];
+    for (const [what, args, text, expected, warning] of cases) {
+      const root = await unpack(`kept-${cases.findIndex((c) => c[0] === what)}`);
+      if (text !== null) await fs.writeFile(path.join(root, CONFIG), text);
+      const { stderr } = await maintainerScript(root, 'postinst', ...args);
+      const secrets = await jwtSecrets(root);
+      if (expected) {
+        assert.deepEqual(secrets, expected, what);
+      } else {
+        assert.equal(secrets.length, 1, what);
+        assert.match(secrets[0], /^[A-Za-z0-9]{32}$/, what);
+        assert.match(await fs.readFile(path.join(root, CONFIG), 'utf8'), /^pdv_number=3\n[^]*^\[security\]\njwt_secret=/m, what);
+      }
+      assert.match(stderr, warning, what);
+    }
+  });
+
+  test('symbolic links planted in the service\'s folders are not followed', async () => {
+    const root = await unpack('links');
+    await maintainerScript(root, 'postinst', 'configure');
+    const base = path.join(root, BASE);
+    // Root's own files that the service's user points its folders and files at.
+    const victim = path.join(work, 'victim');
+    await fs.mkdir(victim, { mode: 0o700 });
+    await fs.chmod(victim, 0o755);
+    await fs.writeFile(path.join(victim, 'file'), 'root\'s\n', { mode: 0o644 });
+    const certificates = path.join(base, 'Certificado');
+    await fs.rm(path.join(base, 'dll'), { recursive: true });
+    await fs.symlink(victim, path.join(base, 'dll'));
+    for (const name of CERTIFICATES) await fs.rm(path.join(certificates, name));
+    await fs.symlink(path.join(victim, 'made-by-root'), path.join(certificates, 'server_key.pem'));
+    await fs.symlink(path.join(victim, 'file'), path.join(certificates, 'server_cert.pem.tmp'));
+
+    const { stderr } = await maintainerScript(root, 'postinst', 'configure', '1.0.0.4');
+    const stat = await fs.stat(victim);
+    assert.deepEqual([stat.uid, stat.gid, stat.mode & 0o777], [0, 0, 0o755]);
+    const file = await fs.stat(path.join(victim, 'file'));
+    assert.deepEqual([file.uid, file.mode & 0o777], [0, 0o644]);
+    assert.equal(await fs.readFile(path.join(victim, 'file'), 'utf8'), 'root\'s\n');
+    assert.deepEqual((await fs.readdir(victim)).sort(), ['file']);
+    assert.match(stderr, /dll is not a folder/);
+
+    // Purging removes the links, never what they point at.
+    await fs.rm(path.join(base, 'TEF'), { recursive: true, force: true });
+    await fs.symlink(victim, path.join(base, 'TEF'));
+    await maintainerScript(root, 'postrm', 'purge');
+    assert.equal(await fs.stat(base).then(() => true, () => false), false);
+    assert.deepEqual((await fs.readdir(victim)).sort(), ['file']);
   });
 
   test('purge removes the base directory unless a payment backup is still there', async () => {

@@ -191,7 +191,10 @@ describe('systemd unit', () => {
   test('install writes an enabled unit with the description; uninstall removes it', async () => {
     const unitDir = await newBase({ certificates: false });
     const baseDir = await newBase({ certificates: false });
-    const env = { ...process.env, KELVORA_SYSTEMD_DIR: unitDir };
+    const env = {
+      ...process.env, KELVORA_SYSTEMD_DIR: unitDir, KELVORA_PACKAGED_UNIT_DIRS: path.join(unitDir, 'none'),
+      KELVORA_SERVICE_USER: 'nobody',
+    };
     const unit = path.join(unitDir, 'KelvoraSiTefService.service');
     const link = path.join(unitDir, 'multi-user.target.wants', 'KelvoraSiTefService.service');
 

@@ -1,5 +1,6 @@
 // The service framework on Linux: which control reaches which event, signals as controls, and the
 // systemd unit written and removed.
+#include "platform/ServiceHardening.h"
 #include "platform/ServiceHost.h"
 #include "platform/ServiceInstaller.h"
 
@@ -8,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -89,27 +91,36 @@ TEST(ServiceHost, TurnsSignalsIntoControlsUntilAStop) {
   EXPECT_EQ(events.events, (std::vector<std::string>{"start", "pause", "continue", "stop"}));
 }
 
-TEST(ServiceInstaller, WritesAnEnabledUnitAndItsDescription) {
+TEST(ServiceInstaller, WritesAnEnabledHardenedUnitAndItsDescription) {
   TempDir dir;
   const ServiceRegistration registration{
       "KelvoraSiTefService",
       "KelvoraSiTefService",
-      {"/opt/kelvora tef/SvcKelvoraSiTef", "--base-dir", "/srv/100%$HOME\\\"x\""}};
-  InstallService(registration, dir.Path());
+      {"/opt/kelvora tef/SvcKelvoraSiTef", "--base-dir", "/srv/100%$HOME\\\"x\""},
+      "/srv/100%$HOME\\\"x\"",
+      "kelvora",
+      "kelvora"};
+  InstallService(registration, dir.Path(), {dir.Path() / "packaged"});
   const auto unit = dir.Path() / "KelvoraSiTefService.service";
-  EXPECT_EQ(ReadFile(unit),
-            "[Unit]\n"
-            "Description=KelvoraSiTefService\n"
-            "After=network.target\n"
-            "\n"
-            "[Service]\n"
-            "Type=simple\n"
-            "ExecStart=\"/opt/kelvora tef/SvcKelvoraSiTef\" \"--base-dir\" "
-            "\"/srv/100%%$$HOME\\\\\\\"x\\\"\"\n"
-            "Restart=no\n"
-            "\n"
-            "[Install]\n"
-            "WantedBy=multi-user.target\n");
+  const std::string written = ReadFile(unit);
+  EXPECT_TRUE(
+      written.starts_with("[Unit]\n"
+                          "Description=KelvoraSiTefService\n"
+                          "After=network.target\n"
+                          "\n"
+                          "[Service]\n"
+                          "Type=simple\n"
+                          "User=kelvora\n"
+                          "Group=kelvora\n"
+                          "WorkingDirectory=/srv/100%%$HOME\\\"x\"\n"
+                          "ExecStart=\"/opt/kelvora tef/SvcKelvoraSiTef\" \"--base-dir\" "
+                          "\"/srv/100%%$$HOME\\\\\\\"x\\\"\"\n"
+                          "ReadWritePaths=\"/srv/100%%$HOME\\\\\\\"x\\\"\"\n"))
+      << written;
+  EXPECT_NE(written.find("\n" + std::string(kServiceHardening) + "\n[Install]\n"),
+            std::string::npos)
+      << written;
+  EXPECT_TRUE(written.ends_with("\n[Install]\nWantedBy=multi-user.target\n")) << written;
   EXPECT_EQ(std::filesystem::read_symlink(dir.Path() / "multi-user.target.wants" /
                                           "KelvoraSiTefService.service"),
             unit);
@@ -121,11 +132,62 @@ TEST(ServiceInstaller, WritesAnEnabledUnitAndItsDescription) {
       << text;
   EXPECT_EQ(text.find("Description=KelvoraSiTefService"), std::string::npos);
 
-  InstallService(registration, dir.Path());  // installing again rewrites the unit
+  InstallService(registration, dir.Path(), {});  // installing again rewrites the unit
   UninstallService("KelvoraSiTefService", dir.Path());
   EXPECT_FALSE(std::filesystem::exists(unit));
   EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(
       dir.Path() / "multi-user.target.wants" / "KelvoraSiTefService.service")));
+}
+
+// A second unit of the same name would hide the package's unit and fight it for the port.
+TEST(ServiceInstaller, RefusesWhileThePackageUnitIsInstalled) {
+  TempDir dir;
+  const auto packaged = dir.Path() / "lib";
+  std::filesystem::create_directories(packaged);
+  std::ofstream(packaged / "KelvoraSiTefService.service") << "[Service]\n";
+  const ServiceRegistration registration{"KelvoraSiTefService",
+                                         "KelvoraSiTefService",
+                                         {"/usr/bin/true"},
+                                         "/srv",
+                                         "kelvora",
+                                         "kelvora"};
+  try {
+    InstallService(registration, dir.Path() / "etc", {dir.Path() / "usr-lib", packaged});
+    FAIL() << "a unit was written beside the package's one";
+  } catch (const std::runtime_error& e) {
+    EXPECT_NE(std::string(e.what()).find("kelvora-tef-server package"), std::string::npos)
+        << e.what();
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir.Path() / "etc"));
+}
+
+// The unit runs the service as its own unprivileged account, never as root.
+TEST(ServiceInstaller, RunsTheServiceAsAnAccountThatIsNotRoot) {
+  struct Case {
+    const char* user;
+    const char* expectedUser;  // nullptr: refused
+    const char* expectedGroup;
+    const char* reason;
+  };
+  const Case cases[] = {
+      {"nobody", "nobody", "nogroup", ""},
+      {"root", nullptr, nullptr, "must not run as root"},
+      {"no-such-kelvora-user", nullptr, nullptr, "does not exist"},
+  };
+  for (const Case& c : cases) {
+    ::setenv("KELVORA_SERVICE_USER", c.user, 1);
+    ServiceRegistration registration{
+        "KelvoraSiTefService", "KelvoraSiTefService", {}, "/srv", "", ""};
+    try {
+      ResolveServiceAccount(registration);
+      EXPECT_EQ(registration.User, c.expectedUser ? c.expectedUser : "(refused)") << c.user;
+      EXPECT_EQ(registration.Group, c.expectedGroup ? c.expectedGroup : "(refused)") << c.user;
+    } catch (const std::runtime_error& e) {
+      EXPECT_EQ(c.expectedUser, nullptr) << c.user << ": " << e.what();
+      EXPECT_NE(std::string(e.what()).find(c.reason), std::string::npos) << e.what();
+    }
+  }
+  ::unsetenv("KELVORA_SERVICE_USER");
 }
 
 TEST(ServiceInstaller, LeavesAServiceThatIsNotInstalledAlone) {
