@@ -57,6 +57,21 @@ demo_dir=$(cd "$demo_dir" && pwd)
 cp "$build_dir/bin/dll/CliSiTef32I.dll" "$demo_dir/dll/CliSiTef32I.dll.new"
 mv -f "$demo_dir/dll/CliSiTef32I.dll.new" "$demo_dir/dll/CliSiTef32I.dll"
 [ -f "$demo_dir/SvcKelvoraSiTef.ini" ] || cp packaging/SvcKelvoraSiTef.ini "$demo_dir/SvcKelvoraSiTef.ini"
+# The demo signs with a key of its own, made once like an installation's, never the built-in one.
+if ! grep -Eq '^jwt_secret=[A-Za-z0-9]{32}$' "$demo_dir/SvcKelvoraSiTef.ini"; then
+  key=$(set +o pipefail; LC_ALL=C tr -dc 'A-Za-z0-9' </dev/urandom | head -c 32)
+  # The key goes through the environment, never on a command line other users could read, into a
+  # file only this user may read.
+  (
+    umask 077
+    KELVORA_KEY=$key awk '
+      /^jwt_secret=/ { if (!done) print "jwt_secret=" ENVIRON["KELVORA_KEY"]; done = 1; next }
+      { print }
+      END { if (!done) print "\n[security]\njwt_secret=" ENVIRON["KELVORA_KEY"] }' \
+      "$demo_dir/SvcKelvoraSiTef.ini" >"$demo_dir/SvcKelvoraSiTef.ini.new"
+  )
+  mv -f "$demo_dir/SvcKelvoraSiTef.ini.new" "$demo_dir/SvcKelvoraSiTef.ini"
+fi
 # The simulator answers at once, so a prompt would flash by unseen; a short pause at each step and
 # longer waits for the card and the PIX payment let a person follow the whole dialogue.
 if [ ! -f "$demo_dir/dll/CliSiTefSim.ini" ]; then
@@ -151,7 +166,7 @@ Kelvora TEF Server demo: the service on wss://localhost:$service_port with the S
 
 Open the point-of-sale page:
 
-  https://localhost:$web_port/?token=$token&service=wss://localhost:$service_port
+  https://localhost:$web_port/?service=wss://localhost:$service_port#token=$token
 
 The browser must trust the demo's local CA, which vouches for localhost only:
   $certificates/ca_cert.pem

@@ -78,7 +78,7 @@ async function startDemo({ demoDir, ports } = {}) {
 
 // Waits for the printed page address and notes the processes the demo started.
 async function demoReady(demo) {
-  const address = /^ {2}(https:\/\/localhost:\d+\/\?token=\S+)$/m;
+  const address = /^ {2}(https:\/\/localhost:\d+\/\?service=\S+#token=\S+)$/m;
   await waitUntil(() => address.test(demo.output) || demo.proc.exitCode !== null, 20000, 'page address');
   assert.match(demo.output, address, demo.output);
   demo.children = await childrenOf(demo.proc.pid);
@@ -117,6 +117,11 @@ describe('demo', () => {
       assert.equal(page.port, String(demo.ports.WEB_PORT));
       assert.equal(page.searchParams.get('service'), `wss://localhost:${demo.ports.PORT}`);
 
+      // The token is signed with the demo's own key, which the service has in its configuration.
+      const ini = await fs.readFile(path.join(demo.demoDir, 'SvcKelvoraSiTef.ini'), 'utf8');
+      assert.match(ini, /^jwt_secret=[A-Za-z0-9]{32}$/m);
+      assert.doesNotMatch(ini, /C7Wvvi7x4WTLZzwBQnB5thxer4DRFORi/);
+
       const ca = await fs.readFile(path.join(demo.demoDir, 'Certificado', 'ca_cert.pem'));
       const { status, body } = await getPage(page, ca);
       assert.equal(status, 200);
@@ -125,7 +130,7 @@ describe('demo', () => {
       const client = await connectClient(demo.ports.PORT, { host: 'localhost', ca });
       cleanups.push(async () => client.terminate());
       const reply = await exchange(client, {
-        route: '/session/start', type: 'session', token: page.searchParams.get('token'),
+        route: '/session/start', type: 'session', token: new URLSearchParams(page.hash.slice(1)).get('token'),
       });
       assert.equal(reply.type, 'session', JSON.stringify(reply));
 
