@@ -34,7 +34,7 @@ const ui = {
 };
 
 const address = new URLSearchParams(window.location.search);
-const token = address.get('token') ?? '';
+const token = takeToken();
 const serviceUrl = address.get('service') || defaultServiceUrl();
 const LOCAL_HOSTS = ['localhost', '127.0.0.1', '[::1]'];
 
@@ -52,6 +52,19 @@ const state = {
   lastKind: 'transaction',
   silenceTimer: null,
 };
+
+// The session token, from the address's fragment (#token=...) or, as before, its query. The
+// fragment never reaches a server; the token is then taken out of the address bar, so that it
+// stays neither in the history nor in an address the cashier copies or shares.
+function takeToken() {
+  const fragment = new URLSearchParams(window.location.hash.slice(1));
+  const fromFragment = fragment.get('token');
+  if (fromFragment === null) return address.get('token') ?? '';
+  fragment.delete('token');
+  const rest = fragment.toString();
+  history.replaceState(history.state, '', `${window.location.pathname}${window.location.search}${rest ? `#${rest}` : ''}`);
+  return fromFragment;
+}
 
 // wss on the page's own host at port 8443, unless the address names the service.
 function defaultServiceUrl() {
