@@ -188,8 +188,8 @@ describe('package contents', () => {
 
   test('control data: dependencies, configuration file and maintainer scripts', async () => {
     assert.equal(await field('Package'), 'kelvora-tef-server');
-    const depends = (await field('Depends')).split(/,\s*/).map((entry) => entry.split(' ')[0]);
-    for (const needed of ['libc6', 'libssl3', 'libcurl4', 'libinih1', 'libstdc++6', 'adduser', 'openssl']) {
+    const depends = (await field('Depends')).split(/,\s*|\s*\|\s*/).map((entry) => entry.split(' ')[0]);
+    for (const needed of ['libc6', 'libssl3', 'libcurl4', 'libinih1', 'libstdc++6', 'adduser', 'openssl', 'setpriv']) {
       assert.ok(depends.includes(needed), `Depends lacks ${needed}: ${depends}`);
     }
     const control = path.join(work, 'control');
