@@ -51,6 +51,29 @@ bool WriteAll(int fd, std::string_view bytes) {
   return true;
 }
 
+// Files the service creates hold sale data: owner read-write, group read, nothing for others.
+constexpr mode_t kFileMode = 0640;
+
+// Opens a new file with kFileMode whatever the umask: the mode given to open() is narrowed by the
+// umask, so it is set again on the descriptor before anything is written.
+UniqueFd CreateWithMode(const std::string& path, int flags) {
+  UniqueFd fd(::open(path.c_str(), flags | O_CREAT | O_CLOEXEC, kFileMode));
+  if (fd && ::fchmod(fd.Get(), kFileMode) != 0) return UniqueFd();
+  return fd;
+}
+
+// Opens a file for appending. A new file gets kFileMode; an existing one keeps its mode, so a log
+// an administrator opened to others stays as it was set.
+UniqueFd OpenForAppend(const std::string& path) {
+  for (;;) {
+    UniqueFd fd = CreateWithMode(path, O_WRONLY | O_APPEND | O_EXCL);
+    if (fd || errno != EEXIST) return fd;
+    fd = UniqueFd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC));
+    // Deleted between the two opens: create it again.
+    if (fd || errno != ENOENT) return fd;
+  }
+}
+
 void SyncPath(const std::string& path, int flags) noexcept {
   UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | flags));
   if (fd) ::fsync(fd.Get());
@@ -95,7 +118,7 @@ void ReplaceFileBytes(const std::string& path, std::string_view bytes, bool dura
   const std::string temporary =
       (target.parent_path() / ("." + target.filename().string() + ".tmp")).string();
   {
-    UniqueFd fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    UniqueFd fd = CreateWithMode(temporary, O_WRONLY | O_TRUNC);
     if (!fd) ThrowErrno(errno, "Cannot create file", path);
     if (!WriteAll(fd.Get(), bytes)) {
       const int error = errno;
@@ -115,7 +138,7 @@ void ReplaceFileBytes(const std::string& path, std::string_view bytes, bool dura
 }
 
 void AppendFileBytes(const std::string& path, std::string_view bytes) {
-  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666));
+  UniqueFd fd = OpenForAppend(path);
   if (!fd) ThrowErrno(errno, "Cannot open file", path);
   // Waits while another appender writes; only a signal interrupts the wait, and it is resumed.
   while (::flock(fd.Get(), LOCK_EX) != 0 && errno == EINTR) continue;

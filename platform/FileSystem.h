@@ -18,6 +18,9 @@ std::vector<std::string> FindFiles(const std::string& mask);
 // "Cannot read file <path>" (a directory, an I/O error).
 std::string ReadFileBytes(const std::string& path);
 
+// Files created by the two writers below get mode 0640 (owner read-write, group read) whatever
+// the umask: they hold sale data.
+
 // Replaces the content of a file with the given bytes. The bytes go to a temporary file beside it
 // that is then renamed over the old one, so a crash or a full disk leaves either the old or the
 // new content, never a truncated mix. With durable, the data and the rename reach stable storage

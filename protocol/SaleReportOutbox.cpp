@@ -7,8 +7,10 @@
 #include <algorithm>
 #include <ctime>
 #include <optional>
+#include <system_error>
 
 #include "platform/FileSystem.h"
+#include "platform/PrivateDirectory.h"
 #include "protocol/Json.h"
 #include "tef/KoCliSiTefUtil.h"
 
@@ -71,7 +73,10 @@ TSaleReportOutbox::~TSaleReportOutbox() {
 }
 
 std::string TSaleReportOutbox::Keep(const TSaleReport& report) {
-  std::filesystem::create_directories(directory_);
+  // The reports hold sale data: their folder is the owner's and its group's only.
+  if (std::error_code failed; !platform::CreatePrivateDirectories(directory_, failed)) {
+    throw std::system_error(failed, "Cannot create directory " + directory_.string());
+  }
   Json record = Json::object();
   record["url"] = report.CallbackURL;
   record["body"] = report.Body;

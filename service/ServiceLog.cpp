@@ -2,13 +2,11 @@
 #include "service/ServiceLog.h"
 
 #include "platform/Ansi.h"
+#include "platform/FileSystem.h"
 #include "platform/FormatSettings.h"
-#include "platform/UniqueFd.h"
+#include "platform/LogText.h"
+#include "platform/PrivateDirectory.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <system_error>
 
 namespace kelvora::service {
@@ -29,21 +27,6 @@ bool IsBlank(std::string_view text) {
   return true;
 }
 
-// Appends bytes with one write() on a descriptor opened with O_APPEND, so lines written by
-// several threads at once do not interleave.
-bool AppendToFile(const std::filesystem::path& file, std::string_view bytes) {
-  const platform::UniqueFd fd(
-      ::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
-  if (!fd) return false;
-  while (!bytes.empty()) {
-    const ssize_t written = ::write(fd.Get(), bytes.data(), bytes.size());
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return false;
-    bytes.remove_prefix(static_cast<size_t>(written));
-  }
-  return true;
-}
-
 }  // namespace
 
 TServiceLog::TServiceLog(std::filesystem::path baseDir, std::string serviceName,
@@ -60,15 +43,18 @@ bool TServiceLog::GravaLog(std::string_view pStr) const noexcept {
     const platform::TDateTime now = platform::Now(clock_);
     const std::filesystem::path file = FileFor(now);
     std::error_code ec;
-    std::filesystem::create_directories(file.parent_path(), ec);
-    if (ec) return false;
+    if (!platform::CreatePrivateDirectories(file.parent_path(), ec)) return false;
     std::string line;
     if (!IsBlank(pStr)) {
       line = "[" + platform::FormatDateTime("dd/mm/yyyy hh:nn:ss", now) + "] ";
-      line += pStr;
+      // Texts from clients, the sales API and the library must not end the line or forge another.
+      line += platform::EscapeLogText(pStr);
     }
     line += "\r\n";
-    return AppendToFile(file, platform::RawBytes(platform::ToAnsi(line)));
+    // One append of the whole line on a descriptor opened for appending, so lines written by
+    // several threads at once do not interleave.
+    platform::AppendFileBytes(file.string(), platform::RawBytes(platform::ToAnsi(line)));
+    return true;
   } catch (...) {
     return false;
   }
@@ -80,8 +66,8 @@ std::filesystem::path TefLogFileName(const std::filesystem::path& baseDir,
   const std::filesystem::path monthDirectory =
       logDirectory / platform::FormatDateTime("mm-yyyy", now);
   std::error_code ignored;
-  std::filesystem::create_directory(logDirectory, ignored);
-  std::filesystem::create_directory(monthDirectory, ignored);
+  platform::CreatePrivateDirectory(logDirectory, ignored);
+  platform::CreatePrivateDirectory(monthDirectory, ignored);
   return monthDirectory / ("TEF-" + platform::FormatDateTime("dd-mm-yyyy", now) + ".log");
 }
 

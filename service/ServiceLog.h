@@ -16,11 +16,12 @@ class TServiceLog {
   TServiceLog(std::filesystem::path baseDir, std::string serviceName,
               const platform::Clock& clock = platform::DefaultClock());
 
-  // Appends "[dd/mm/yyyy hh:nn:ss] " and pStr (untrimmed) as one Windows-1252 line ending in
-  // CR LF; a text that is empty or only blanks and control characters appends CR LF alone. The
-  // month directory is made when missing and the file is opened and closed on every call, so
-  // callers on several threads need no lock. True when the line was written; false when anything
-  // failed. Never throws.
+  // Appends "[dd/mm/yyyy hh:nn:ss] " and pStr (untrimmed, its control characters escaped by
+  // EscapeLogText) as one Windows-1252 line ending in CR LF; a text that is empty or only blanks
+  // and control characters appends CR LF alone. Directories are made with mode 0750 and the file
+  // with 0640. The month directory is made when missing and the file is opened and closed on every
+  // call, so callers on several threads need no lock. True when the line was written; false when
+  // anything failed. Never throws.
   bool GravaLog(std::string_view pStr) const noexcept;
 
   // The file today's lines go to: baseDir/Log/Outubro-2025/KelvoraSiTefService 07-10-2025.log.

@@ -31,6 +31,8 @@ int onEntry(void* user, const char* section, const char* name, const char* value
     control.configResult = wholeNumber(v);
   } else if (s == "dialog" && n == "card_polls") {
     setNonNegative(control.cardPolls, v);
+  } else if (s == "dialog" && n == "typed_card") {
+    if (const auto typed = wholeNumber(v)) control.typedCard = *typed != 0;
   } else if (s == "dialog" && n == "pix_polls") {
     setNonNegative(control.pixPolls, v);
   } else if (s == "delay" && n == "continue_ms") {

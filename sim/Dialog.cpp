@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "PixCode.h"
+#include "TypedCard.h"
 
 namespace kelvora::sim {
 namespace {
@@ -240,6 +241,18 @@ void Dialog::ask(Prompt prompt) {
     case Prompt::CancelAmount:
       question(prompt, {kReadAmount, kFieldAmount, 1, 12, "Forneca o valor da transacao original"});
       break;
+    case Prompt::CardNumber:
+      question(prompt, {kReadField, kFieldTypedCardNumber, kCardNumberMin, kCardNumberMax,
+                        "Forneca o numero do cartao"});
+      break;
+    case Prompt::CardExpiry:
+      question(prompt, {kReadField, kFieldTypedExpiry, kExpiryLength, kExpiryLength,
+                        "Forneca a data de vencimento do cartao (MMAA)"});
+      break;
+    case Prompt::CardSecurityCode:
+      question(prompt, {kReadField, kFieldTypedSecurityCode, kSecurityCodeMin, kSecurityCodeMax,
+                        "Forneca o codigo de seguranca do cartao"});
+      break;
     case Prompt::None:
       break;
   }
@@ -324,6 +337,32 @@ void Dialog::answer(Prompt prompt, std::string_view text) {
       }
       say(kBothMessages, "Valor invalido");
       break;
+    case Prompt::CardNumber:
+      if (isCardNumber(text)) {
+        accepted();
+        // Only the masked number is kept: the server needs no more of it to report the card.
+        sale_.typedCard = maskCardNumber(text);
+        ask(Prompt::CardExpiry);
+        return;
+      }
+      say(kBothMessages, "Numero do cartao invalido");
+      break;
+    case Prompt::CardExpiry:
+      if (isExpiry(text, Clock::now())) {
+        accepted();
+        ask(Prompt::CardSecurityCode);
+        return;
+      }
+      say(kBothMessages, "Data de vencimento invalida");
+      break;
+    case Prompt::CardSecurityCode:
+      if (isSecurityCode(text)) {
+        accepted();
+        authorise();
+        return;
+      }
+      say(kBothMessages, "Codigo de seguranca invalido");
+      break;
     case Prompt::None:
       return;
   }
@@ -341,6 +380,7 @@ void Dialog::goBack(Prompt current) {
 }
 
 void Dialog::awaitCard() {
+  if (settings_.typedCard) return ask(Prompt::CardNumber);
   say(kOperatorMessage, "Aguardando o cartao do cliente");
   say(kCustomerMessage, "Insira ou passe o cartao");
   for (int i = 0; i < settings_.cardPolls; ++i) say(kInterruptCheck, "");
@@ -400,7 +440,10 @@ void Dialog::reportApproval() {
              formatCents(instalmentCents(sale_.cents, sale_.instalments, i)));
     }
   }
-  if (card) result(kFieldCardNumber, std::string(cardFor(sale_.kind).maskedNumber));
+  if (card) {
+    result(kFieldCardNumber, sale_.typedCard.empty() ? std::string(cardFor(sale_.kind).maskedNumber)
+                                                     : sale_.typedCard);
+  }
 }
 
 // Reprints the receipts of the last transaction the server approved and did not undo. The

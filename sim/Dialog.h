@@ -68,6 +68,7 @@ struct DialogSettings {
   Terminal terminal;
   int cardPolls = 3;
   int pixPolls = 3;
+  bool typedCard = false;  // the card is typed at fields 512, 513 and 514 instead of read
 };
 
 class Dialog {
@@ -88,7 +89,10 @@ class Dialog {
     Administrative,
     CancelDate,
     CancelNsu,
-    CancelAmount
+    CancelAmount,
+    CardNumber,
+    CardExpiry,
+    CardSecurityCode
   };
 
   // One entry of the script still to run: a command to hand out (possibly a prompt), an action

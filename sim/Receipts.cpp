@@ -43,7 +43,8 @@ std::string title(const Sale& sale) {
 void appendDetails(std::vector<std::string>& lines, const Sale& sale) {
   const std::string amount = "R$ " + formatCents(sale.cents);
   if (sale.kind == Kind::Debit || sale.kind == Kind::Credit) {
-    lines.emplace_back(cardFor(sale.kind).maskedNumber);
+    lines.emplace_back(sale.typedCard.empty() ? std::string(cardFor(sale.kind).maskedNumber)
+                                              : sale.typedCard);
   }
   if (sale.kind == Kind::Cancellation) {
     const auto& d = sale.originalDate;  // DDMMYYYY

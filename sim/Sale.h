@@ -27,6 +27,7 @@ struct Sale {
   Clock::time_point host;   // when the host authorised it
   std::string originalNsu;  // a cancellation: the NSU and date (DDMMYYYY) of the payment it undoes
   std::string originalDate;
+  std::string typedCard;  // a typed card's number, masked (first 6 and last 4 digits); else empty
 };
 
 // The payment-modality code of result field 100: two digits for the means of payment (01 debit,

@@ -77,8 +77,12 @@ int Simulator::start(int function, std::string_view amount, std::string_view doc
   const auto cents = parseCents(trim(amount));
   if (needsAmount(*kind) && (!cents || *cents == 0)) return kInvalidArgument;
 
-  const DialogSettings settings{*kind, cents.value_or(0), terminal_, control_.cardPolls,
-                                control_.pixPolls};
+  const DialogSettings settings{*kind,
+                                cents.value_or(0),
+                                terminal_,
+                                control_.cardPolls,
+                                control_.pixPolls,
+                                control_.typedCard};
   open_.emplace(
       OpenDialog{Dialog(settings, *this), function, std::string(document), std::string(date)});
   return kCommandPending;

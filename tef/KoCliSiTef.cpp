@@ -9,6 +9,7 @@
 #include <thread>
 #include <utility>
 
+#include "platform/PrivateDirectory.h"
 #include "tef/KoCliSiTefCliSiTef.h"
 #include "tef/KoCliSiTefUtil.h"
 
@@ -138,7 +139,7 @@ void TKoCliSiTef::Inicializar(TKoCliSiTefTipo GP) {
 
   const std::string& diretorio = PathBackup();
   std::error_code erro;
-  std::filesystem::create_directories(diretorio, erro);
+  platform::CreatePrivateDirectories(diretorio, erro);
   if (!std::filesystem::is_directory(diretorio, erro)) {
     throw std::runtime_error("Diretório de Backup não existente:\r\n" + diretorio);
   }

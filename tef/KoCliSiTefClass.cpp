@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "platform/DateTime.h"
+#include "platform/LogText.h"
 #include "tef/KoCliSiTef.h"
 #include "tef/KoCliSiTefUtil.h"
 
@@ -84,12 +85,23 @@ void TKoCliSiTefClass::VerificaValor(platform::Currency Valor) {
 }
 
 void TKoCliSiTefClass::GravaLog(std::string_view AString) const noexcept {
+  const std::string_view linha[] = {AString};
+  GravaLogLinhas(linha);
+}
+
+void TKoCliSiTefClass::GravaLogLinhas(std::span<const std::string_view> Linhas) const noexcept {
   if (fArqLOG.empty()) return;
   try {
-    const std::string linha =
+    // Library texts, client answers and messages may hold line breaks and other control
+    // characters: escaped, none of them can end a line early or forge the next one.
+    std::string texto =
         "-- " + platform::FormatDateTime("dd/mm hh:nn:ss:zzz", platform::Now(fOwner.Clock())) +
-        " - " + std::string(AString);
-    AnexaArquivo(fArqLOG, platform::ToAnsi(linha), true, true);
+        " - ";
+    for (size_t i = 0; i < Linhas.size(); ++i) {
+      if (i > 0) texto += "\r\n";
+      texto += platform::EscapeLogText(Linhas[i]);
+    }
+    AnexaArquivo(fArqLOG, platform::ToAnsi(texto), true, true);
   } catch (...) {
     // The log never fails the operation it describes.
   }

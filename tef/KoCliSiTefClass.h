@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -107,8 +108,12 @@ class TKoCliSiTefClass {
   // than the facade's TrocoMaximo, and a multi-card sale may not hold more cards than allowed.
   void VerificaValor(platform::Currency Valor);
   // Appends "-- dd/mm hh:nn:ss:zzz - " + the text (UTF-8, written in Windows-1252) and CR LF to
-  // ArqLOG. Nothing without a log file; a failure to write is ignored.
+  // ArqLOG, the text's control characters escaped (EscapeLogText) so that it stays one line.
+  // Nothing without a log file; a failure to write is ignored.
   void GravaLog(std::string_view AString) const noexcept;
+  // The same for a text the component itself made of several lines (a response record): each
+  // line is escaped and the lines are joined by CR LF after one timestamp.
+  void GravaLogLinhas(std::span<const std::string_view> Linhas) const noexcept;
   // Raises EKoCliSiTefGPNaoInicializado when the gateway is not initialised.
   void VerificaInicializado() const;
 

@@ -11,6 +11,7 @@
 #include "platform/FormatSettings.h"
 #include "tef/KoCliSiTef.h"
 #include "tef/KoCliSiTefCliSiTef.h"
+#include "tef/KoCliSiTefMascara.h"
 #include "tef/KoCliSiTefNumero.h"
 #include "tef/KoCliSiTefUtil.h"
 
@@ -77,7 +78,8 @@ struct TKoCliSiTefCliSiTef::Dialogo {
   AnsiString TextoAnsi;  // the buffer's text as the library gave it, trailing blanks removed
   std::string Texto;     // the same text in UTF-8, as the events get it
   AnsiString Resposta;
-  bool RespostaSigilosa = false;  // the answer is a card security code, never written to the log
+  // How the answer may appear in the log: card data and secrets never appear in clear.
+  TKoCliSiTefSigilo SigiloResposta = TKoCliSiTefSigilo::Nenhum;
   std::string Titulo;
   std::string MsgOperador;
   std::string MsgCliente;
@@ -168,12 +170,12 @@ int32_t TKoCliSiTefCliSiTef::ContinuarFuncaoInterativa(bool ModoTrilha3,
   // Runs however the loop ends: the record is converted even when a handler failed.
   auto encerrar = [&] {
     facade.BloquearMouseTeclado(false);
-    AnsiString linhas;
+    // The whole record, one field per line; its values are escaped and card data masked already.
+    std::vector<std::string> textos;
     for (const AnsiString& linha : fRespCliSiTef.Conteudo().Conteudo()) {
-      if (!linhas.empty()) linhas += "\r\n";
-      linhas += linha;
+      textos.push_back(platform::FromAnsi(linha));
     }
-    GravaLog(platform::FromAnsi(linhas));
+    GravaLogLinhas(std::vector<std::string_view>(textos.begin(), textos.end()));
     fRespCliSiTef.ConteudoToProperty();
     fAguardandoResposta = false;
   };
@@ -182,10 +184,8 @@ int32_t TKoCliSiTefCliSiTef::ContinuarFuncaoInterativa(bool ModoTrilha3,
   facade.BloquearMouseTeclado(true);
   try {
     do {
-      GravaLog("ContinuaFuncaoSiTefInterativo, Chamando: Continua = " +
-               std::to_string(d.Continua) + " Buffer = " +
-               (d.RespostaSigilosa ? std::string(d.Resposta.size(), '*')
-                                   : platform::FromAnsi(d.Resposta)));
+      GravaLog("ContinuaFuncaoSiTefInterativo, Chamando: Continua = " + std::to_string(d.Continua) +
+               " Buffer = " + platform::FromAnsi(Mascarar(d.SigiloResposta, d.Resposta)));
       d.STS = continua(&d.ProximoComando, &d.TipoCampo, &d.TamanhoMinimo, &d.TamanhoMaximo,
                        Buffer.data(), kTamanhoBuffer, d.Continua);
 
@@ -194,12 +194,17 @@ int32_t TKoCliSiTefCliSiTef::ContinuarFuncaoInterativa(bool ModoTrilha3,
       d.TextoAnsi = SemBrancosAFinal(AnsiString(Buffer.data(), tamanho));
       d.Texto = platform::FromAnsi(d.TextoAnsi);
       d.Resposta.clear();
-      d.RespostaSigilosa = false;
+      d.SigiloResposta = TKoCliSiTefSigilo::Nenhum;
       d.VoltarMenu = false;
       d.Digitado = true;
+      // A result field's value is logged as the record keeps it; other buffers are prompts.
+      const bool resultado = d.STS == kComandoPendente && d.ProximoComando == 0;
+      const std::string textoLog =
+          resultado ? platform::FromAnsi(Mascarar(SigiloDoCampo(d.TipoCampo), d.TextoAnsi))
+                    : d.Texto;
       GravaLog("ContinuaFuncaoSiTefInterativo, Retornos: STS = " + std::to_string(d.STS) +
                " ProximoComando = " + std::to_string(d.ProximoComando) +
-               " TipoCampo = " + std::to_string(d.TipoCampo) + " Buffer = " + d.Texto +
+               " TipoCampo = " + std::to_string(d.TipoCampo) + " Buffer = " + textoLog +
                " Tam.Min = " + std::to_string(d.TamanhoMinimo) +
                " Tam.Max = " + std::to_string(d.TamanhoMaximo));
 
@@ -209,6 +214,7 @@ int32_t TKoCliSiTefCliSiTef::ContinuarFuncaoInterativa(bool ModoTrilha3,
         if (d.TipoCampo > 0) {
           const auto preDefinida = fRespostas.find(d.TipoCampo);
           if (preDefinida != fRespostas.end()) d.Resposta = preDefinida->second;
+          d.SigiloResposta = SigiloDoCampo(d.TipoCampo);
         }
         ExecutarComando(d);
       }
@@ -432,7 +438,6 @@ void TKoCliSiTefCliSiTef::ComandoCampo(Dialogo& d) {
         d.Resposta = d.CVV;
       }
       guardar = false;
-      d.RespostaSigilosa = true;
       break;
     case 500:
       if (facade.OnObterSenha) facade.OnObterSenha(d.Texto, d.VoltarMenu);

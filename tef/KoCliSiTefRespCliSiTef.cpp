@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "tef/KoCliSiTefMascara.h"
 #include "tef/KoCliSiTefUtil.h"
 
 namespace kelvora::tef {
@@ -77,7 +78,10 @@ void TKoCliSiTefRespCliSiTef::GravaInformacao(int32_t Identificacao, AnsiStringV
     if (sequencia > kUltimaSequencia) return;
   }
   if (Identificacao == 121 || Identificacao == 122) fMsgImpressao = true;
-  fConteudo.GravaInformacao(Identificacao, sequencia, CodificaHex(Informacao));
+  // The record travels into backups, results and reports: card data is kept masked, whatever
+  // the library or the customer gave.
+  fConteudo.GravaInformacao(Identificacao, sequencia,
+                            CodificaHex(Mascarar(SigiloDoCampo(Identificacao), Informacao)));
 }
 
 void TKoCliSiTefRespCliSiTef::ConverteControle(int Sequencia, const AnsiString& bruto,

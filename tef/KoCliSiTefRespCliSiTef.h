@@ -14,7 +14,8 @@ class TKoCliSiTefRespCliSiTef : public TKoCliSiTefResp {
   // Stores one field, escaped with CodificaHex, under (Identificacao, 0), replacing a previous
   // value; an empty value removes it. Instalment dates (141) and amounts (142) go instead under
   // the first free sequence from 1 up, so the n-th value lands under NNN-00n. Receipt images
-  // (121, 122) also set MsgImpressao.
+  // (121, 122) also set MsgImpressao. Card data is stored masked (SigiloDoCampo): a card number
+  // as its first 6 and last 4 characters, an expiry date, security code or password as '*'.
   void GravaInformacao(int32_t Identificacao, platform::AnsiStringView Informacao);
 
   // Converts the stored fields into properties: ValorTotal = 899-103 + withdrawal (130) -

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <ctime>
 #include <fstream>
 #include <sstream>
@@ -58,7 +60,9 @@ TEST(GravaLog, WritesTheTimestampedLineInTheMonthDirectory) {
             "[07/10/2025 14:03:22] O servi\xE7o foi inciado.\r\n");
 }
 
-TEST(GravaLog, WritesBlankTextsAsEmptyLinesAndKeepsOtherTextsAsGiven) {
+// Blank texts give empty lines; any other text is kept as given, except that its control
+// characters are escaped, so that a text from outside cannot end its line and forge the next one.
+TEST(GravaLog, WritesBlankTextsAsEmptyLinesAndEveryOtherTextOnOneLine) {
   struct Case {
     std::string text;
     std::string line;
@@ -71,6 +75,12 @@ TEST(GravaLog, WritesBlankTextsAsEmptyLinesAndKeepsOtherTextsAsGiven) {
       {"trailing blank ", "[01/02/2026 09:05:07] trailing blank \r\n"},
       {"Não pode cancelar", "[01/02/2026 09:05:07] N\xE3o pode cancelar\r\n"},
       {"€ ✓", "[01/02/2026 09:05:07] \x80 ?\r\n"},
+      {"Erro da API: falhou\r\n[01/02/2026 09:05:08] O serviço foi parado.",
+       "[01/02/2026 09:05:07] Erro da API: falhou\\r\\n[01/02/2026 09:05:08] O servi\xE7o foi "
+       "parado.\r\n"},
+      {"tab\tnul\x01"
+       "del\x7F",
+       "[01/02/2026 09:05:07] tab\\tnul\\x01del\\x7F\r\n"},
   };
   for (const Case& c : cases) {
     TempDir base;
@@ -136,6 +146,24 @@ TEST(GravaLog, KeepsLinesWholeWhenThreadsWriteAtOnce) {
     ASSERT_TRUE(line.ends_with(padding + "\r")) << line;
   }
   EXPECT_EQ(count, kThreads * kLines);
+}
+
+TEST(GravaLog, CreatesItsDirectoriesAndFilesForOwnerAndGroupOnly) {
+  const mode_t previous = ::umask(022);
+  TempDir base;
+  FixedClock clock(2025, 10, 7);
+  const TServiceLog log(base.Path(), "KelvoraSiTefService", clock);
+  EXPECT_TRUE(log.GravaLog("Iniciando servidor socket."));
+  const platform::TDateTime date = *platform::TryEncodeDate(2025, 10, 7);
+  TefLogFileName(base.Path(), date);
+  ::umask(previous);
+  const auto mode = [](const std::filesystem::path& path) {
+    return static_cast<unsigned>(std::filesystem::status(path).permissions());
+  };
+  EXPECT_EQ(mode(base.Path() / "Log"), 0750u);
+  EXPECT_EQ(mode(base.Path() / "Log" / "Outubro-2025"), 0750u);
+  EXPECT_EQ(mode(base.Path() / "Log" / "10-2025"), 0750u);
+  EXPECT_EQ(mode(log.FileFor(date)), 0640u);
 }
 
 TEST(TefLogFileName, CreatesTheMonthDirectoryAndNamesTheDaysFile) {

@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -263,7 +264,7 @@ TEST_F(Dialogo, FieldsAreAnsweredFromTheCardDataThePresetsOrTheApplication) {
   EXPECT_EQ(Resposta(chamadas, 1), "");
   EXPECT_EQ(Resposta(chamadas, 2), "123");
   EXPECT_EQ(app.Conta("OnObtemCampo"), 0);
-  EXPECT_EQ(Campo(512), "4111111111111111");
+  EXPECT_EQ(Campo(512), "411111******1111");
   EXPECT_EQ(Campo(514), "<nenhum>");
   // The security code is neither kept nor logged.
   EXPECT_THAT(ambiente.Log(), HasSubstr("Chamando: Continua = 0 Buffer = ***\r\n"));
@@ -280,6 +281,65 @@ TEST_F(Dialogo, FieldsAreAnsweredFromTheCardDataThePresetsOrTheApplication) {
   EXPECT_EQ(Campo(999), "digitado");
   EXPECT_EQ(Campo(514), "<nenhum>");
   EXPECT_EQ(Campo(501), "<nenhum>");
+}
+
+// What the page types for the card fields reaches the library as typed, but the log and the record
+// show it masked: a card number as its first 6 and last 4 digits, the rest as '*', one per
+// character. So does the card number the library reports.
+TEST_F(Dialogo, TypedCardDataIsMaskedInTheLogAndTheRecord) {
+  struct Caso {
+    std::string comando;
+    int campo;
+    std::string digitado;
+    std::string noLog;
+    std::string guardado;
+  };
+  const std::vector<Caso> casos = {
+      {"10000 30 512 13 19 Numero do cartao", 512, "4111111111111111", "411111******1111",
+       "411111******1111"},
+      {"10000 30 512 1 19 Numero do cartao", 512, "41111111", "********", "********"},
+      {"10000 30 513 4 4 Vencimento (MMAA)", 513, "1230", "****", "****"},
+      {"10000 30 514 3 4 Codigo de seguranca", 514, "987", "***", "<nenhum>"},
+  };
+  for (const Caso& caso : casos) {
+    std::ofstream(ambiente.ArqLOG(), std::ios::trunc);
+    app.Campos = {{caso.campo, caso.digitado}};
+    const auto chamadas = Executa({caso.comando});
+    EXPECT_EQ(Resposta(chamadas, 0), caso.digitado);
+    EXPECT_THAT(ambiente.Log(), HasSubstr("Chamando: Continua = 0 Buffer = " + caso.noLog + "\r\n"))
+        << caso.campo;
+    EXPECT_THAT(ambiente.Log(), Not(HasSubstr("= " + caso.digitado))) << caso.campo;
+    EXPECT_EQ(Campo(caso.campo), caso.guardado);
+  }
+
+  std::ofstream(ambiente.ArqLOG(), std::ios::trunc);
+  Executa({"10000 0 2021 0 0 5555666677778888"});
+  EXPECT_THAT(ambiente.Log(), HasSubstr("TipoCampo = 2021 Buffer = 555566******8888 "));
+  EXPECT_THAT(ambiente.Log(), HasSubstr("2021-000 = 555566******8888"));
+  EXPECT_THAT(ambiente.Log(), Not(HasSubstr("5555666677778888")));
+  EXPECT_EQ(g.Resp().NumeroCartao(), "555566******8888");
+}
+
+// Library texts and the page's answers are logged with their control characters escaped: every
+// line of the TEF log is one the component began (a timestamped line or a line of the record it
+// dumps), never one forged by a line break inside a text.
+TEST_F(Dialogo, ControlCharactersOfLibraryTextsAndAnswersAreEscapedInTheLog) {
+  std::ofstream(ambiente.ArqLOG(), std::ios::trunc);
+  app.Campos = {{999, "resposta\r\n-- 01/01 00:00:00:000 - forjada"}};
+  Executa({"10000 1 -1 0 0 Aguarde\\r\\n-- 01/01 00:00:00:000 - forjada",
+           "10000 30 999 0 60 Campo\\x1B[2J", "10000 0 131 0 0 REDE\\nX"});
+  const std::string log = ambiente.Log();
+  EXPECT_THAT(log, HasSubstr("Buffer = Aguarde\\r\\n-- 01/01 00:00:00:000 - forjada Tam.Min"));
+  EXPECT_THAT(log, HasSubstr("Mensagem: Aguarde\\r\\n-- 01/01 00:00:00:000 - forjada\r\n"));
+  EXPECT_THAT(log, HasSubstr("Buffer = resposta\\r\\n-- 01/01 00:00:00:000 - forjada\r\n"));
+  EXPECT_THAT(log, HasSubstr("Buffer = Campo\\x1B[2J Tam.Min"));
+  EXPECT_THAT(log, HasSubstr(" - 131-000 = REDE\\x0AX\r\n899-100 = CRT\r\n"));
+  size_t inicio = 0;
+  for (size_t fim = log.find("\r\n"); fim != std::string::npos; fim = log.find("\r\n", inicio)) {
+    EXPECT_THAT(log.substr(inicio, fim - inicio),
+                ::testing::MatchesRegex("(-- |[0-9]{3}-[0-9]{3} = ).*"));
+    inicio = fim + 2;
+  }
 }
 
 TEST_F(Dialogo, TheNumberOfInstalmentsComesFromTheSaleOrTheApplication) {

@@ -50,6 +50,37 @@ TEST(TKoCliSiTefRespCliSiTef, StoresValuesEscaped) {
   EXPECT_EQ(resp.Conteudo().EncontraChave(AnsiBytes("133-000")), -1);
 }
 
+// Card data never rests in clear in a record, which goes into backups, results and reports: a card
+// number keeps its first 6 and last 4 characters, an expiry date, security code or password
+// becomes '*', one per character.
+TEST(TKoCliSiTefRespCliSiTef, StoresCardDataMasked) {
+  struct Caso {
+    int32_t campo;
+    std::string valor;
+    std::string guardado;
+  };
+  const Caso casos[] = {
+      {2021, "4111111111111111", "411111******1111"},
+      {2021, "476173******0119", "476173******0119"},  // already masked by the library
+      {2021, "4111111111111", "411111***1111"},        // the shortest card number
+      {2021, "411111111111", "************"},          // shorter: hidden whole
+      {512, "5555666677778888999", "555566*********8999"},
+      {513, "1230", "****"},
+      {514, "123", "***"},
+      {500, "senha", "*****"},
+      {133, "123456789012345", "123456789012345"},  // anything else is kept as it is
+  };
+  for (const Caso& caso : casos) {
+    TKoCliSiTefRespCliSiTef resp;
+    resp.GravaInformacao(caso.campo, AnsiBytes(caso.valor));
+    EXPECT_EQ(resp.Conteudo().Conteudo(),
+              (std::vector<AnsiString>{
+                  AnsiBytes(std::to_string(caso.campo) + "-000 = " + caso.guardado)}))
+        << caso.campo << " " << caso.valor;
+  }
+  EXPECT_EQ(Resposta({{2021, "4111111111111111"}})->NumeroCartao(), "411111******1111");
+}
+
 TEST(TKoCliSiTefRespCliSiTef, ModalityFieldSetsDebitCreditAndInstalmentKind) {
   struct Case {
     std::string valor;

@@ -1,0 +1,29 @@
+// Directories made with a fixed mode: created, then given the mode, so the umask cannot widen it.
+#include "platform/PrivateDirectory.h"
+
+namespace kelvora::platform {
+
+bool CreatePrivateDirectory(const std::filesystem::path& directory, std::error_code& error) {
+  error.clear();
+  if (std::filesystem::create_directory(directory, error)) {
+    std::filesystem::permissions(directory, kPrivateDirectoryMode,
+                                 std::filesystem::perm_options::replace, error);
+    if (error) return false;
+  }
+  if (error) return false;
+  return std::filesystem::is_directory(directory, error);
+}
+
+bool CreatePrivateDirectories(const std::filesystem::path& directory, std::error_code& error) {
+  error.clear();
+  if (directory.empty()) return false;
+  std::filesystem::path level;
+  for (const std::filesystem::path& part : directory.lexically_normal()) {
+    level /= part;
+    if (part.empty() || std::filesystem::is_directory(level, error)) continue;
+    if (!CreatePrivateDirectory(level, error)) return false;
+  }
+  return std::filesystem::is_directory(directory, error);
+}
+
+}  // namespace kelvora::platform

@@ -1,0 +1,26 @@
+// Directories and files the service keeps to itself: logs, backups and reports may hold sale data,
+// so they are readable by the owner and its group only, whatever the process's umask.
+#pragma once
+
+#include <filesystem>
+#include <system_error>
+
+namespace kelvora::platform {
+
+// rwxr-x--- for the directories the service makes, rw-r----- for its files.
+inline constexpr std::filesystem::perms kPrivateDirectoryMode = std::filesystem::perms::owner_all |
+                                                                std::filesystem::perms::group_read |
+                                                                std::filesystem::perms::group_exec;
+inline constexpr std::filesystem::perms kPrivateFileMode = std::filesystem::perms::owner_read |
+                                                           std::filesystem::perms::owner_write |
+                                                           std::filesystem::perms::group_read;
+
+// Creates the directory and every missing level above it, each one it makes with
+// kPrivateDirectoryMode; directories that exist already keep their mode. True when the directory
+// exists afterwards; otherwise false with the reason in `error`.
+bool CreatePrivateDirectories(const std::filesystem::path& directory, std::error_code& error);
+
+// The same for one level: the parent must exist.
+bool CreatePrivateDirectory(const std::filesystem::path& directory, std::error_code& error);
+
+}  // namespace kelvora::platform
