@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <optional>
+#include <string>
 
 namespace kelvora::sim {
 
@@ -14,6 +15,7 @@ struct Control {
       configResult;         // [config] result: forced result of ConfiguraIntSiTefInterativoEx
   int cardPolls = 3;        // [dialog] card_polls: interruption checks while the card is awaited
   int pixPolls = 3;         // [dialog] pix_polls: interruption checks while a Pix is awaited
+  std::string scenario;     // [dialog] scenario: a scenario file that every dialogue plays
   int continueDelayMs = 0;  // [delay] continue_ms: sleep inside ContinuaFuncaoSiTefInterativo
   int finalizeDelayMs = 0;  // [delay] finalize_ms: sleep inside FinalizaTransacaoSiTefInterativo
 };
