@@ -5,6 +5,7 @@
 #include <cstring>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/DateTime.h"
@@ -47,6 +48,35 @@ AnsiString SemBrancosAFinal(AnsiString texto) {
   return texto;
 }
 
+// A text as the TEF log shows it: one line, which a dialogue can be rebuilt from. Control bytes
+// and the backslash become \xHH, so a receipt of many lines stays on its own log line and
+// reads back exactly.
+std::string TextoParaLog(std::string_view texto) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string linha;
+  linha.reserve(texto.size());
+  for (const char c : texto) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F || c == '\\') {
+      linha += "\\x";
+      linha += kHex[byte >> 4];
+      linha += kHex[byte & 0x0F];
+    } else {
+      linha += c;
+    }
+  }
+  return linha;
+}
+
+// Card number, expiry date, security code and password: never written to the log in clear.
+bool CampoSigiloso(int TipoCampo) {
+  return TipoCampo == 500 || TipoCampo == 512 || TipoCampo == 513 || TipoCampo == 514;
+}
+
+std::string Mascarado(std::string_view texto) {
+  return std::string(texto.size(), '*');
+}
+
 bool ComecaCom(const std::string& texto, const char* prefixo) {
   return texto.compare(0, std::strlen(prefixo), prefixo) == 0;
 }
@@ -77,7 +107,7 @@ struct TKoCliSiTefCliSiTef::Dialogo {
   AnsiString TextoAnsi;  // the buffer's text as the library gave it, trailing blanks removed
   std::string Texto;     // the same text in UTF-8, as the events get it
   AnsiString Resposta;
-  bool RespostaSigilosa = false;  // the answer is a card security code, never written to the log
+  bool RespostaSigilosa = false;  // the answer is card data or a password, never logged in clear
   std::string Titulo;
   std::string MsgOperador;
   std::string MsgCliente;
@@ -182,10 +212,10 @@ int32_t TKoCliSiTefCliSiTef::ContinuarFuncaoInterativa(bool ModoTrilha3,
   facade.BloquearMouseTeclado(true);
   try {
     do {
-      GravaLog("ContinuaFuncaoSiTefInterativo, Chamando: Continua = " +
-               std::to_string(d.Continua) + " Buffer = " +
-               (d.RespostaSigilosa ? std::string(d.Resposta.size(), '*')
-                                   : platform::FromAnsi(d.Resposta)));
+      GravaLog("ContinuaFuncaoSiTefInterativo, Chamando: Continua = " + std::to_string(d.Continua) +
+               " Buffer = " +
+               (d.RespostaSigilosa ? Mascarado(platform::RawBytes(d.Resposta))
+                                   : TextoParaLog(platform::FromAnsi(d.Resposta))));
       d.STS = continua(&d.ProximoComando, &d.TipoCampo, &d.TamanhoMinimo, &d.TamanhoMaximo,
                        Buffer.data(), kTamanhoBuffer, d.Continua);
 
@@ -194,12 +224,15 @@ int32_t TKoCliSiTefCliSiTef::ContinuarFuncaoInterativa(bool ModoTrilha3,
       d.TextoAnsi = SemBrancosAFinal(AnsiString(Buffer.data(), tamanho));
       d.Texto = platform::FromAnsi(d.TextoAnsi);
       d.Resposta.clear();
-      d.RespostaSigilosa = false;
+      // Whatever answers a card-data field is itself card data.
+      d.RespostaSigilosa = d.STS == kComandoPendente && CampoSigiloso(d.TipoCampo);
       d.VoltarMenu = false;
       d.Digitado = true;
       GravaLog("ContinuaFuncaoSiTefInterativo, Retornos: STS = " + std::to_string(d.STS) +
                " ProximoComando = " + std::to_string(d.ProximoComando) +
-               " TipoCampo = " + std::to_string(d.TipoCampo) + " Buffer = " + d.Texto +
+               " TipoCampo = " + std::to_string(d.TipoCampo) + " Buffer = " +
+               (d.ProximoComando == 0 && CampoSigiloso(d.TipoCampo) ? Mascarado(d.Texto)
+                                                                    : TextoParaLog(d.Texto)) +
                " Tam.Min = " + std::to_string(d.TamanhoMinimo) +
                " Tam.Max = " + std::to_string(d.TamanhoMaximo));
 
@@ -432,7 +465,6 @@ void TKoCliSiTefCliSiTef::ComandoCampo(Dialogo& d) {
         d.Resposta = d.CVV;
       }
       guardar = false;
-      d.RespostaSigilosa = true;
       break;
     case 500:
       if (facade.OnObterSenha) facade.OnObterSenha(d.Texto, d.VoltarMenu);
