@@ -282,6 +282,20 @@ TEST_F(Dialogo, FieldsAreAnsweredFromTheCardDataThePresetsOrTheApplication) {
   EXPECT_EQ(Campo(501), "<nenhum>");
 }
 
+// Each call stays on one log line, from which the dialogue can be rebuilt, and card data stays out.
+TEST_F(Dialogo, TheLogShowsEveryCallOnOneLineWithCardDataMasked) {
+  app.Campos = {{513, "1225"}};
+  Executa({"10000 0 121 0 0 Via\\nCliente \\\\ fim", "10000 0 512 0 0 4111111111111111",
+           "10000 30 513 4 4 Validade"});
+  const std::string log = ambiente.Log();
+  EXPECT_THAT(log, HasSubstr("TipoCampo = 121 Buffer = Via\\x0ACliente \\x5C fim Tam.Min = 0"));
+  EXPECT_THAT(log, HasSubstr("TipoCampo = 512 Buffer = **************** Tam.Min = 0"));
+  EXPECT_THAT(log, HasSubstr("TipoCampo = 513 Buffer = Validade Tam.Min = 4"));
+  EXPECT_THAT(log, HasSubstr("Chamando: Continua = 0 Buffer = ****\r\n"));
+  EXPECT_THAT(log, Not(HasSubstr("Buffer = 4111")));
+  EXPECT_THAT(log, Not(HasSubstr("Buffer = 1225")));
+}
+
 TEST_F(Dialogo, TheNumberOfInstalmentsComesFromTheSaleOrTheApplication) {
   struct Caso {
     std::string parcelas;
