@@ -77,6 +77,15 @@ std::string Mascarado(std::string_view texto) {
   return std::string(texto.size(), '*');
 }
 
+// A line "NNN-NNN = value" of the response record as the log shows it: the value of a card-data
+// field (a typed card number, say) is masked.
+AnsiString LinhaDoRegistroParaLog(const AnsiString& linha) {
+  const size_t igual = linha.find(" = ");
+  const int32_t campo = StrToIntDef(platform::RawBytes(linha).substr(0, 3), 0);
+  if (igual == AnsiString::npos || !CampoSigiloso(campo)) return linha;
+  return linha.substr(0, igual + 3) + AnsiString(linha.size() - igual - 3, '*');
+}
+
 bool ComecaCom(const std::string& texto, const char* prefixo) {
   return texto.compare(0, std::strlen(prefixo), prefixo) == 0;
 }
@@ -201,7 +210,7 @@ int32_t TKoCliSiTefCliSiTef::ContinuarFuncaoInterativa(bool ModoTrilha3,
     AnsiString linhas;
     for (const AnsiString& linha : fRespCliSiTef.Conteudo().Conteudo()) {
       if (!linhas.empty()) linhas += "\r\n";
-      linhas += linha;
+      linhas += LinhaDoRegistroParaLog(linha);
     }
     GravaLog(platform::FromAnsi(linhas));
     fRespCliSiTef.ConteudoToProperty();

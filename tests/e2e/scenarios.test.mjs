@@ -86,11 +86,11 @@ const CASES = [
     result: 'approved',
     element: { operation: 'credit', payment_method_code: '0202', nsu_code: '', authorization_code: '654322' },
     ledger: ['APPROVED', 'CONFIRMED'],
-    // Card number and security code never reach the log in clear in the lines of the dialogue.
+    // Card number and security code never reach the TEF log in clear.
     tefLog: {
       has: ['Chamando: Continua = 0 Buffer = ****************\r\n', 'Chamando: Continua = 0 Buffer = ***\r\n',
-        'Buffer = VISA ELECTRON\\x0ASAQUE Tam.Min'],
-      hasNot: ['Buffer = 4111111111111111', 'Buffer = 123\r\n'],
+        '512-000 = ****************\r\n', 'Buffer = VISA ELECTRON\\x0ASAQUE Tam.Min'],
+      hasNot: ['4111111111111111', 'Buffer = 123\r\n'],
     },
   },
   {
