@@ -12,8 +12,8 @@ import { fileURLToPath } from 'node:url';
 
 const PREFIX = /^-- \d\d\/\d\d \d\d:\d\d:\d\d:\d{3} - /;
 const START = /^\*\*\* IniciaFuncaoSiTefInterativo\. Modalidade: (-?\d+) Valor: (\S*) /;
-const CALL = /^ContinuaFuncaoSiTefInterativo, Chamando: Continua = (-?\d+) Buffer =(?: (.*))?$/;
-const RETURN = /^ContinuaFuncaoSiTefInterativo, Retornos: STS = (-?\d+) ProximoComando = (-?\d+) TipoCampo = (-?\d+) Buffer =(?: (.*))? Tam\.Min = (-?\d+) Tam\.Max = (-?\d+)$/;
+const CALL = /^ContinuaFuncaoSiTefInterativo, Chamando: Continua = (-?\d+) Buffer =(?: (.*))?$/s;
+const RETURN = /^ContinuaFuncaoSiTefInterativo, Retornos: STS = (-?\d+) ProximoComando = (-?\d+) TipoCampo = (-?\d+) Buffer =(?: (.*))? Tam\.Min = (-?\d+) Tam\.Max = (-?\d+)$/s;
 
 // Card data and passwords: the log holds them masked, so their answers cannot be checked.
 const SECRET_FIELDS = new Set([500, 512, 513, 514]);
@@ -71,7 +71,9 @@ function expectation(previous, continua, answer) {
 
 // Returns the scenario text for dialogue `index` (from 1; the last one by default) of `logText`.
 export function tefLogToScenario(logText, { dialogue, source = 'TEF log' } = {}) {
-  const entries = logText.split(/\r?\n/).filter((line) => PREFIX.test(line)).map((line) => line.replace(PREFIX, ''));
+  // Entries end with CR LF; a log written before texts were escaped holds bare LFs inside them.
+  const logLines = logText.includes('\r\n') ? logText.split('\r\n') : logText.split('\n');
+  const entries = logLines.filter((line) => PREFIX.test(line)).map((line) => line.replace(PREFIX, ''));
   const dialogues = dialoguesOf(entries);
   if (dialogues.length === 0) throw new Error('the log holds no complete dialogue');
   const number = dialogue ?? dialogues.length;

@@ -73,6 +73,12 @@ describe('replay of a TEF log', () => {
     ].join('\n'));
   });
 
+  test('a log written before texts were escaped keeps the line breaks of its buffers', () => {
+    const log = [started(0), called(0, ''), returned(10000, 0, 121, 'VIA\nCLIENTE'), called(0, ''),
+      returned(0, 0, -1, '')].join('\r\n');
+    assert.match(tefLogToScenario(log), /^result 121 "VIA\\nCLIENTE"$/m);
+  });
+
   test('a log without a finished dialogue, or a dialogue number it lacks, is refused', () => {
     const unfinished = [started(0), called(0, ''), returned(10000, 1, -1, 'x')].join('\r\n');
     assert.throws(() => tefLogToScenario(unfinished), /no complete dialogue/);
