@@ -53,4 +53,15 @@ std::string toAnsi(std::string_view utf8) {
   return out;
 }
 
+std::string fromAnsi(unsigned char byte) {
+  const char32_t cp = byte >= 0x80 && byte < 0xA0 ? kHighControls[byte - 0x80] : byte;
+  if (cp == 0) return {};
+  if (cp < 0x80) return std::string(1, static_cast<char>(cp));
+  if (cp < 0x800) {
+    return {static_cast<char>(0xC0 | (cp >> 6)), static_cast<char>(0x80 | (cp & 0x3F))};
+  }
+  return {static_cast<char>(0xE0 | (cp >> 12)), static_cast<char>(0x80 | ((cp >> 6) & 0x3F)),
+          static_cast<char>(0x80 | (cp & 0x3F))};
+}
+
 }  // namespace kelvora::sim

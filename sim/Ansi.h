@@ -11,4 +11,8 @@ namespace kelvora::sim {
 // sequence, become '?', so the result is always safe to hand to the caller.
 std::string toAnsi(std::string_view utf8);
 
+// Returns the Windows-1252 character `byte` in UTF-8; empty for NUL and for the five bytes the
+// code page leaves undefined.
+std::string fromAnsi(unsigned char byte);
+
 }  // namespace kelvora::sim

@@ -35,6 +35,8 @@ int onEntry(void* user, const char* section, const char* name, const char* value
     if (const auto typed = wholeNumber(v)) control.typedCard = *typed != 0;
   } else if (s == "dialog" && n == "pix_polls") {
     setNonNegative(control.pixPolls, v);
+  } else if (s == "dialog" && n == "scenario") {
+    control.scenario = v;
   } else if (s == "delay" && n == "continue_ms") {
     setNonNegative(control.continueDelayMs, v);
   } else if (s == "delay" && n == "finalize_ms") {

@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <optional>
+#include <string>
 
 namespace kelvora::sim {
 
@@ -15,6 +16,7 @@ struct Control {
   int cardPolls = 3;        // [dialog] card_polls: interruption checks while the card is awaited
   int pixPolls = 3;         // [dialog] pix_polls: interruption checks while a Pix is awaited
   bool typedCard = false;   // [dialog] typed_card: the card is typed (512, 513, 514), not read
+  std::string scenario;     // [dialog] scenario: a scenario file that every dialogue plays
   int continueDelayMs = 0;  // [delay] continue_ms: sleep inside ContinuaFuncaoSiTefInterativo
   int finalizeDelayMs = 0;  // [delay] finalize_ms: sleep inside FinalizaTransacaoSiTefInterativo
 };

@@ -72,9 +72,14 @@ int Simulator::start(int function, std::string_view amount, std::string_view doc
   // status, so nothing of it was approved.
   open_.reset();
   const auto kind = functionFor(function);
+  const auto cents = parseCents(trim(amount));
+  // A scenario may run any function code: a dialogue seen in the field may use one the built-in
+  // dialogues do not know.
+  if (!control_.scenario.empty() && !document.empty() && isDateYMD(date) && isTime(time)) {
+    return startScenario(function, cents.value_or(0), document, date);
+  }
   if (!kind) return kUnknownFunction;
   if (document.empty() || !isDateYMD(date) || !isTime(time)) return kInvalidArgument;
-  const auto cents = parseCents(trim(amount));
   if (needsAmount(*kind) && (!cents || *cents == 0)) return kInvalidArgument;
 
   const DialogSettings settings{*kind,
@@ -83,8 +88,8 @@ int Simulator::start(int function, std::string_view amount, std::string_view doc
                                 control_.cardPolls,
                                 control_.pixPolls,
                                 control_.typedCard};
-  open_.emplace(
-      OpenDialog{Dialog(settings, *this), function, std::string(document), std::string(date)});
+  open_.emplace(OpenDialog{Dialog(settings, *this), function, std::string(document),
+                           std::string(date), nullptr});
   return kCommandPending;
 }
 
@@ -98,7 +103,8 @@ int Simulator::resume(int* command, int* fieldType, short* minimumLength, short*
   }
   const std::string_view answer(buffer, ::strnlen(buffer, static_cast<std::size_t>(bufferSize)));
   const Reply reply = proceed == -1 ? Reply::Abort : proceed == 1 ? Reply::Back : Reply::Continue;
-  Step step = open_->dialog.next(reply, answer);
+  Step step =
+      open_->scenario ? open_->scenario->next(reply, answer) : open_->dialog.next(reply, answer);
 
   int status = step.status;
   if (status != kCommandPending && step.decided && !record(*open_, *step.decided, status)) {
@@ -112,6 +118,24 @@ int Simulator::resume(int* command, int* fieldType, short* minimumLength, short*
   copyOut(toAnsi(step.command.data), buffer, bufferSize);
   if (status != kCommandPending) open_.reset();
   return status;
+}
+
+int Simulator::startScenario(int function, std::int64_t cents, std::string_view document,
+                             std::string_view date) {
+  std::filesystem::path file = control_.scenario;
+  if (file.is_relative()) file = controlFile_.parent_path() / file;
+  try {
+    auto player = std::make_unique<ScenarioPlayer>(
+        readScenario(file, control_.scenario),
+        ScenarioStart{function, std::string(document), std::string(date), cents}, ledger_, *this);
+    const DialogSettings unused{Function::Payment, cents, terminal_, 0, 0};
+    open_.emplace(OpenDialog{Dialog(unused, *this), function, std::string(document),
+                             std::string(date), std::move(player)});
+  } catch (const ScenarioError& error) {
+    reportBadScenario(ledger_, control_.scenario, error);
+    return kInternalError;
+  }
+  return kCommandPending;
 }
 
 bool Simulator::record(const OpenDialog& open, const Sale& sale, int status) {
@@ -178,7 +202,7 @@ int Simulator::readTrack3() {
   open_.reset();
   const DialogSettings settings{Function::Track3, 0, terminal_, control_.cardPolls,
                                 control_.pixPolls};
-  open_.emplace(OpenDialog{Dialog(settings, *this), -1, "", ""});
+  open_.emplace(OpenDialog{Dialog(settings, *this), -1, "", "", nullptr});
   return kCommandPending;
 }
 

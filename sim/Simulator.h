@@ -3,6 +3,7 @@
 #pragma once
 
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -11,6 +12,7 @@
 #include "Dialog.h"
 #include "Ledger.h"
 #include "Results.h"
+#include "Scenario.h"
 
 namespace kelvora::sim {
 
@@ -41,13 +43,18 @@ class Simulator : public Host {
   std::optional<Sale> lastSale() override;
 
  private:
-  // A started dialogue with the fiscal data it was started under.
+  // A started dialogue with the fiscal data it was started under; a scenario, when the control
+  // file names one, plays instead of the built-in dialogue.
   struct OpenDialog {
     Dialog dialog;
     int function;
     std::string document;
     std::string date;
+    std::unique_ptr<ScenarioPlayer> scenario;
   };
+
+  int startScenario(int function, std::int64_t cents, std::string_view document,
+                    std::string_view date);
 
   bool record(const OpenDialog& open, const Sale& sale, int status);
 

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/DateTime.h"
@@ -46,6 +47,26 @@ int64_t Centavos(platform::Currency valor) {
 AnsiString SemBrancosAFinal(AnsiString texto) {
   while (!texto.empty() && static_cast<unsigned char>(texto.back()) <= ' ') texto.pop_back();
   return texto;
+}
+
+// A text as the TEF log shows it: one line, which a dialogue can be rebuilt from. Control bytes
+// and the backslash become \xHH, so a receipt of many lines stays on its own log line and
+// reads back exactly.
+std::string TextoParaLog(std::string_view texto) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string linha;
+  linha.reserve(texto.size());
+  for (const char c : texto) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F || c == '\\') {
+      linha += "\\x";
+      linha += kHex[byte >> 4];
+      linha += kHex[byte & 0x0F];
+    } else {
+      linha += c;
+    }
+  }
+  return linha;
 }
 
 bool ComecaCom(const std::string& texto, const char* prefixo) {
@@ -185,7 +206,7 @@ int32_t TKoCliSiTefCliSiTef::ContinuarFuncaoInterativa(bool ModoTrilha3,
   try {
     do {
       GravaLog("ContinuaFuncaoSiTefInterativo, Chamando: Continua = " + std::to_string(d.Continua) +
-               " Buffer = " + platform::FromAnsi(Mascarar(d.SigiloResposta, d.Resposta)));
+               " Buffer = " + TextoParaLog(platform::FromAnsi(Mascarar(d.SigiloResposta, d.Resposta))));
       d.STS = continua(&d.ProximoComando, &d.TipoCampo, &d.TamanhoMinimo, &d.TamanhoMaximo,
                        Buffer.data(), kTamanhoBuffer, d.Continua);
 
@@ -204,7 +225,7 @@ int32_t TKoCliSiTefCliSiTef::ContinuarFuncaoInterativa(bool ModoTrilha3,
                     : d.Texto;
       GravaLog("ContinuaFuncaoSiTefInterativo, Retornos: STS = " + std::to_string(d.STS) +
                " ProximoComando = " + std::to_string(d.ProximoComando) +
-               " TipoCampo = " + std::to_string(d.TipoCampo) + " Buffer = " + textoLog +
+               " TipoCampo = " + std::to_string(d.TipoCampo) + " Buffer = " + TextoParaLog(textoLog) +
                " Tam.Min = " + std::to_string(d.TamanhoMinimo) +
                " Tam.Max = " + std::to_string(d.TamanhoMaximo));
 

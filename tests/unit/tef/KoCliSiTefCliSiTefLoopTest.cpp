@@ -329,9 +329,9 @@ TEST_F(Dialogo, ControlCharactersOfLibraryTextsAndAnswersAreEscapedInTheLog) {
   Executa({"10000 1 -1 0 0 Aguarde\\r\\n-- 01/01 00:00:00:000 - forjada",
            "10000 30 999 0 60 Campo\\x1B[2J", "10000 0 131 0 0 REDE\\nX"});
   const std::string log = ambiente.Log();
-  EXPECT_THAT(log, HasSubstr("Buffer = Aguarde\\r\\n-- 01/01 00:00:00:000 - forjada Tam.Min"));
+  EXPECT_THAT(log, HasSubstr("Buffer = Aguarde\\x0D\\x0A-- 01/01 00:00:00:000 - forjada Tam.Min"));
   EXPECT_THAT(log, HasSubstr("Mensagem: Aguarde\\r\\n-- 01/01 00:00:00:000 - forjada\r\n"));
-  EXPECT_THAT(log, HasSubstr("Buffer = resposta\\r\\n-- 01/01 00:00:00:000 - forjada\r\n"));
+  EXPECT_THAT(log, HasSubstr("Buffer = resposta\\x0D\\x0A-- 01/01 00:00:00:000 - forjada\r\n"));
   EXPECT_THAT(log, HasSubstr("Buffer = Campo\\x1B[2J Tam.Min"));
   EXPECT_THAT(log, HasSubstr(" - 131-000 = REDE\\x0AX\r\n899-100 = CRT\r\n"));
   size_t inicio = 0;
@@ -341,6 +341,23 @@ TEST_F(Dialogo, ControlCharactersOfLibraryTextsAndAnswersAreEscapedInTheLog) {
     inicio = fim + 2;
   }
 }
+
+// Each call stays on one log line, from which the dialogue can be rebuilt, and card data stays out.
+TEST_F(Dialogo, TheLogShowsEveryCallOnOneLineWithCardDataMasked) {
+  app.Campos = {{513, "0931"}};
+  Executa({"10000 0 121 0 0 Via\\nCliente \\\\ fim", "10000 0 512 0 0 4111111111111111",
+           "10000 30 513 4 4 Validade"});
+  const std::string log = ambiente.Log();
+  EXPECT_THAT(log, HasSubstr("TipoCampo = 121 Buffer = Via\\x0ACliente \\x5C fim Tam.Min = 0"));
+  EXPECT_THAT(log, HasSubstr("TipoCampo = 512 Buffer = 411111******1111 Tam.Min = 0"));
+  EXPECT_THAT(log, HasSubstr("TipoCampo = 513 Buffer = Validade Tam.Min = 4"));
+  EXPECT_THAT(log, HasSubstr("Chamando: Continua = 0 Buffer = ****\r\n"));
+  // Nor does the record written out at the end of the dialogue show them.
+  EXPECT_THAT(log, HasSubstr("512-000 = 411111******1111\r\n"));
+  EXPECT_THAT(log, HasSubstr("513-000 = ****\r\n"));
+  EXPECT_THAT(log, Not(HasSubstr("4111111111111111")));
+  EXPECT_THAT(log, Not(HasSubstr("0931")));
+  }
 
 TEST_F(Dialogo, TheNumberOfInstalmentsComesFromTheSaleOrTheApplication) {
   struct Caso {
