@@ -60,7 +60,7 @@ int Simulator::configure(std::string_view server, std::string_view store,
 }
 
 int Simulator::start(int function, std::string_view amount, std::string_view document,
-                     std::string_view date, std::string_view time) {
+                     std::string_view date) {
   control_ = readControl(controlFile_);
   if (!configured_) return refuse(callBeforeConfiguration("IniciaFuncaoSiTefInterativo"));
   abandonOpenDialog();
@@ -186,8 +186,9 @@ int Simulator::refuse(const Violation& violation) {
   // printed without its control bytes, so it cannot forge or break a line there.
   ledger_.append(event);
   std::string value = violation.value;
-  std::replace_if(value.begin(), value.end(),
-                  [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; }, '?');
+  std::replace_if(
+      value.begin(), value.end(),
+      [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; }, '?');
   std::fprintf(stderr, "CliSiTefSim CONTRACT %s %s%s%s: %s\n", violation.function.c_str(),
                violation.argument.c_str(), value.empty() ? "" : "=", value.c_str(),
                violation.problem.c_str());

@@ -28,8 +28,8 @@ class Simulator : public Host {
   int refuse(const Violation& violation);
 
   int configure(std::string_view server, std::string_view store, std::string_view terminal);
-  int start(int function, std::string_view amount, std::string_view document, std::string_view date,
-            std::string_view time);
+  int start(int function, std::string_view amount, std::string_view document,
+            std::string_view date);
   int resume(int* command, int* fieldType, short* minimumLength, short* maximumLength, char* buffer,
              int bufferSize, int proceed);
   int finalize(bool confirm, std::string_view document, std::string_view date);

@@ -100,7 +100,7 @@ int ConfiguraIntSiTefInterativoEx(char* serverAddress, char* storeCode, char* te
                  });
 }
 
-// Operator and restrictions are checked for their form and not interpreted further.
+// Time, operator and restrictions are checked for their form and not interpreted further.
 int IniciaFuncaoSiTefInterativo(int function, char* amount, char* fiscalDocument, char* fiscalDate,
                                 char* fiscalTime, char* operatorId, char* restrictions) {
   return checked("IniciaFuncaoSiTefInterativo",
@@ -111,8 +111,7 @@ int IniciaFuncaoSiTefInterativo(int function, char* amount, char* fiscalDocument
                   {"operatorId", operatorId},
                   {"restrictions", restrictions}},
                  [&](Simulator& s) {
-                   return s.start(function, text(amount), text(fiscalDocument), text(fiscalDate),
-                                  text(fiscalTime));
+                   return s.start(function, text(amount), text(fiscalDocument), text(fiscalDate));
                  });
 }
 
