@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs every benchmark in one go and prints its figures and targets: builds the bench targets,
 # lays out a runtime tree, starts the service and the Boost.Beast reference peer side by side,
-# runs the load tool against both, then the micro-benchmarks and the payment-dialogue benchmark.
+# runs the load tool against both, then the micro-benchmarks, the payment-dialogue benchmark and the
+# simulator's ledger-growth tool.
 # Exits 0 whenever the measures could be taken, also when a target is missed (it says FAIL).
 #
 #   bench/run.sh                     everything (about a minute on two cores, build excluded)
@@ -120,8 +121,19 @@ echo
 echo "component's own time per library command < 500 us, flushes excluded (tmpfs): $tef_memory"
 echo "the same with the backup's flushes to this machine's disk (for information): $tef_disk"
 
+echo
+echo "== Simulator: 10000 payments in a row through its exports (bench_sim_ledger)"
+"$bench_dir/bench_sim_ledger" | tee "$work/sim.txt"
+sim_ratio=$(sed -n 's/^  last\/first: \([0-9.]*\).*/\1/p' "$work/sim.txt")
+sim_verdict=FAIL
+if [ -n "$sim_ratio" ] && awk -v r="$sim_ratio" 'BEGIN { exit !(r <= 1.5) }'; then sim_verdict=PASS; fi
+echo
+echo "simulator's cost per payment (median), last 100 of 10000 <= 1.5 x the first 100: $sim_verdict ${sim_ratio:-none}"
+
 load_line=$(sed -n 's/^load targets met: \([0-9]*\) of \([0-9]*\)$/\1 \2/p' "$work/load.txt")
 read -r load_met load_total <<<"${load_line:-0 0}"
 tef_met=0
 [ "${tef_memory%% *}" = PASS ] && tef_met=1
-echo "targets met: $((load_met + tef_met)) of $((load_total + 1))"
+sim_met=0
+[ "$sim_verdict" = PASS ] && sim_met=1
+echo "targets met: $((load_met + tef_met + sim_met)) of $((load_total + 2))"

@@ -409,6 +409,7 @@ void Dialog::authorise() {
     finish(kRefusedByAuthorizer);
     return;
   }
+  approved_ = true;
   reportApproval();
   finish(0);
 }

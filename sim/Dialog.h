@@ -79,6 +79,11 @@ class Dialog {
   // step. After a final step the dialogue is over and must not be called again.
   Step next(Reply reply, std::string_view answer);
 
+  // Whether the authorizer has approved, and the NSU it decided under; set before the caller is
+  // given the final status, so a dialogue abandoned in between can say what it left behind.
+  bool approvedByHost() const { return approved_; }
+  std::string decidedNsu() const { return decided_ ? decided_->nsu : std::string(); }
+
  private:
   // The questions a dialogue asks; the answer to the one last handed out comes with the next call.
   enum class Prompt {
@@ -128,6 +133,7 @@ class Dialog {
   std::vector<Prompt> answered_;  // prompts answered so far, for going back
   Sale sale_;
   std::optional<Sale> decided_;
+  bool approved_ = false;
 };
 
 }  // namespace kelvora::sim

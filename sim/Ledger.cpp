@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <fstream>
 #include <sstream>
 
 namespace kelvora::sim {
@@ -158,72 +157,89 @@ bool Ledger::append(const Event& event) const {
   return info.st_size > 0 || syncDirectory(file_.parent_path());
 }
 
-std::optional<std::vector<Event>> Ledger::read() const {
-  std::vector<Event> events;
-  std::ifstream in(file_, std::ios::binary);
-  if (!in) {
-    if (!std::filesystem::exists(file_)) return events;
-    return std::nullopt;
-  }
-  std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) return std::nullopt;
-  std::size_t start = 0;
-  for (auto end = content.find('\n'); end != std::string::npos; end = content.find('\n', start)) {
-    if (auto event = Event::parse(std::string_view(content).substr(start, end - start))) {
-      events.push_back(std::move(*event));
-    }
-    start = end + 1;
-  }
-  return events;
+void Ledger::restart() {
+  summary_ = LedgerSummary();
+  taken_ = 0;
+  lastLine_.clear();
 }
 
-std::vector<Event> pendingApprovals(const std::vector<Event>& events) {
-  std::vector<Event> pending;
-  for (const auto& e : events) {
-    if (e.kind() == "APPROVED") {
-      pending.push_back(e);
-    } else if (isSettlement(e)) {
-      std::erase_if(pending, [&](const Event& p) { return sameDocument(p, e); });
-    }
+const LedgerSummary* Ledger::read() {
+  const Descriptor fd(::open(file_.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd.valid()) {
+    if (errno != ENOENT) return nullptr;
+    restart();  // deleted: the server starts from nothing
+    return &summary_;
   }
-  return pending;
-}
+  struct stat info {};
+  if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return nullptr;
 
-long long highestNsu(const std::vector<Event>& events) {
-  long long highest = 0;
-  for (const auto& e : events) {
-    const auto nsu = e.get("nsu");
-    if (nsu.empty() || nsu.size() > 15 ||
-        nsu.find_first_not_of("0123456789") != std::string::npos) {
-      continue;
-    }
-    highest = std::max(highest, std::stoll(nsu));
+  // Another file under the same name, or this one cut shorter, than the one read so far: what was
+  // taken from it no longer holds. A file replaced by one that reuses the inode number is caught
+  // by the last line taken no longer standing where it stood.
+  bool same = info.st_dev == device_ && info.st_ino == inode_ && info.st_size >= taken_;
+  if (same && !lastLine_.empty()) {
+    std::string there(lastLine_.size(), '\0');
+    const auto at = taken_ - static_cast<off_t>(lastLine_.size());
+    same =
+        ::pread(fd.get(), there.data(), there.size(), at) == static_cast<ssize_t>(there.size()) &&
+        there == lastLine_;
   }
-  return highest;
-}
+  if (!same) restart();
+  device_ = info.st_dev;
+  inode_ = info.st_ino;
 
-std::optional<Event> lastStandingApproval(const std::vector<Event>& events) {
-  struct Approval {
-    const Event* event;
-    bool settled = false;
-    bool undone = false;
-  };
-  std::vector<Approval> approvals;
-  for (const auto& e : events) {
-    if (e.kind() == "APPROVED") {
-      approvals.push_back({&e});
-    } else if (isSettlement(e)) {
-      for (auto& a : approvals) {
-        if (a.settled || !sameDocument(*a.event, e)) continue;
-        a.settled = true;
-        a.undone = e.kind() == "UNDONE";
+  std::string partial;  // bytes after the last LF read: a line still being written, or torn
+  char block[8192];
+  for (off_t at = taken_;;) {
+    const ssize_t n = ::pread(fd.get(), block, sizeof block, at);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return nullptr;
+    if (n == 0) break;
+    at += n;
+    partial.append(block, static_cast<std::size_t>(n));
+    std::size_t start = 0;
+    for (auto end = partial.find('\n'); end != std::string::npos; end = partial.find('\n', start)) {
+      if (auto event = Event::parse(std::string_view(partial).substr(start, end - start))) {
+        summary_.apply(*event);
       }
+      lastLine_ = partial.substr(start, end + 1 - start);
+      taken_ += static_cast<off_t>(end + 1 - start);
+      start = end + 1;
+    }
+    partial.erase(0, start);
+  }
+  return &summary_;
+}
+
+void LedgerSummary::apply(const Event& event) {
+  const long long line = lines_++;
+  if (event.kind() == "APPROVED") {
+    pending_.push_back(event);
+    pendingOrder_.push_back(line);
+  } else if (isSettlement(event)) {
+    for (std::size_t i = 0; i < pending_.size();) {
+      if (!sameDocument(pending_[i], event)) {
+        ++i;
+        continue;
+      }
+      if (event.kind() == "CONFIRMED" && pendingOrder_[i] > lastConfirmedOrder_) {
+        lastConfirmed_ = pending_[i];
+        lastConfirmedOrder_ = pendingOrder_[i];
+      }
+      pending_.erase(pending_.begin() + static_cast<std::ptrdiff_t>(i));
+      pendingOrder_.erase(pendingOrder_.begin() + static_cast<std::ptrdiff_t>(i));
     }
   }
-  for (auto it = approvals.rbegin(); it != approvals.rend(); ++it) {
-    if (!it->undone) return *it->event;
+  const auto nsu = event.get("nsu");
+  if (!nsu.empty() && nsu.size() <= 15 &&
+      nsu.find_first_not_of("0123456789") == std::string::npos) {
+    highestNsu_ = std::max(highestNsu_, std::stoll(nsu));
   }
-  return std::nullopt;
+}
+
+std::optional<Event> LedgerSummary::lastStandingApproval() const {
+  if (!pending_.empty() && pendingOrder_.back() > lastConfirmedOrder_) return pending_.back();
+  return lastConfirmed_;
 }
 
 }  // namespace kelvora::sim

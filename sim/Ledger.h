@@ -1,6 +1,8 @@
 // The ledger CliSiTefSim.ledger: the simulated SiTef server's memory of approvals and settlements.
 #pragma once
 
+#include <sys/types.h>
+
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -32,6 +34,29 @@ class Event {
   std::vector<std::pair<std::string, std::string>> fields_;
 };
 
+// What the ledger's lines say, taken one line at a time so that a new line costs the same however
+// long the ledger has grown.
+class LedgerSummary {
+ public:
+  void apply(const Event& event);
+
+  // The APPROVED events that no later CONFIRMED or UNDONE of the same doc and date has settled,
+  // oldest first.
+  const std::vector<Event>& pending() const { return pending_; }
+  // The highest NSU the ledger records, on any line (0 when none).
+  long long highestNsu() const { return highestNsu_; }
+  // The last APPROVED event that was not undone: the transaction whose receipts a reprint shows.
+  std::optional<Event> lastStandingApproval() const;
+
+ private:
+  std::vector<Event> pending_;
+  std::vector<long long> pendingOrder_;  // the line number of each pending approval
+  std::optional<Event> lastConfirmed_;   // the latest approval (by line) settled by CONFIRMED
+  long long lastConfirmedOrder_ = -1;
+  long long highestNsu_ = 0;
+  long long lines_ = 0;
+};
+
 class Ledger {
  public:
   explicit Ledger(std::filesystem::path file) : file_(std::move(file)) {}
@@ -40,21 +65,22 @@ class Ledger {
   // caller has been told about cannot be lost by a crash. False when the line could not be stored.
   bool append(const Event& event) const;
 
-  // Every complete line, oldest first (no file yet: none). Nothing when the file cannot be read.
-  // A last line without its LF, left by a crash in the middle of a write, is not counted.
-  std::optional<std::vector<Event>> read() const;
+  // The summary of every complete line, oldest first (no file: none), brought up to date by reading
+  // only what was appended since the last call, by this process or another. A file that was
+  // deleted, replaced or cut shorter is read again from its start. A last line without its LF, left
+  // by a crash in the middle of a write, is not taken until it is whole. Nothing when the file
+  // cannot be read.
+  const LedgerSummary* read();
 
  private:
+  void restart();
+
   std::filesystem::path file_;
+  LedgerSummary summary_;
+  dev_t device_ = 0;
+  ino_t inode_ = 0;
+  off_t taken_ = 0;       // bytes of whole lines already applied to the summary
+  std::string lastLine_;  // the last line applied, with its LF, as it ends at `taken_`
 };
-
-// The APPROVED events that no later CONFIRMED or UNDONE of the same doc and date has settled.
-std::vector<Event> pendingApprovals(const std::vector<Event>& events);
-
-// The highest NSU the ledger records, approved or refused (0 when none).
-long long highestNsu(const std::vector<Event>& events);
-
-// The last APPROVED event that was not undone: the transaction whose receipts a reprint shows.
-std::optional<Event> lastStandingApproval(const std::vector<Event>& events);
 
 }  // namespace kelvora::sim

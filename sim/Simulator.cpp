@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "Ansi.h"
+#include "Contract.h"
 
 namespace kelvora::sim {
 namespace {
@@ -30,12 +31,6 @@ int validateConfiguration(std::string_view server, std::string_view store,
   return 0;
 }
 
-bool isTime(std::string_view text) {
-  return text.size() == 6 && allDigits(text) && std::stoi(std::string(text.substr(0, 2))) < 24 &&
-         std::stoi(std::string(text.substr(2, 2))) < 60 &&
-         std::stoi(std::string(text.substr(4, 2))) < 60;
-}
-
 bool needsAmount(Function function) {
   return function == Function::Payment || function == Function::Debit ||
          function == Function::Credit;
@@ -56,7 +51,7 @@ Simulator::Simulator(const std::filesystem::path& directory)
 int Simulator::configure(std::string_view server, std::string_view store,
                          std::string_view terminal) {
   control_ = readControl(controlFile_);
-  open_.reset();
+  abandonOpenDialog();
   const int result = control_.configResult ? *control_.configResult
                                            : validateConfiguration(server, store, terminal);
   configured_ = !isConfigurationFailure(result);
@@ -65,21 +60,18 @@ int Simulator::configure(std::string_view server, std::string_view store,
 }
 
 int Simulator::start(int function, std::string_view amount, std::string_view document,
-                     std::string_view date, std::string_view time) {
+                     std::string_view date) {
   control_ = readControl(controlFile_);
-  if (!configured_) return kNotConfigured;
-  // A new start abandons a dialogue the caller left unfinished: it never reached its final
-  // status, so nothing of it was approved.
-  open_.reset();
+  if (!configured_) return refuse(callBeforeConfiguration("IniciaFuncaoSiTefInterativo"));
+  abandonOpenDialog();
   const auto kind = functionFor(function);
-  const auto cents = parseCents(trim(amount));
+  const auto cents = parseCents(amount);
   // A scenario may run any function code: a dialogue seen in the field may use one the built-in
-  // dialogues do not know.
-  if (!control_.scenario.empty() && !document.empty() && isDateYMD(date) && isTime(time)) {
+  // dialogues do not know. The arguments were checked against the contract before this call.
+  if (!control_.scenario.empty()) {
     return startScenario(function, cents.value_or(0), document, date);
   }
   if (!kind) return kUnknownFunction;
-  if (document.empty() || !isDateYMD(date) || !isTime(time)) return kInvalidArgument;
   if (needsAmount(*kind) && (!cents || *cents == 0)) return kInvalidArgument;
 
   const DialogSettings settings{*kind,
@@ -95,12 +87,8 @@ int Simulator::start(int function, std::string_view amount, std::string_view doc
 
 int Simulator::resume(int* command, int* fieldType, short* minimumLength, short* maximumLength,
                       char* buffer, int bufferSize, int proceed) {
-  if (!configured_) return kNotConfigured;
-  if (!open_) return kNoDialogue;
-  if (!command || !fieldType || !minimumLength || !maximumLength || !buffer || bufferSize <= 0) {
-    open_.reset();
-    return kInvalidArgument;
-  }
+  if (!configured_) return refuse(callBeforeConfiguration("ContinuaFuncaoSiTefInterativo"));
+  if (!open_) return refuse(continueWithoutDialogue());
   const std::string_view answer(buffer, ::strnlen(buffer, static_cast<std::size_t>(bufferSize)));
   const Reply reply = proceed == -1 ? Reply::Abort : proceed == 1 ? Reply::Back : Reply::Continue;
   Step step =
@@ -156,12 +144,12 @@ bool Simulator::record(const OpenDialog& open, const Sale& sale, int status) {
 }
 
 int Simulator::finalize(bool confirm, std::string_view document, std::string_view date) {
-  if (!configured_) return kNotConfigured;
-  const auto events = ledger_.read();
-  if (!events) return kInternalError;
+  if (!configured_) return refuse(callBeforeConfiguration("FinalizaTransacaoSiTefInterativo"));
+  const auto* ledger = ledger_.read();
+  if (!ledger) return kInternalError;
   std::string nsus;
   int count = 0;
-  for (const auto& p : pendingApprovals(*events)) {
+  for (const auto& p : ledger->pending()) {
     if (p.get("doc") != document || p.get("date") != date) continue;
     nsus += (nsus.empty() ? "" : ",") + p.get("nsu");
     ++count;
@@ -176,30 +164,30 @@ int Simulator::finalize(bool confirm, std::string_view document, std::string_vie
 }
 
 int Simulator::pendingCount(std::string_view date, std::string_view document) {
-  if (!configured_) return kNotConfigured;
-  const auto events = ledger_.read();
-  if (!events) return kInternalError;
-  const auto pending = pendingApprovals(*events);
+  if (!configured_) return refuse(callBeforeConfiguration("ObtemQuantidadeTransacoesPendentes"));
+  const auto* ledger = ledger_.read();
+  if (!ledger) return kInternalError;
+  const auto& pending = ledger->pending();
   return static_cast<int>(std::count_if(pending.begin(), pending.end(), [&](const Event& p) {
-    return (date.empty() || p.get("date") == date) &&
-           (document.empty() || p.get("doc") == document);
+    return p.get("date") == date && (document.empty() || p.get("doc") == document);
   }));
 }
 
 int Simulator::pinpadPresence() {
   control_ = readControl(controlFile_);
-  return configured_ ? control_.pinpadStatus : kNotConfigured;
+  if (!configured_) return refuse(callBeforeConfiguration("VerificaPresencaPinPad"));
+  return control_.pinpadStatus;
 }
 
 int Simulator::writePermanentMessage() {
-  if (!configured_) return kNotConfigured;
+  if (!configured_) return refuse(callBeforeConfiguration("EscreveMensagemPermanentePinPad"));
   return control_.pinpadStatus == 1 ? 0 : kNoPinpad;
 }
 
 int Simulator::readTrack3() {
-  if (!configured_) return kNotConfigured;
+  if (!configured_) return refuse(callBeforeConfiguration("LeTrilha3"));
   if (control_.pinpadStatus != 1) return kNoPinpad;
-  open_.reset();
+  abandonOpenDialog();
   const DialogSettings settings{Function::Track3, 0, terminal_, control_.cardPolls,
                                 control_.pixPolls};
   open_.emplace(OpenDialog{Dialog(settings, *this), -1, "", "", nullptr});
@@ -207,8 +195,7 @@ int Simulator::readTrack3() {
 }
 
 int Simulator::readCardDirect(char* track1, char* track2) {
-  if (!configured_) return kNotConfigured;
-  if (!track1 || !track2) return kInvalidArgument;
+  if (!configured_) return refuse(callBeforeConfiguration("LeCartaoDiretoEx"));
   if (control_.pinpadStatus != 1) return kNoPinpad;
   // A loyalty card of the simulator; both buffers hold 129 bytes.
   copyOut("B6280000000000001^CLIENTE/SIMULADO^99120000000000000000", track1, 129);
@@ -216,19 +203,54 @@ int Simulator::readCardDirect(char* track1, char* track2) {
   return 0;
 }
 
+int Simulator::refuse(const Violation& violation) {
+  // A refused call ends the dialogue like any other status but 10000.
+  if (violation.function == "ContinuaFuncaoSiTefInterativo") open_.reset();
+  Event event("CONTRACT");
+  event.set("function", violation.function).set("argument", violation.argument);
+  if (!violation.value.empty()) event.set("value", violation.value);
+  event.set("problem", violation.problem).set("at", hostDateTime(Clock::now()));
+  // Standard error shows it also when the ledger cannot take the line; the caller's value is
+  // printed without its control bytes, so it cannot forge or break a line there.
+  ledger_.append(event);
+  std::string value = violation.value;
+  std::replace_if(
+      value.begin(), value.end(),
+      [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; }, '?');
+  std::fprintf(stderr, "CliSiTefSim CONTRACT %s %s%s%s: %s\n", violation.function.c_str(),
+               violation.argument.c_str(), value.empty() ? "" : "=", value.c_str(),
+               violation.problem.c_str());
+  return violation.result;
+}
+
+void Simulator::abandonOpenDialog() {
+  if (!open_) return;
+  Event event("ABANDONED");
+  event.set("doc", open_->document)
+      .set("date", open_->date)
+      .set("function", std::to_string(open_->function))
+      .set("approved", open_->dialog.approvedByHost() ? "1" : "0");
+  if (const auto nsu = open_->dialog.decidedNsu(); !nsu.empty()) event.set("nsu", nsu);
+  event.set("at", hostDateTime(Clock::now()));
+  open_.reset();
+  // Nothing of the dialogue was reported as approved, so a ledger that cannot take the line
+  // loses no money; the call that abandoned it goes on.
+  ledger_.append(event);
+}
+
 std::string Simulator::nextNsu() {
   // An NSU handed out in a dialogue that was then abandoned is not in the ledger, yet must not
   // be handed out again while this process lives.
-  if (const auto events = ledger_.read()) lastNsu_ = std::max(lastNsu_, highestNsu(*events));
+  if (const auto* ledger = ledger_.read()) lastNsu_ = std::max(lastNsu_, ledger->highestNsu());
   char text[24];
   std::snprintf(text, sizeof text, "%06lld", ++lastNsu_);
   return text;
 }
 
 std::optional<Sale> Simulator::lastSale() {
-  const auto events = ledger_.read();
-  if (!events) return std::nullopt;
-  const auto last = lastStandingApproval(*events);
+  const auto* ledger = ledger_.read();
+  if (!ledger) return std::nullopt;
+  const auto last = ledger->lastStandingApproval();
   if (!last) return std::nullopt;
   Sale sale;
   if (!last->get("orig_nsu").empty()) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "Contract.h"
 #include "Control.h"
 #include "Dialog.h"
 #include "Ledger.h"
@@ -16,16 +17,21 @@
 
 namespace kelvora::sim {
 
-// Each method is the behaviour of the export of the same meaning; text arguments are never null
-// here (the exports turn a null pointer into empty text). Not thread-safe: the exports serialise.
+// Each method is the behaviour of the export of the same meaning, once the export has checked the
+// arguments against the library's contract (so texts are never null here). Not thread-safe: the
+// exports serialise.
 class Simulator : public Host {
  public:
   // `directory` is the library's own folder, which holds the control file and the ledger.
   explicit Simulator(const std::filesystem::path& directory);
 
+  // Notes a call that broke the library's contract (ledger and standard error) and returns the
+  // error the call answers with.
+  int refuse(const Violation& violation);
+
   int configure(std::string_view server, std::string_view store, std::string_view terminal);
-  int start(int function, std::string_view amount, std::string_view document, std::string_view date,
-            std::string_view time);
+  int start(int function, std::string_view amount, std::string_view document,
+            std::string_view date);
   int resume(int* command, int* fieldType, short* minimumLength, short* maximumLength, char* buffer,
              int bufferSize, int proceed);
   int finalize(bool confirm, std::string_view document, std::string_view date);
@@ -57,6 +63,9 @@ class Simulator : public Host {
                     std::string_view date);
 
   bool record(const OpenDialog& open, const Sale& sale, int status);
+  // A new start or configuration while a dialogue has not reached its final status: the caller
+  // gave it up, which the ledger records instead of forgetting it.
+  void abandonOpenDialog();
 
   std::filesystem::path controlFile_;
   Ledger ledger_;

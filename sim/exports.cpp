@@ -1,5 +1,6 @@
-// The C entry points of the simulated library: each takes the process-wide lock, turns its
-// arguments into safe values and calls the simulator; no C++ exception ever crosses them.
+// The C entry points of the simulated library: each takes the process-wide lock, checks its
+// arguments against the library's contract and calls the simulator; no C++ exception ever crosses
+// them.
 #include <dlfcn.h>
 
 #include <chrono>
@@ -9,10 +10,13 @@
 #include <string_view>
 #include <thread>
 
+#include "Contract.h"
 #include "Exports.h"
 #include "Simulator.h"
 
+using kelvora::sim::Buffer;
 using kelvora::sim::Simulator;
+using kelvora::sim::Value;
 
 namespace {
 
@@ -56,6 +60,23 @@ int guarded(Call call) {
   }
 }
 
+// Like guarded, but a call whose arguments break the contract is refused before it acts.
+template <typename Call>
+int checked(std::string_view function,
+            std::initializer_list<std::pair<std::string_view, Value>> arguments, Call call) {
+  return guarded([&](Simulator& s) {
+    if (const auto violation = kelvora::sim::checkArguments(function, arguments)) {
+      return s.refuse(*violation);
+    }
+    return call(s);
+  });
+}
+
+// Out buffers are checked for presence only.
+Value out(const void* p) {
+  return Value(std::in_place_type<const void*>, p);
+}
+
 // A slow server answers late: the call sleeps before it takes effect, without holding the lock.
 void delay(int (Simulator::*setting)() const) {
   int ms = 0;
@@ -65,39 +86,70 @@ void delay(int (Simulator::*setting)() const) {
 
 }  // namespace
 
+// The additional parameters are checked for their form and not interpreted further.
 int ConfiguraIntSiTefInterativoEx(char* serverAddress, char* storeCode, char* terminalNumber,
-                                  int /*reserved*/, char* /*additionalParameters*/) {
-  return guarded([&](Simulator& s) {
-    return s.configure(text(serverAddress), text(storeCode), text(terminalNumber));
-  });
+                                  int reserved, char* additionalParameters) {
+  return checked("ConfiguraIntSiTefInterativoEx",
+                 {{"serverAddress", serverAddress},
+                  {"storeCode", storeCode},
+                  {"terminalNumber", terminalNumber},
+                  {"reserved", reserved},
+                  {"additionalParameters", additionalParameters}},
+                 [&](Simulator& s) {
+                   return s.configure(text(serverAddress), text(storeCode), text(terminalNumber));
+                 });
 }
 
+// Time, operator and restrictions are checked for their form and not interpreted further.
 int IniciaFuncaoSiTefInterativo(int function, char* amount, char* fiscalDocument, char* fiscalDate,
-                                char* fiscalTime, char* /*operatorId*/, char* /*restrictions*/) {
-  return guarded([&](Simulator& s) {
-    return s.start(function, text(amount), text(fiscalDocument), text(fiscalDate),
-                   text(fiscalTime));
-  });
+                                char* fiscalTime, char* operatorId, char* restrictions) {
+  return checked("IniciaFuncaoSiTefInterativo",
+                 {{"amount", amount},
+                  {"fiscalDocument", fiscalDocument},
+                  {"fiscalDate", fiscalDate},
+                  {"fiscalTime", fiscalTime},
+                  {"operatorId", operatorId},
+                  {"restrictions", restrictions}},
+                 [&](Simulator& s) {
+                   return s.start(function, text(amount), text(fiscalDocument), text(fiscalDate));
+                 });
 }
 
 int ContinuaFuncaoSiTefInterativo(int* command, int* fieldType, short* minimumLength,
                                   short* maximumLength, char* buffer, int bufferSize, int proceed) {
   delay(&Simulator::continueDelayMs);
-  return guarded([&](Simulator& s) {
-    return s.resume(command, fieldType, minimumLength, maximumLength, buffer, bufferSize, proceed);
-  });
+  return checked("ContinuaFuncaoSiTefInterativo",
+                 {{"command", out(command)},
+                  {"fieldType", out(fieldType)},
+                  {"minimumLength", out(minimumLength)},
+                  {"maximumLength", out(maximumLength)},
+                  {"bufferSize", bufferSize},
+                  {"buffer", Buffer{buffer, bufferSize}},
+                  {"proceed", proceed}},
+                 [&](Simulator& s) {
+                   return s.resume(command, fieldType, minimumLength, maximumLength, buffer,
+                                   bufferSize, proceed);
+                 });
 }
 
+// The time is checked and not used: the simulated server files transactions by document and date.
 int FinalizaTransacaoSiTefInterativo(int confirm, char* fiscalDocument, char* fiscalDate,
-                                     char* /*fiscalTime*/) {
+                                     char* fiscalTime) {
   delay(&Simulator::finalizeDelayMs);
-  return guarded([&](Simulator& s) {
-    return s.finalize(confirm != 0, text(fiscalDocument), text(fiscalDate));
-  });
+  return checked("FinalizaTransacaoSiTefInterativo",
+                 {{"confirm", confirm},
+                  {"fiscalDocument", fiscalDocument},
+                  {"fiscalDate", fiscalDate},
+                  {"fiscalTime", fiscalTime}},
+                 [&](Simulator& s) {
+                   return s.finalize(confirm == 1, text(fiscalDocument), text(fiscalDate));
+                 });
 }
 
 int ObtemQuantidadeTransacoesPendentes(char* fiscalDate, char* fiscalDocument) {
-  return guarded(
+  return checked(
+      "ObtemQuantidadeTransacoesPendentes",
+      {{"fiscalDate", fiscalDate}, {"fiscalDocument", fiscalDocument}},
       [&](Simulator& s) { return s.pendingCount(text(fiscalDate), text(fiscalDocument)); });
 }
 
@@ -106,8 +158,8 @@ int VerificaPresencaPinPad(void) {
 }
 
 int EscreveMensagemPermanentePinPad(char* message) {
-  if (message == nullptr) return kelvora::sim::kInvalidArgument;
-  return guarded([](Simulator& s) { return s.writePermanentMessage(); });
+  return checked("EscreveMensagemPermanentePinPad", {{"message", message}},
+                 [](Simulator& s) { return s.writePermanentMessage(); });
 }
 
 // The message buffer is not read: callers may pass one whose content they never set.
@@ -119,16 +171,19 @@ int LeTrilha3(char* /*message*/) {
 // apply, since the simulated card is read at once.
 int LeCartaoDiretoEx(char* /*message*/, char* track1, char* track2, short /*timeout*/,
                      void* /*reserved*/) {
-  return guarded([&](Simulator& s) { return s.readCardDirect(track1, track2); });
+  return checked("LeCartaoDiretoEx", {{"track1", out(track1)}, {"track2", out(track2)}},
+                 [&](Simulator& s) { return s.readCardDirect(track1, track2); });
 }
 
-// Secure card reading needs a real pin-pad's encryption, which the simulator does not have.
+// Resolved by the automation and never called; secure reading would need a real pin-pad's
+// encryption, which the simulator does not have.
 int LeCartaoSeguro(char* /*message*/) {
-  return kelvora::sim::kInvalidArgument;
+  return checked("LeCartaoSeguro", {}, [](Simulator&) { return kelvora::sim::kInvalidArgument; });
 }
 
 int LeCartaoDiretoSeguro(char* /*message*/, char* /*track1*/, char* /*track2*/, short /*timeout*/) {
-  return kelvora::sim::kInvalidArgument;
+  return checked("LeCartaoDiretoSeguro", {},
+                 [](Simulator&) { return kelvora::sim::kInvalidArgument; });
 }
 
 int KelvoraCliSiTefSimulador(void) {

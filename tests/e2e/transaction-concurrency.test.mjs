@@ -89,7 +89,9 @@ test('a connection that closes during the dialogue ends it and leaves nothing pe
     }
     await client.terminate();
     ({ client, uuid } = await nextClientWhenFree(t));
-    assert.deepEqual(await t.ledger(), [], c.name);
+    // The dialogue left behind may be noted as abandoned, never as approved.
+    const ledger = await t.ledger();
+    assert.deepEqual(ledger.filter((e) => e.event !== 'ABANDONED' || e.approved !== '0'), [], c.name);
   }
 
   await t.control('[dialog]\ncard_polls=1\n');

@@ -54,8 +54,11 @@ export function sessionClaims(overrides = {}) {
 
 // A running service in a fresh base directory: certificates, the optional configuration file
 // (ini text), and unless simulator is false the simulator in <base>/dll with its control file
-// (simulatorIni text). stop() ends it and removes the directory.
-export async function startProtocolService({ ini, simulator = true, simulatorIni } = {}) {
+// (simulatorIni text). stop() ends it and removes the directory; allowContractViolations is for a
+// test that drives the library outside its contract on purpose (see ServiceProcess.stop).
+export async function startProtocolService({
+  ini, simulator = true, simulatorIni, allowContractViolations = false,
+} = {}) {
   const baseDir = await makeBaseDir('kelvora-protocol-');
   try {
     await generateCertificates(baseDir);
@@ -66,7 +69,7 @@ export async function startProtocolService({ ini, simulator = true, simulatorIni
       if (simulatorIni !== undefined) await writeSimulatorControl(baseDir, simulatorIni);
     }
     const port = await freePort();
-    const service = await startService({ baseDir, port });
+    const service = await startService({ baseDir, port, allowContractViolations });
     return {
       baseDir,
       port,

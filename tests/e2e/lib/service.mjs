@@ -1,6 +1,10 @@
 // Starting and stopping a service binary (SvcKelvoraSiTef or a test host) on a port with a base
 // directory, driving it with the control signals, and making sure no process outlives the tests.
+// Stopping a service also fails the test when the simulator beside it noted a call that broke the
+// library's contract.
 import { spawn } from 'node:child_process';
+import fs from 'node:fs/promises';
+import path from 'node:path';
 import { readServiceLogTexts, waitForLogText } from './serviceLog.mjs';
 import { serviceBinary, timeScale } from './paths.mjs';
 
@@ -9,11 +13,25 @@ process.on('exit', () => {
   for (const proc of running) proc.kill('SIGKILL');
 });
 
+// The CONTRACT lines of the simulator's ledger in <baseDir>/dll (none without a ledger).
+export async function contractViolations(baseDir) {
+  let text;
+  try {
+    text = await fs.readFile(path.join(baseDir, 'dll', 'CliSiTefSim.ledger'), 'latin1');
+  } catch {
+    return [];
+  }
+  return text.split('\n').filter((line) => line.startsWith('CONTRACT '));
+}
+
 export class ServiceProcess {
-  constructor(proc, { port, baseDir }) {
+  #contractChecked = false;
+
+  constructor(proc, { port, baseDir, allowContractViolations = false }) {
     this.proc = proc;
     this.port = port;
     this.baseDir = baseDir;
+    this.allowContractViolations = allowContractViolations;
     this.stdout = '';
     this.stderr = '';
     proc.stdout.on('data', (chunk) => { this.stdout += chunk; });
@@ -44,8 +62,22 @@ export class ServiceProcess {
   resume(timeoutMs = 5000) { return this.#control('SIGUSR2', 'O serviço foi retomado.', timeoutMs); }
 
   // Sends signal (SIGTERM by default) and resolves with { code, signal } once the process has
-  // exited; kills it and throws when it does not exit within timeoutMs.
+  // exited; kills it and throws when it does not exit within timeoutMs. Throws too, once, when the
+  // simulator's ledger holds a CONTRACT line, unless the service was started with
+  // allowContractViolations (for a test that drives the library outside its contract on purpose).
   async stop(signal = 'SIGTERM', timeoutMs = 5000) {
+    const status = await this.#end(signal, timeoutMs);
+    if (!this.allowContractViolations && !this.#contractChecked && this.baseDir) {
+      this.#contractChecked = true;
+      const violations = await contractViolations(this.baseDir);
+      if (violations.length > 0) {
+        throw new Error(`the simulator noted calls outside the library's contract:\n${violations.join('\n')}`);
+      }
+    }
+    return status;
+  }
+
+  async #end(signal, timeoutMs) {
     if (this.exitStatus) return this.exitStatus;
     this.proc.kill(signal);
     let timer;
@@ -63,14 +95,14 @@ export class ServiceProcess {
 // has started (readyLine; null to skip the wait). The listener, when it could open, is up by then.
 export async function startService({
   binary = serviceBinary, baseDir, port, args = [], env = {},
-  readyLine = 'O serviço foi inciado.', timeoutMs = 5000,
+  readyLine = 'O serviço foi inciado.', timeoutMs = 5000, allowContractViolations = false,
 }) {
   const proc = spawn(binary, ['--port', String(port), '--base-dir', baseDir, ...args], {
     env: { ...process.env, ...env },
     stdio: ['ignore', 'pipe', 'pipe'],
   });
   running.add(proc);
-  const service = new ServiceProcess(proc, { port, baseDir });
+  const service = new ServiceProcess(proc, { port, baseDir, allowContractViolations });
   if (readyLine) {
     const failedEarly = service.exited.then((status) => {
       throw new Error(`${binary} exited before starting: ${JSON.stringify(status)} ${service.stderr}`);

@@ -345,7 +345,7 @@ TEST_P(SimReprint, ShowsTheLastReceiptsMarkedAsAReprint) {
   EXPECT_EQ(fieldValue(steps, 58), "12,34");
   EXPECT_THAT(fieldValue(steps, 121), HasSubstr("REIMPRESS\xC3O"));
   EXPECT_THAT(fieldValue(steps, 121), HasSubstr(fieldValue(payment, 2021)));
-  EXPECT_EQ(lib.pending("", "78"), 0) << "a reprint is no transaction";
+  EXPECT_EQ(lib.pending(today(), "78"), 0) << "a reprint is no transaction";
 }
 
 INSTANTIATE_TEST_SUITE_P(Codes, SimReprint, ::testing::Values(112, 113, 114));

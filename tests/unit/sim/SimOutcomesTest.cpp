@@ -48,9 +48,9 @@ TEST_P(SimAbort, EndsWithMinusTwoAndLeavesNothingPending) {
   ASSERT_EQ(lib.start(GetParam().function), kPending);
   for (const auto& a : GetParam().answers) ASSERT_EQ(lib.next(a).status, kPending);
   EXPECT_EQ(lib.next("", -1).status, -2);
-  EXPECT_EQ(lib.next().status, -12) << "the dialogue is over";
   EXPECT_EQ(lib.pending(), 0);
   EXPECT_EQ(lib.ledgerText(), "");
+  EXPECT_EQ(lib.next().status, -12) << "the dialogue is over";
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -173,6 +173,73 @@ TEST_F(SimOutcome, ALineCutShortByACrashNeitherCountsNorSpoilsTheNextOne) {
   EXPECT_THAT(lib.ledgerLines(), ElementsAre(MatchesRegex("APPROVED doc=1234 .* value=10,00 .*")));
 }
 
+// What another hand may do to the ledger between two calls; the library must answer from the file
+// as it now stands, not from what it read before.
+struct LedgerChangeCase {
+  const char* name;
+  void (*change)(const std::filesystem::path& ledger, const std::string& replacement);
+  int pendingOfOne;   // approvals of document 1 pending afterwards
+  int pendingOfNine;  // approvals of document 9 pending afterwards
+};
+
+void PrintTo(const LedgerChangeCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class SimLedgerChange : public SimOutcome,
+                        public ::testing::WithParamInterface<LedgerChangeCase> {};
+
+TEST_P(SimLedgerChange, IsSeenAtTheNextCall) {
+  ASSERT_EQ(pay("10,00", "1"), 0);
+  ASSERT_EQ(lib.pending(today(), "1"), 1);
+  // Longer than what the library has read, so that only its content tells it apart.
+  std::string replacement;
+  for (const char* nsu : {"000050", "000051"}) {
+    replacement += "APPROVED doc=9 date=" + today() + " function=2 value=1,00 nsu=" + nsu +
+                   " modality=0100 at=20250105133000\n";
+  }
+  GetParam().change(lib.dir() / "CliSiTefSim.ledger", replacement);
+  EXPECT_EQ(lib.pending(today(), "1"), GetParam().pendingOfOne);
+  EXPECT_EQ(lib.pending(today(), "9"), GetParam().pendingOfNine);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SimLedgerChange,
+    ::testing::Values(
+        LedgerChangeCase{"deleted", [](const auto& f, const auto&) { std::filesystem::remove(f); },
+                         0, 0},
+        LedgerChangeCase{"emptied",
+                         [](const auto& f, const auto&) { std::filesystem::resize_file(f, 0); }, 0,
+                         0},
+        // The same file (same inode) given other, longer content.
+        LedgerChangeCase{"rewrittenInPlace",
+                         [](const auto& f, const auto& text) {
+                           std::ofstream(f, std::ios::binary | std::ios::trunc) << text;
+                         },
+                         0, 2},
+        LedgerChangeCase{"replacedByAnother",
+                         [](const auto& f, const auto& text) {
+                           const auto other = f.parent_path() / "other";
+                           std::ofstream(other, std::ios::binary) << text;
+                           std::filesystem::rename(other, f);
+                         },
+                         0, 2},
+        LedgerChangeCase{"appendedByAnotherHand",
+                         [](const auto& f, const auto& text) {
+                           std::ofstream(f, std::ios::binary | std::ios::app) << text;
+                         },
+                         1, 2}),
+    [](const auto& info) { return info.param.name; });
+
+TEST_F(SimOutcome, NsusGoOnFromARewrittenLedger) {
+  ASSERT_EQ(pay("10,00", "1"), 0);
+  std::ofstream(lib.dir() / "CliSiTefSim.ledger", std::ios::binary | std::ios::trunc)
+      << "APPROVED doc=9 date=" << today()
+      << " function=2 value=1,00 nsu=000050 modality=0100 at=20250105133000\n";
+  ASSERT_EQ(lib.start(2, "30,00", "3"), kPending);
+  EXPECT_EQ(fieldValue(lib.drain(), 133), "000051");
+}
+
 TEST_F(SimOutcome, AnApprovalThatCannotBeRecordedIsNotReported) {
   std::filesystem::create_directory(lib.dir() / "CliSiTefSim.ledger");
   ASSERT_EQ(lib.start(2), kPending);
@@ -206,13 +273,6 @@ TEST_F(SimOutcome, ContinueWithoutADialogueOrWithBadArgumentsFails) {
   short min = 0, max = 0;
   EXPECT_EQ(lib.continua(&command, &field, &min, &max, nullptr, 16, 0), -20);
   EXPECT_EQ(lib.next().status, -12) << "a call with bad arguments ends the dialogue";
-}
-
-TEST_F(SimOutcome, DataLongerThanTheBufferIsCutAndTerminated) {
-  ASSERT_EQ(lib.start(2), kPending);
-  const auto step = lib.next("", 0, 8);
-  EXPECT_EQ(step.status, kPending);
-  EXPECT_EQ(step.data, "Aguarda");
 }
 
 // The service may ask for the pin-pad from one connection while another runs a payment.
