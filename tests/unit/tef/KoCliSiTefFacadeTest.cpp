@@ -285,8 +285,8 @@ TEST(KoCliSiTefFacade, StateChangesFireTheirEventsOnlyWhenTheValueChanges) {
 TEST(KoCliSiTefFacade, ConfirmarTransacaoReportsAFailureAsFalse) {
   Ambiente ambiente;
   Aplicacao app(ambiente);
-  // Nothing to print and no receipt: a confirmation needs nothing from the library.
-  EXPECT_TRUE(app.KoCliSiTef.ConfirmarTransacao(true, "123"));
+  // Even without a receipt a confirmation goes to the library, and there is none loaded.
+  EXPECT_FALSE(app.KoCliSiTef.ConfirmarTransacao(true, "123"));
   app.KoCliSiTef.OnExibeMsg = [](TKoCliSiTefOperacaoMensagem, const std::string&, int&) {
     throw std::runtime_error("tela fechada");
   };
