@@ -114,8 +114,8 @@ bool TKoCliSiTefClass::BackupEncerrado(const TKoCliSiTefResp& Resposta) {
 // A leftover the library has already settled: it is only deleted. True when the file was one.
 bool TKoCliSiTefClass::ApagaSeEncerrado(const std::string& Arquivo, const char* Origem) {
   if (!BackupEncerrado(*fResp)) return false;
-  GravaLog(fName + " " + Origem + ": transação já finalizada, arquivo apagado: " + Arquivo);
   ApagaArquivo(Arquivo);
+  GravaLog(fName + " " + Origem + ": transação já finalizada, arquivo apagado: " + Arquivo);
   return true;
 }
 
@@ -214,14 +214,18 @@ void TKoCliSiTefClass::ConfirmarTransacoesPendentesClass() {
   TKoCliSiTefRespostasPendentes& pendentes = fOwner.RespostasPendentes();
   pendentes.Clear();
   // Leftovers the library has already settled are only deleted: they were confirmed and reported
-  // (or undone) before the file could go, and count as no leftover.
+  // (or undone) before the file could go, and count as no leftover, even when they cannot go now.
   std::vector<std::string> arquivos;
   for (const std::string& arquivo : ListaArquivos(MascaraBackup(), true)) {
     try {
       fResp->LeArquivo(arquivo);
       if (ApagaSeEncerrado(arquivo, "ConfirmarTransacoesPendentesClass")) continue;
-    } catch (const std::exception&) {
-      // Unread or undeleted, it stays in the pass below, which logs its failure.
+    } catch (const std::exception& e) {
+      if (BackupEncerrado(*fResp)) {
+        GravaLog(fName + " ConfirmarTransacoesPendentesClass: " + arquivo + " - " + e.what());
+        continue;
+      }
+      // Unread, it stays in the pass below, which logs its failure.
     }
     arquivos.push_back(arquivo);
   }
