@@ -24,8 +24,16 @@ int64_t Currency::ToCents() const {
   return quotient;
 }
 
+int64_t Currency::RoundedCents() const {
+  int64_t quotient = raw_ / 100;
+  const int64_t remainder = raw_ % 100;  // same sign as raw_
+  if (remainder >= 50) ++quotient;
+  if (remainder <= -50) --quotient;
+  return quotient;
+}
+
 std::string Currency::ToText2() const {
-  const int64_t cents = ToCents();
+  const int64_t cents = RoundedCents();
   char buffer[32];
   std::snprintf(buffer, sizeof buffer, "%s%lld%c%02lld", cents < 0 ? "-" : "",
                 static_cast<long long>(std::llabs(cents) / 100), PtBR().DecimalSeparator,

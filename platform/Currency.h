@@ -20,9 +20,14 @@ class Currency {
 
   constexpr int64_t Raw() const { return raw_; }
   double ToDouble() const { return static_cast<double>(raw_) / 10000.0; }
-  // Whole cents, the hundredths rounded to the nearest integer, ties to even.
+  // Whole cents, the hundredths rounded to the nearest integer, ties to even: the rule of the
+  // balances of a sale.
   int64_t ToCents() const;
-  // Text with two decimals and the pt-BR comma, as the library takes amounts ("1234,50").
+  // Whole cents, half a cent rounded away from zero: the one rule for an amount that is charged,
+  // recorded and reported, so that the library, the record and the report name the same cents.
+  int64_t RoundedCents() const;
+  // Text with two decimals and the pt-BR comma, as the library takes amounts ("1234,50"); the
+  // cents are RoundedCents ("10,125" is "10,13").
   std::string ToText2() const;
 
   friend constexpr bool operator==(Currency, Currency) = default;

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace kelvora::platform {
 
@@ -21,6 +23,12 @@ class DynamicLibrary {
   // StayMapped the library is never unmapped, even after its last handle is closed, so that code
   // and state of a library that may still run threads of its own outlive the handle. On failure
   // the handle stays empty and Error holds the loader's text.
+  //
+  // A library named by a path finds the shared objects it needs in its own folder, as a vendor
+  // ships them, without LD_LIBRARY_PATH: the loader does not look there by itself, so every
+  // object of the library's DT_NEEDED list (and of theirs, in turn) that sits in that folder and
+  // is not loaded yet is loaded first, by its full path, and the loader then finds it loaded by
+  // its name. A dependency that cannot be loaded fails the whole load with its own reason.
   static DynamicLibrary Open(const std::string& file, bool StayMapped, std::string& Error);
 
   bool Loaded() const { return handle_ != nullptr; }
@@ -34,8 +42,12 @@ class DynamicLibrary {
   void Close() noexcept;
 
  private:
-  explicit DynamicLibrary(void* handle) : handle_(handle) {}
+  explicit DynamicLibrary(void* handle, std::vector<void*> dependencies)
+      : handle_(handle), dependencies_(std::move(dependencies)) {}
   void* handle_ = nullptr;
+  // The references taken on the dependencies loaded from the library's folder, given back after
+  // the library's own.
+  std::vector<void*> dependencies_;
 };
 
 }  // namespace kelvora::platform

@@ -52,6 +52,7 @@ TDmSitef::TDmSitef(service::TKelvoraSiTefService& pService, const platform::Cloc
   const tef::TKoCliSiTefCliSiTef& gateway = KoCliSiTef.TEFCliSiTef();
   fGatewaySettings.ModoServico = gateway.ModoServico();
   fGatewaySettings.PathDLL = gateway.PathDLL();
+  fGatewaySettings.NomeDLL = gateway.NomeDLL();
   fGatewaySettings.EnderecoIP = gateway.EnderecoIP();
   fGatewaySettings.CodigoLoja = gateway.CodigoLoja();
   fGatewaySettings.NumeroTerminal = gateway.NumeroTerminal();
@@ -149,6 +150,7 @@ void TDmSitef::ApplyGatewaySettings() {
   tef::TKoCliSiTefCliSiTef& gateway = KoCliSiTef.TEFCliSiTef();
   gateway.SetModoServico(settings.ModoServico);
   gateway.SetPathDLL(settings.PathDLL);
+  gateway.SetNomeDLL(settings.NomeDLL);
   gateway.SetEnderecoIP(settings.EnderecoIP);
   gateway.SetCodigoLoja(settings.CodigoLoja);
   gateway.SetNumeroTerminal(settings.NumeroTerminal);
@@ -159,7 +161,17 @@ void TDmSitef::ApplyGatewaySettings() {
 
 void TDmSitef::EnsureInicializado(tef::TKoCliSiTef& pKoCliSiTef) {
   if (pKoCliSiTef.Inicializado(tef::gpCliSiTef)) return;
-  pKoCliSiTef.Inicializar(tef::gpCliSiTef);
+  try {
+    pKoCliSiTef.Inicializar(tef::gpCliSiTef);
+  } catch (const std::exception&) {
+    const tef::TKoCliSiTefCliSiTef& gateway = pKoCliSiTef.TEFCliSiTef();
+    if (!gateway.ErroCarregamento().empty()) {
+      Log("Erro ao carregar a biblioteca do SiTef " +
+          tef::NomeCompletoDLL(gateway.PathDLL(), gateway.NomeDLL()) + ": " +
+          gateway.ErroCarregamento());
+    }
+    throw;
+  }
   if (pKoCliSiTef.TEFCliSiTef().BibliotecaSimulada()) {
     Log(tef::TKoCliSiTefCliSiTef::kAvisoSimulador);
   }

@@ -42,6 +42,7 @@ inline constexpr size_t kExpiredSessionsKept = 1000;
 struct TGatewaySettings {
   bool ModoServico = false;
   std::string PathDLL;
+  std::string NomeDLL;
   std::string EnderecoIP;
   std::string CodigoLoja;
   std::string NumeroTerminal;
@@ -304,7 +305,8 @@ class TDmSitef final : public service::MessageHandler {
   void ApplyGatewaySettings();
   // The component's initialisation for the CliSiTef gateway unless it is initialised already; an
   // initialisation that loaded the simulator says so in the service log, so that a till can
-  // never take simulated payments for real ones.
+  // never take simulated payments for real ones, and one that could not load the library writes
+  // the loader's reason there (the page only hears that the connection failed).
   void EnsureInicializado(tef::TKoCliSiTef& pKoCliSiTef);
   void Log(std::string_view pText) const { FService.GravaLog(pText); }
 

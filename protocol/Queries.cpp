@@ -96,7 +96,8 @@ void TDmSitef::CheckFileVersion(const Json& pContent, const TSession*,
     if (category == "service_exe") {
       version = FServiceExeVersion;
     } else if (category == "clisitef_dll") {
-      version = GetFileVersionText(GatewaySettings().PathDLL + "CliSiTef32I.dll");
+      const TGatewaySettings settings = GatewaySettings();
+      version = GetFileVersionText(tef::NomeCompletoDLL(settings.PathDLL, settings.NomeDLL));
     } else {
       SendErrorMessage(pIdContext,
                        "Categoria inválida. Valores permitidos [service_exe, clisitef_dll]");

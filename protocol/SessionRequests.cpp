@@ -7,6 +7,7 @@
 #include "platform/Guid.h"
 #include "protocol/Convert.h"
 #include "protocol/DmSitef.h"
+#include "tef/CliSiTefLibrary.h"
 #include "tef/KoCliSiTefUtil.h"
 #include "tokens/Jose.h"
 
@@ -92,10 +93,13 @@ void TDmSitef::CreateSession(const Json& pConfig, service::Connection& pIdContex
     const Json& claims = token->Claims;
     const std::string sectionalCode = AnsiClaim(claims, "secctional_code");
     terminal = TerminalNumber(sectionalCode, FService.PdvNumber());
-    const std::string pathDLL = (FService.Options().BaseDir / "dll").string() + "/";
+    // [sitef] library names the library's file; its folder is the gateway's PathDLL.
+    const tef::TLocalDLL library = tef::LocalizaDLL(
+        FService.Options().BaseDir.string(), FService.Config().ReadString("sitef", "library", ""));
     stage([&] {
       fGatewaySettings.ModoServico = true;
-      fGatewaySettings.PathDLL = pathDLL;
+      fGatewaySettings.PathDLL = library.PathDLL;
+      fGatewaySettings.NomeDLL = library.NomeDLL;
     });
     const std::string address = AnsiClaim(claims, "ip_address");
     stage([&] { fGatewaySettings.EnderecoIP = address; });

@@ -1,17 +1,27 @@
 // Locating CliSiTef32I.dll and resolving its exports one by one.
 #include "tef/CliSiTefLibrary.h"
 
+#include <filesystem>
 #include <stdexcept>
 
 #include "tef/KoCliSiTefUtil.h"
 
 namespace kelvora::tef {
 
-std::string NomeCompletoDLL(const std::string& PathDLL) {
-  if (PathDLL.empty()) return kNomeDLL;
+std::string NomeCompletoDLL(const std::string& PathDLL, const std::string& NomeDLL) {
+  if (PathDLL.empty()) return NomeDLL;
   std::string pasta = Trim(PathDLL);
   if (pasta.empty() || pasta.back() != '/') pasta += '/';
-  return pasta + kNomeDLL;
+  return pasta + NomeDLL;
+}
+
+TLocalDLL LocalizaDLL(const std::string& DiretorioBase, const std::string& Configurado) {
+  const std::filesystem::path base(DiretorioBase);
+  const std::string texto = Trim(Configurado);
+  if (texto.empty()) return {(base / "dll").string() + "/", kNomeDLL};
+  const std::filesystem::path caminho = (base / texto).lexically_normal();
+  const std::string nome = caminho.filename().string();
+  return {caminho.parent_path().string() + "/", nome.empty() ? std::string(kNomeDLL) : nome};
 }
 
 template <class Funcao>
@@ -29,8 +39,9 @@ void TCliSiTefLibrary::CarregarFuncaoDLL(const char* nome, Funcao& slot,
   slot = reinterpret_cast<Funcao>(endereco);
 }
 
-void TCliSiTefLibrary::CarregarFuncoesDLL(const std::string& PathDLL) {
-  const std::string arquivo = NomeCompletoDLL(PathDLL);
+void TCliSiTefLibrary::CarregarFuncoesDLL(const std::string& PathDLL, const std::string& NomeDLL) {
+  const std::string arquivo = NomeCompletoDLL(PathDLL, NomeDLL);
+  fErroCarregamento.clear();
   CarregarFuncaoDLL("ConfiguraIntSiTefInterativoEx", xConfiguraIntSiTefInterativoEx, arquivo);
   CarregarFuncaoDLL("IniciaFuncaoSiTefInterativo", xIniciaFuncaoSiTefInterativo, arquivo);
   CarregarFuncaoDLL("LeTrilha3", xLeTrilha3, arquivo);

@@ -34,9 +34,20 @@ using TLeCartaoDiretoSeguro = int (*)(char* Mensagem, char* Trilha1, char* Trilh
 inline constexpr const char* kNomeDLL = "CliSiTef32I.dll";
 
 // The full name the library is loaded by: PathDLL trimmed of blanks and control characters, with
-// "/" appended when it does not end in one, followed by the file name; the bare file name when
-// PathDLL is empty (the system's library search then applies).
-std::string NomeCompletoDLL(const std::string& PathDLL);
+// "/" appended when it does not end in one, followed by the file name (CliSiTef32I.dll unless
+// another is configured); the bare file name when PathDLL is empty (the system's library search
+// then applies).
+std::string NomeCompletoDLL(const std::string& PathDLL, const std::string& NomeDLL = kNomeDLL);
+
+// Where the library is, from the text configured for it (an absolute path, or one relative to the
+// base directory) and the base directory: PathDLL is its folder with a trailing "/", NomeDLL its
+// file name. Nothing configured (or only blanks) gives <base>/dll/CliSiTef32I.dll; a configured
+// path that ends in "/" names a folder that holds CliSiTef32I.dll.
+struct TLocalDLL {
+  std::string PathDLL;
+  std::string NomeDLL;
+};
+TLocalDLL LocalizaDLL(const std::string& DiretorioBase, const std::string& Configurado);
 
 // The entry-point slots, each empty until resolved. The library, once loaded, stays mapped for the
 // life of the process: releasing it only forgets the entry points, so that a later resolution
@@ -46,7 +57,7 @@ class TCliSiTefLibrary {
   // Resolves every export in the gateway's order. The first failure raises std::runtime_error
   // "Erro ao carregar a função:" + name + " de: CliSiTef32I.dll"; the slots resolved before it
   // stay resolved. Slots already holding an address are left as they are.
-  void CarregarFuncoesDLL(const std::string& PathDLL);
+  void CarregarFuncoesDLL(const std::string& PathDLL, const std::string& NomeDLL = kNomeDLL);
 
   // Forgets every resolved entry point and gives back the reference on the library.
   void DescarregarDLL() noexcept;
@@ -55,7 +66,8 @@ class TCliSiTefLibrary {
   // the vendor's library has no such export.
   bool EhSimulador() const;
 
-  // The loader's own text for the last failure of CarregarFuncoesDLL ("" before any).
+  // The loader's own text for the failure of the last CarregarFuncoesDLL: wrong architecture,
+  // missing dependency, missing export ("" when it succeeded).
   const std::string& ErroCarregamento() const { return fErroCarregamento; }
 
   TConfiguraIntSiTefInterativoEx xConfiguraIntSiTefInterativoEx = nullptr;

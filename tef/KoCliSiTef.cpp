@@ -294,7 +294,9 @@ void TKoCliSiTef::ConfirmarTransacoesPendentes() {
         registro.SetCNFEnviado(true);
       }
       ApagaArquivo(registro.ArqRespPendente());
-      ApagaArquivo(registro.ArqBackup());
+      // Settled in the library: should the file outlive this step, its mark keeps every later
+      // pass from undoing, confirming or reporting the payment again.
+      TEF().EncerrarBackup(registro.ArqBackup());
     } catch (const std::exception& e) {
       GravaLog("ConfirmarTransacoesPendentes: " + registro.ArqBackup() + " - " + e.what());
     }

@@ -25,6 +25,10 @@ constexpr const char* kImpressoraNaoResponde =
 // The modal result of a "yes" answer.
 constexpr int kSim = 6;
 
+// The key that marks a backup whose transaction the library has already settled.
+constexpr int32_t kIdentificacaoEncerrado = 899;
+constexpr int32_t kSequenciaEncerrado = 106;
+
 bool Existe(const std::string& arquivo) {
   std::error_code erro;
   return std::filesystem::exists(arquivo, erro);
@@ -84,6 +88,35 @@ std::string TKoCliSiTefClass::CopiarResposta() {
   fResp->Conteudo().GravarArquivo(Arquivo, true);
   fResp->SetArqBackup(Arquivo);
   return Arquivo;
+}
+
+void TKoCliSiTefClass::EncerrarBackup(const std::string& Arquivo) {
+  if (Arquivo.empty()) return;
+  try {
+    // The file on disk is marked as it stands, so that nothing it does not already hold is written.
+    TKoCliSiTefArquivo conteudo;
+    conteudo.LeArquivo(Arquivo);
+    conteudo.GravaInformacao(kIdentificacaoEncerrado, kSequenciaEncerrado,
+                             platform::AnsiBytes("S"));
+    conteudo.GravarArquivo(Arquivo, true);
+  } catch (const std::exception& e) {
+    GravaLog(fName + " EncerrarBackup: " + Arquivo + " - " + e.what());
+  }
+  ApagaArquivo(Arquivo);
+}
+
+bool TKoCliSiTefClass::BackupEncerrado(const TKoCliSiTefResp& Resposta) {
+  return Resposta.Conteudo()
+             .LeInformacao(kIdentificacaoEncerrado, kSequenciaEncerrado)
+             .AsString() == platform::AnsiBytes("S");
+}
+
+// A leftover the library has already settled: it is only deleted. True when the file was one.
+bool TKoCliSiTefClass::ApagaSeEncerrado(const std::string& Arquivo, const char* Origem) {
+  if (!BackupEncerrado(*fResp)) return false;
+  ApagaArquivo(Arquivo);
+  GravaLog(fName + " " + Origem + ": transação já finalizada, arquivo apagado: " + Arquivo);
+  return true;
 }
 
 void TKoCliSiTefClass::ImprimirRelatorio() {
@@ -150,20 +183,26 @@ void TKoCliSiTefClass::ImprimirRelatorio() {
   }
 
   if (Existe(fResp->ArqBackup())) {
+    bool finalizado = false;
     try {
       if (Impresso) {
         CNF();
       } else {
         NCN();
       }
+      finalizado = true;
     } catch (...) {
       // The outcome stays with the library; the report's own result is raised below.
     }
     try {
-      ApagaArquivo(fResp->ArqBackup());
+      if (finalizado) {
+        EncerrarBackup(fResp->ArqBackup());
+      } else {
+        ApagaArquivo(fResp->ArqBackup());
+      }
     } catch (const std::exception& e) {
-      // Confirmed or undone exactly once here; the file left behind (logged) is taken up again
-      // by the next start-up confirmation.
+      // Confirmed or undone exactly once here; the file left behind (logged) is marked as settled
+      // and only deleted by the next pass.
       GravaLog(fName + " ImprimirRelatorio: " + e.what());
     }
   }
@@ -174,7 +213,22 @@ void TKoCliSiTefClass::ImprimirRelatorio() {
 void TKoCliSiTefClass::ConfirmarTransacoesPendentesClass() {
   TKoCliSiTefRespostasPendentes& pendentes = fOwner.RespostasPendentes();
   pendentes.Clear();
-  const std::vector<std::string> arquivos = ListaArquivos(MascaraBackup(), true);
+  // Leftovers the library has already settled are only deleted: they were confirmed and reported
+  // (or undone) before the file could go, and count as no leftover, even when they cannot go now.
+  std::vector<std::string> arquivos;
+  for (const std::string& arquivo : ListaArquivos(MascaraBackup(), true)) {
+    try {
+      fResp->LeArquivo(arquivo);
+      if (ApagaSeEncerrado(arquivo, "ConfirmarTransacoesPendentesClass")) continue;
+    } catch (const std::exception& e) {
+      if (BackupEncerrado(*fResp)) {
+        GravaLog(fName + " ConfirmarTransacoesPendentesClass: " + arquivo + " - " + e.what());
+        continue;
+      }
+      // Unread, it stays in the pass below, which logs its failure.
+    }
+    arquivos.push_back(arquivo);
+  }
   const bool Found = !arquivos.empty();
   // The flag belongs to this pass only: payments made later in the process must be confirmed in
   // the library as usual.
@@ -188,6 +242,7 @@ void TKoCliSiTefClass::ConfirmarTransacoesPendentesClass() {
     if (!Existe(arquivo)) continue;
     try {
       fResp->LeArquivo(arquivo);
+      if (ApagaSeEncerrado(arquivo, "ConfirmarTransacoesPendentesClass")) continue;
       ConfirmarBackup();
       std::unique_ptr<TKoCliSiTefResp> copia = CriarResposta();
       copia->Assign(*fResp);
@@ -195,7 +250,9 @@ void TKoCliSiTefClass::ConfirmarTransacoesPendentesClass() {
       pendentes.Add(std::move(copia));
       if (!Vazio(fResp->NSU())) NSUs += fResp->NSU() + "\r\n";
       if (!Vazio(fResp->DocumentoVinculado())) Documentos += fResp->DocumentoVinculado() + "\r\n";
-      ApagaArquivo(arquivo);
+      // Confirmed and about to be reported: a file that cannot be deleted stays marked, so that
+      // no reversal undoes it and no later start-up confirms or reports it again.
+      EncerrarBackup(arquivo);
     } catch (const std::exception& e) {
       GravaLog(fName + " ConfirmarTransacoesPendentesClass: " + arquivo + " - " + e.what());
     }
@@ -265,6 +322,7 @@ void TKoCliSiTefClass::CancelarTransacoesPendentesClass() {
     if (!Existe(arquivo)) continue;
     try {
       fResp->LeArquivo(arquivo);
+      if (ApagaSeEncerrado(arquivo, "CancelarTransacoesPendentesClass")) continue;
       if (jaTratado(*fResp)) {
         ApagaArquivo(arquivo);
         continue;
@@ -283,7 +341,7 @@ void TKoCliSiTefClass::CancelarTransacoesPendentesClass() {
       } else if (!CNC()) {
         throw EKoCliSiTefErro("CNC nao efetuado");
       }
-      ApagaArquivo(arquivo);
+      EncerrarBackup(arquivo);
       Feitos.push_back(std::move(Item));
     } catch (const std::exception& e) {
       GravaLog(fName + " CancelarTransacoesPendentesClass: " + arquivo + " - " + e.what());

@@ -133,6 +133,15 @@ class TKoCliSiTefClass {
   // Reverses every backup of this gateway and deletes it.
   virtual void CancelarTransacoesPendentesClass();
 
+  // Ends a backup whose transaction the library has just settled (confirmed or undone): first
+  // marks the file as settled, flushed to stable storage, then deletes it. A file that cannot be
+  // deleted is left marked, and every later pass deletes a marked file without undoing,
+  // confirming or reporting its transaction again. A mark that cannot be written is logged and the
+  // deletion still tried; a failed deletion raises as ApagaArquivo does.
+  void EncerrarBackup(const std::string& Arquivo);
+  // Whether a backup read into a record carries the settled mark (899-106 = S).
+  static bool BackupEncerrado(const TKoCliSiTefResp& Resposta);
+
  protected:
   // Confirms the transaction of a backup left by an earlier run, now read into Resp; the base
   // sends CNF.
@@ -152,6 +161,9 @@ class TKoCliSiTefClass {
   // The record a pending copy is made of: a base record for the CliSiTef gateway, a
   // file-exchange record for any other type.
   static std::unique_ptr<TKoCliSiTefResp> CriarRespostaPendente(TKoCliSiTefTipo Tipo);
+  // Deletes a leftover, now read into Resp, whose transaction the library has already settled;
+  // false (and nothing done) for any other.
+  bool ApagaSeEncerrado(const std::string& Arquivo, const char* Origem);
 
   TKoCliSiTef& fOwner;
   std::string fName;

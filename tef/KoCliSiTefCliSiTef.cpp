@@ -67,12 +67,13 @@ void TKoCliSiTefCliSiTef::SetParametrosAdicionaisTexto(std::string_view texto) {
 void TKoCliSiTefCliSiTef::Inicializar() {
   if (fInicializado) return;
   try {
-    fDLL.CarregarFuncoesDLL(fPathDLL);
+    fDLL.CarregarFuncoesDLL(fPathDLL, fNomeDLL);
   } catch (const std::exception&) {
     // The exception names the export; the log keeps the loader's reason.
     GravaLog(Name() + " CarregarFuncoesDLL: " + fDLL.ErroCarregamento());
     throw;
   }
+  GravaLog(Name() + " Biblioteca carregada: " + NomeCompletoDLL(fPathDLL, fNomeDLL));
 
   // The lines as one text (each ended by CR LF), trimmed, with the line breaks turned into ";".
   std::string texto;

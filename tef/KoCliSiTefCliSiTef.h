@@ -60,9 +60,15 @@ class TKoCliSiTefCliSiTef : public TKoCliSiTefClass {
   void SetOperacaoCNC(int32_t value) { fOperacaoCNC = value; }
   int32_t OperacaoReImpressao() const { return fOperacaoReImpressao; }
   void SetOperacaoReImpressao(int32_t value) { fOperacaoReImpressao = value; }
-  // The folder that holds CliSiTef32I.dll (empty: the system's library search).
+  // The folder that holds the library (empty: the system's library search).
   const std::string& PathDLL() const { return fPathDLL; }
   void SetPathDLL(const std::string& value) { fPathDLL = value; }
+  // The library's file name in that folder: CliSiTef32I.dll unless another is configured.
+  const std::string& NomeDLL() const { return fNomeDLL; }
+  void SetNomeDLL(const std::string& value) { fNomeDLL = value; }
+  // The loader's own reason why the last initialisation could not load the library or one of its
+  // exports ("" when it could).
+  const std::string& ErroCarregamento() const { return fDLL.ErroCarregamento(); }
   // Service mode: no modal message boxes (there are none on this platform either way).
   bool ModoServico() const { return FTEFModoServico; }
   // Whether the library loaded is the product's simulator: nothing it approves is real.
@@ -224,6 +230,7 @@ class TKoCliSiTefCliSiTef : public TKoCliSiTefClass {
   std::map<int32_t, platform::AnsiString> fRespostas;
   platform::AnsiString fRestricoes;
   std::string fPathDLL;
+  std::string fNomeDLL = kNomeDLL;
   TCliSiTefLibrary fDLL;
   int32_t FNumeroParcela = 0;
   std::string fCodigoBandeira;

@@ -33,16 +33,6 @@ int32_t SegundosDoDia(platform::TDateTime momento) {
   return partes.hour * 3600 + partes.minute * 60 + partes.second;
 }
 
-// An amount in whole cents, half a cent rounded away from zero.
-int64_t Centavos(platform::Currency valor) {
-  const int64_t bruto = valor.Raw();
-  int64_t centavos = bruto / 100;
-  const int64_t resto = bruto % 100;
-  if (resto >= 50) ++centavos;
-  if (resto <= -50) --centavos;
-  return centavos;
-}
-
 // A text without its trailing blanks and control characters.
 AnsiString SemBrancosAFinal(AnsiString texto) {
   while (!texto.empty() && static_cast<unsigned char>(texto.back()) <= ' ') texto.pop_back();
@@ -141,7 +131,7 @@ int32_t TKoCliSiTefCliSiTef::IniciarFuncaoInterativa(int32_t Modalidade, const s
   conteudo.GravaInformacao(899, 100, platform::ToAnsi(Header));
   conteudo.GravaInformacao(899, 101, platform::AnsiBytes(documento));
   conteudo.GravaInformacao(899, 102, platform::AnsiBytes(documento));
-  conteudo.GravaInformacao(899, 103, platform::AnsiBytes(std::to_string(Centavos(Valor))));
+  conteudo.GravaInformacao(899, 103, platform::AnsiBytes(std::to_string(Valor.RoundedCents())));
   // The library files a transaction under its document and fiscal date; the confirmation must name
   // the same date, even after midnight or in a later process, or it settles nothing.
   conteudo.GravaInformacao(899, 104, platform::AnsiBytes(dataFiscal + horario));

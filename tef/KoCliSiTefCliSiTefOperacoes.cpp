@@ -30,6 +30,12 @@ std::string ParteCheque(const std::string& parte, int n) {
   return PreencheEsquerda(SomenteDigitos(Trim(parte)), n, '0');
 }
 
+// A payment's amount in whole cents, rounded once by the rule the library's text, the record and
+// the report share: every check, balance and printer registration after it sees what is charged.
+platform::Currency EmCentavos(platform::Currency Valor) {
+  return platform::Currency::FromCents(Valor.RoundedCents());
+}
+
 // A buffer's text up to its first NUL, without trailing blanks.
 std::string TextoDoBuffer(const std::vector<char>& buffer) {
   AnsiString texto(buffer.data(), ::strnlen(buffer.data(), buffer.size()));
@@ -94,6 +100,7 @@ bool TKoCliSiTefCliSiTef::CRT(platform::Currency Valor, const std::string& Indic
                               const std::string& NumeroCartao, const std::string& DataVencimento,
                               const std::string& CVV, const std::string& QtdParcela,
                               const std::string& DocumentoVinculado, int32_t /*Moeda*/) {
+  Valor = EmCentavos(Valor);
   VerificaValor(Valor);
   const AnsiString restricoes = fRestricoes.empty() ? platform::AnsiBytes("[10];") : fRestricoes;
   if (fOperacaoCRT == 201) {
@@ -124,6 +131,7 @@ bool TKoCliSiTefCliSiTef::CHQ(platform::Currency Valor, const std::string& Indic
                               const std::string& Conta, const std::string& ContaDC,
                               const std::string& Cheque, const std::string& ChequeDC,
                               const std::string& Compensacao) {
+  Valor = EmCentavos(Valor);
   VerificaValor(Valor);
   SetResposta(501, platform::AnsiBytes(TipoPessoa == 'J' ? "1" : "0"));
   if (!DocumentoPessoa.empty()) {
@@ -224,6 +232,10 @@ void TKoCliSiTefCliSiTef::FinalizarTransacao(bool Confirma, const std::string& D
       AvisaTransacaoFinalizada(facade, Name() + " FinalizarTransacao",
                                "Transação efetuada com sucesso.\r\nFavor reter o Cupom");
     }
+  } else if (Confirma) {
+    // A payment whose dialogue brought no receipt image is confirmed all the same: the caller
+    // reports it approved and deletes its backup, and a library left waiting would undo it.
+    FinalizarNaBiblioteca(true, DocumentoVinculado, Finalizacao);
   }
   if (!Confirma) {
     if (finalizadaNaBiblioteca) {

@@ -1,4 +1,4 @@
-// The currency value's three rounding rules.
+// The currency value's rounding rules.
 #include "platform/Currency.h"
 
 #include <gtest/gtest.h>
@@ -24,6 +24,23 @@ TEST(Currency, TextHasTwoDecimalsAndAComma) {
   EXPECT_EQ(Currency::FromCents(0).ToText2(), "0,00");
   EXPECT_EQ(Currency::FromCents(123456).ToText2(), "1234,56");
   EXPECT_EQ(Currency::FromCents(-5).ToText2(), "-0,05");
+}
+
+// The text the library is charged and the cents that are recorded round alike.
+TEST(Currency, TextAndRoundedCentsRoundHalfAwayFromZero) {
+  struct Case {
+    int64_t raw;
+    int64_t cents;
+    const char* text;
+  };
+  const Case cases[] = {
+      {101250, 1013, "10,13"}, {101350, 1014, "10,14"}, {101249, 1012, "10,12"},
+      {50, 1, "0,01"},         {49, 0, "0,00"},         {-101250, -1013, "-10,13"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Currency::FromRaw(c.raw).RoundedCents(), c.cents) << c.raw;
+    EXPECT_EQ(Currency::FromRaw(c.raw).ToText2(), c.text) << c.raw;
+  }
 }
 
 TEST(Currency, RoundHalfAwayFromZero) {

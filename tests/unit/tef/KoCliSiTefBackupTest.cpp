@@ -1,11 +1,14 @@
 // Tests of the backup files of approved payments: numbering, the start-up confirmation of
 // leftovers, the reversal of pending payments and the printed report of a non-payment response,
 // against the scripted stand-in library.
+#include <dlfcn.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -13,6 +16,21 @@
 #include "TefTestSupport.h"
 #include "tef/KoCliSiTef.h"
 #include "tef/KoCliSiTefCliSiTef.h"
+
+// The one file whose deletion fails, as on a file system that refuses it; every other file is
+// deleted by the C library. The component deletes through unlink, which this definition replaces
+// in the test program.
+static std::string gNaoApagavel;
+
+extern "C" int unlink(const char* caminho) noexcept {
+  using Unlink = int (*)(const char*);
+  static const Unlink real = reinterpret_cast<Unlink>(::dlsym(RTLD_NEXT, "unlink"));
+  if (!gNaoApagavel.empty() && gNaoApagavel == caminho) {
+    errno = EACCES;
+    return -1;
+  }
+  return real(caminho);
+}
 
 namespace kelvora::tef {
 namespace {
@@ -200,6 +218,54 @@ TEST_F(Backups, APaymentUndoneForItsUnprintedReceiptLosesItsBackupEvenWhenTheNot
   EXPECT_THAT(Chamadas(ambiente, "finaliza"), ElementsAre("0|37815|20241225|103015"));
   EXPECT_TRUE(ambiente.Backups().empty());
   EXPECT_THAT(ambiente.Log(), HasSubstr("CliSiTef FinalizarTransacao: client gone"));
+}
+
+TEST_F(Backups, AConfirmedPaymentWhoseBackupCannotBeDeletedIsNeverUndoneNorConfirmedAgain) {
+  struct Caso {
+    const char* passe;
+    std::function<void()> executa;
+    bool apagavel;  // whether the file can be deleted by the pass
+  };
+  const auto reinicia = [&] {
+    k.DesInicializar(gpCliSiTef);
+    k.Inicializar(gpCliSiTef);
+  };
+  const std::vector<Caso> casos = {
+      {"reversal", [&] { k.CancelarTransacoesPendentes(); }, true},
+      {"start-up", reinicia, true},
+      {"start-up, the file still undeletable", reinicia, false},
+  };
+  Inicializa();
+  for (const Caso& caso : casos) {
+    ambiente.Escreve("CliSiTefChamadas.txt", "");
+    ambiente.Escreve("CliSiTefRoteiro.txt",
+                     "continua 10000 0 121 0 0 VIA\ncontinua 10000 0 133 0 0 000042\n"
+                     "continua 0 0 -1 0 0\n");
+    gNaoApagavel = ambiente.Backup(1);
+    ASSERT_TRUE(k.CRT(10, "02", "1", 0, "", "", "", "00")) << caso.passe;
+    EXPECT_THAT(Chamadas(ambiente, "finaliza"), ElementsAre("1|37815|20241225|103015"));
+    EXPECT_EQ(app.Conta("OnDepoisConfirmarTransacoes 1"), 1);
+    ASSERT_THAT(ambiente.Backups(), ElementsAre("KoCliSiTef_CliSiTef_001.tef"));
+    EXPECT_THAT(testing::TempDir::Read(ambiente.Backup(1)), HasSubstr("899-106 = S\r\n"));
+
+    if (caso.apagavel) gNaoApagavel.clear();
+    ambiente.Escreve("CliSiTefChamadas.txt", "");
+    app.Eventos.clear();
+    caso.executa();
+    EXPECT_TRUE(Chamadas(ambiente, "finaliza").empty()) << caso.passe;
+    EXPECT_EQ(app.Conta("OnAntesCancelarTransacao"), 0) << caso.passe;
+    EXPECT_EQ(app.Conta("OnDepoisConfirmarTransacoes"), 0) << caso.passe;
+    EXPECT_EQ(app.Conta("OnExibeMsg opmOK Transação TEF efetuada."), 0) << caso.passe;
+    EXPECT_EQ(ambiente.Backups().empty(), caso.apagavel) << caso.passe;
+    gNaoApagavel.clear();
+    std::filesystem::remove(ambiente.Backup(1));
+  }
+  EXPECT_THAT(ambiente.Log(), HasSubstr(" - CliSiTef CancelarTransacoesPendentesClass: transação "
+                                        "já finalizada, arquivo apagado: " +
+                                        ambiente.Backup(1) + "\r\n"));
+  EXPECT_THAT(ambiente.Log(), HasSubstr(" - CliSiTef ConfirmarTransacoesPendentesClass: transação "
+                                        "já finalizada, arquivo apagado: " +
+                                        ambiente.Backup(1) + "\r\n"));
 }
 
 TEST_F(Backups, ANonPaymentReceiptIsPrintedAsAReportThenConfirmed) {

@@ -362,6 +362,44 @@ TEST_F(Operacoes, ApprovedPaymentWithoutAutomaticFinishOnlyKeepsItsBackupAndPend
   EXPECT_EQ(app.Conta("OnComandaECF"), 0);
 }
 
+TEST_F(Operacoes, AnApprovedPaymentWithoutAReceiptImageIsConfirmedInTheLibrary) {
+  // No receipt image has been seen in this process: the payment is reported approved all the
+  // same, so the library must not be left to undo it.
+  Roteiro({"continua 10000 0 133 0 0 000042", "continua 0 0 -1 0 0"});
+  ASSERT_TRUE(k.CRT(10, "02", "1", 0, "", "", "", "00"));
+  EXPECT_THAT(Chamadas(ambiente, "finaliza"), ElementsAre("1|37815|20241225|103015"));
+  EXPECT_EQ(app.Conta("OnDepoisConfirmarTransacoes 1"), 1);
+  EXPECT_TRUE(ambiente.Backups().empty());
+}
+
+TEST_F(Operacoes, TheAmountChargedIsTheAmountRecordedRoundedHalfAwayFromZero) {
+  struct Caso {
+    double valor;
+    std::string texto;  // as the library receives it
+    int64_t centavos;   // as the record keeps it
+  };
+  const std::vector<Caso> casos = {
+      {10.125, "10,13", 1013},
+      {10.135, "10,14", 1014},
+      {10.124, "10,12", 1012},
+      {0.005, "0,01", 1},
+  };
+  k.SetAutoFinalizarCupom(false);
+  for (const Caso& caso : casos) {
+    ambiente.Escreve("CliSiTefChamadas.txt", "");
+    Roteiro({"continua 0 0 -1 0 0"});
+    ASSERT_TRUE(k.CRT(caso.valor, "02", "1", 0, "", "", "", "00")) << caso.texto;
+    const std::vector<std::string> inicio = Chamadas(ambiente, "inicia");
+    ASSERT_EQ(inicio.size(), 1u);
+    EXPECT_EQ(inicio[0].substr(0, inicio[0].find('|', 2)), "0|" + caso.texto);
+    ASSERT_EQ(k.RespostasPendentes().Count(), 1);
+    EXPECT_EQ(k.RespostasPendentes().GetObject(0).ValorTotal(),
+              platform::Currency::FromCents(caso.centavos))
+        << caso.texto;
+    k.RespostasPendentes().Clear();
+  }
+}
+
 TEST_F(Operacoes, AutomaticPaymentRegistrationRegistersBeforePrinting) {
   k.SetAutoEfetuarPagamento(true);
   Roteiro({"continua 10000 0 121 0 0 VIA", "continua 0 0 -1 0 0"});

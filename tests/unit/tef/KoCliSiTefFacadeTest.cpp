@@ -285,8 +285,8 @@ TEST(KoCliSiTefFacade, StateChangesFireTheirEventsOnlyWhenTheValueChanges) {
 TEST(KoCliSiTefFacade, ConfirmarTransacaoReportsAFailureAsFalse) {
   Ambiente ambiente;
   Aplicacao app(ambiente);
-  // Nothing to print and no receipt: a confirmation needs nothing from the library.
-  EXPECT_TRUE(app.KoCliSiTef.ConfirmarTransacao(true, "123"));
+  // Even without a receipt a confirmation goes to the library, and there is none loaded.
+  EXPECT_FALSE(app.KoCliSiTef.ConfirmarTransacao(true, "123"));
   app.KoCliSiTef.OnExibeMsg = [](TKoCliSiTefOperacaoMensagem, const std::string&, int&) {
     throw std::runtime_error("tela fechada");
   };
@@ -302,6 +302,28 @@ TEST(CliSiTefLibrary, LibraryNameFollowsPathDLL) {
   EXPECT_EQ(NomeCompletoDLL("  /opt/x/dll \t"), "/opt/x/dll/CliSiTef32I.dll");
   EXPECT_EQ(NomeCompletoDLL("/opt/x/dll/"), "/opt/x/dll/CliSiTef32I.dll");
   EXPECT_EQ(NomeCompletoDLL(""), "CliSiTef32I.dll");
+  EXPECT_EQ(NomeCompletoDLL("/opt/x/", "libclisitef.so"), "/opt/x/libclisitef.so");
+}
+
+TEST(CliSiTefLibrary, TheConfiguredLibraryGivesItsFolderAndFileName) {
+  struct Caso {
+    const char* configurado;
+    const char* pathDLL;
+    const char* nomeDLL;
+  };
+  const Caso casos[] = {
+      {"", "/base/dll/", "CliSiTef32I.dll"},
+      {" \t", "/base/dll/", "CliSiTef32I.dll"},
+      {"/opt/sitef/libclisitef.so", "/opt/sitef/", "libclisitef.so"},
+      {"vendor/libclisitef.so", "/base/vendor/", "libclisitef.so"},
+      {" ../sitef/./libclisitef.so ", "/sitef/", "libclisitef.so"},
+      {"/opt/sitef/", "/opt/sitef/", "CliSiTef32I.dll"},
+  };
+  for (const Caso& caso : casos) {
+    const TLocalDLL local = LocalizaDLL("/base", caso.configurado);
+    EXPECT_EQ(local.PathDLL, caso.pathDLL) << caso.configurado;
+    EXPECT_EQ(local.NomeDLL, caso.nomeDLL) << caso.configurado;
+  }
 }
 
 TEST(KoCliSiTefNumero, ReadsDecimalsWithEitherSeparator) {
