@@ -218,9 +218,15 @@ void TKoCliSiTefClass::ConfirmarTransacoesPendentesClass() {
   }
 }
 
-void TKoCliSiTefClass::CancelarTransacoesPendentesClass() {
+std::vector<std::string> TKoCliSiTefClass::ArquivosBackup() const {
+  return ListaArquivos(MascaraBackup(), true);
+}
+
+void TKoCliSiTefClass::CancelarTransacoesPendentesClass(
+    const std::function<bool(const std::string&)>& pIncluir) {
   GravaLog(fName + " CancelarTransacoesPendentesClass ");
   std::vector<std::string> lista = ListaArquivos(MascaraBackup(), true);
+  if (pIncluir) std::erase_if(lista, [&](const std::string& nome) { return !pIncluir(nome); });
 
   // Unconfirmed and CNC/ADM backups go first, confirmed payments after them.
   size_t i = 0;

@@ -4,9 +4,11 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/Ansi.h"
 #include "platform/Currency.h"
@@ -125,8 +127,12 @@ class TKoCliSiTefClass {
   // Start-up confirmation: confirms every backup left by an earlier run, reports them through
   // OnDepoisConfirmarTransacoes with Pendente set, and deletes them.
   virtual void ConfirmarTransacoesPendentesClass();
-  // Reverses every backup of this gateway and deletes it.
-  virtual void CancelarTransacoesPendentesClass();
+  // Reverses every backup of this gateway (only those pIncluir accepts, when given) and deletes
+  // it.
+  virtual void CancelarTransacoesPendentesClass(
+      const std::function<bool(const std::string&)>& pIncluir = nullptr);
+  // The backup files of this gateway now on disk, with their paths.
+  std::vector<std::string> ArquivosBackup() const;
 
  protected:
   // Confirms the transaction of a backup left by an earlier run, now read into Resp; the base

@@ -126,9 +126,14 @@ std::string SigningSecret(const Options& options) {
   if (options.Secret) return *options.Secret;
   if (options.ConfigFile) {
     const kelvora::platform::TIniFile config(*options.ConfigFile);
-    return kelvora::protocol::ReadJwtSecret(config, [](std::string_view text) {
-      std::fprintf(stderr, "kelvora-token: %.*s\n", static_cast<int>(text.size()), text.data());
-    });
+    // The service refuses every session under an unusable key, so no token is minted for it.
+    const kelvora::protocol::TJwtSecret secret = kelvora::protocol::ReadJwtSecret(config);
+    if (!secret.Key) {
+      throw std::runtime_error(
+          "jwt_secret in " + *options.ConfigFile +
+          " is not 32 ASCII letters and digits; the service refuses every session until it is");
+    }
+    return *secret.Key;
   }
   return std::string(kelvora::tokens::kDefaultJwtSecret);
 }

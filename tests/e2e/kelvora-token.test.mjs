@@ -68,9 +68,8 @@ describe('kelvora-token', () => {
     const own = await configFile(`[Security]\njwt_secret=${OWN_SECRET}\n`);
     verified(await mint('--config', own), OWN_SECRET);
     const unusable = await configFile('[security]\njwt_secret=too-short\n');
-    const { stdout, stderr } = await run(tokenBinary, ['--config', unusable]);
-    verified(stdout.trim(), DEFAULT_SECRET);
-    assert.match(stderr, /jwt_secret/);
+    await assert.rejects(run(tokenBinary, ['--config', unusable]),
+      (error) => error.code === 1 && /jwt_secret/.test(error.stderr));
   });
 
   test('takes a claims object, with options replacing its members', async () => {
@@ -118,8 +117,18 @@ describe('the installation\'s own token secret', () => {
     assert.deepEqual(await start(signToken(sessionClaims())), errorReply('Acesso não autorizado.'));
   });
 
-  test('an unusable value is logged and the built-in secret stays in force', async () => {
+  test('an unusable value refuses every session, the built-in key\'s tokens included', async () => {
     const svc = await startProtocolService({ ini: '[security]\njwt_secret=abc\n' });
+    cleanups.push(() => svc.stop());
+    const client = await svc.connect();
+    cleanups.push(() => client.terminate());
+    const reply = await exchange(client, { route: '/session/start', type: 'session', token: signToken(sessionClaims()) });
+    assert.deepEqual(reply, errorReply('Acesso não autorizado.'));
+    const log = await readServiceLogTexts(svc.baseDir);
+    assert.ok(log.includes('Chave jwt_secret da seção security inválida (são exigidas 32 letras ou dígitos ASCII): '
+      + 'abertura de sessão recusada.'), log.join('\n'));
+    assert.ok(log.some((text) => text.endsWith('toda abertura de sessão será recusada até que seja corrigida.')), log.join('\n'));
+  });
     cleanups.push(() => svc.stop());
     const client = await svc.connect();
     cleanups.push(() => client.terminate());
