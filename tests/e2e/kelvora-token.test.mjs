@@ -129,12 +129,4 @@ describe('the installation\'s own token secret', () => {
       + 'abertura de sessão recusada.'), log.join('\n'));
     assert.ok(log.some((text) => text.endsWith('toda abertura de sessão será recusada até que seja corrigida.')), log.join('\n'));
   });
-    cleanups.push(() => svc.stop());
-    const client = await svc.connect();
-    cleanups.push(() => client.terminate());
-    const reply = await exchange(client, { route: '/session/start', type: 'session', token: signToken(sessionClaims()) });
-    assert.equal(reply.status, 'created');
-    const log = await readServiceLogTexts(svc.baseDir);
-    assert.ok(log.some((text) => text.startsWith('Chave jwt_secret da seção security inválida')), log.join('\n'));
-  });
 });
