@@ -114,6 +114,24 @@ class TReservaProcessando {
   std::atomic<bool>& fFlag;
 };
 
+// Runs its action when the request ends, however it ends; a failure of the action is dropped (a
+// backup it could not record stays on disk for the next start-up).
+class TAoTerminar {
+ public:
+  explicit TAoTerminar(std::function<void()> acao) : fAcao(std::move(acao)) {}
+  ~TAoTerminar() {
+    try {
+      fAcao();
+    } catch (...) {
+    }
+  }
+  TAoTerminar(const TAoTerminar&) = delete;
+  TAoTerminar& operator=(const TAoTerminar&) = delete;
+
+ private:
+  std::function<void()> fAcao;
+};
+
 }  // namespace
 
 std::string TDmSitef::FormatTransactionDate(std::string_view pText) {
@@ -199,16 +217,7 @@ void TDmSitef::StartTransaction(const Json& pContent, const TSession* pSession,
     std::vector<std::string>& daConexao = fBackupsPorConexao[pIdContext.Id()];
     daConexao.insert(daConexao.end(), novos.begin(), novos.end());
   };
-  struct TAoTerminar {
-    std::function<void()> f;
-    ~TAoTerminar() {
-      try {
-        f();
-      } catch (...) {
-        // A backup not recorded stays on disk for the next start-up.
-      }
-    }
-  } aoTerminar{guardaBackups};
+  const TAoTerminar aoTerminar(guardaBackups);
 
   try {
     EnsureInicializado(*tef);
