@@ -108,4 +108,14 @@ double StrToFloat(std::string_view text) {
   return value;
 }
 
+platform::Currency StrToCurrency(std::string_view text) {
+  // 2^53: every count of 1/10000 up to it is an exact double, so the amount survives the
+  // component's conversions between doubles and currency without rounding or overflow.
+  constexpr double kMaxRaw = 9007199254740992.0;
+  const double value = StrToFloat(text);
+  const double raw = value * 10000.0;
+  if (!(raw >= 0) || raw > kMaxRaw) InvalidFloat(text);
+  return platform::Currency::FromDouble(value);
+}
+
 }  // namespace kelvora::protocol

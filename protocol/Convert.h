@@ -6,6 +6,8 @@
 #include <stdexcept>
 #include <string_view>
 
+#include "platform/Currency.h"
+
 namespace kelvora::protocol {
 
 // Raised when a text is not a number of the asked kind; the message quotes the text as given.
@@ -26,5 +28,11 @@ int32_t StrToInt(std::string_view text);
 // no thousand separators, no INF or NAN; a value beyond the range of a double is refused. Otherwise
 // throws EConvertError("'<text>' is not a valid floating point value").
 double StrToFloat(std::string_view text);
+
+// An amount of money as StrToFloat reads it, kept to 1/10000 of the unit. Negative amounts, and
+// amounts whose count of 1/10000 a double cannot hold exactly (above 900 719 925 474,0992), are
+// refused like any text that is not a number, so that no amount reaches the TEF component that it
+// cannot carry unchanged through its conversions.
+platform::Currency StrToCurrency(std::string_view text);
 
 }  // namespace kelvora::protocol

@@ -1,6 +1,7 @@
 // The data module's life, its hold on the TEF component, the envelope and the routing of requests.
 #include "protocol/DmSitef.h"
 
+#include <algorithm>
 #include <exception>
 
 #include "protocol/JwtSecret.h"
@@ -9,16 +10,24 @@
 
 namespace kelvora::protocol {
 TKoCliSiTefAccess::TKoCliSiTefAccess(TDmSitef& owner, std::unique_lock<std::mutex> lock,
-                                     service::Connection* pIdContext)
+                                     service::Connection* pIdContext, const TSession* pSession)
     : fOwner(owner), fLock(std::move(lock)) {
   fOwner.FIdContext = pIdContext;
   fOwner.fIdContextEmOperacao = pIdContext != nullptr ? pIdContext->Id() : 0;
+  fOwner.fVendaEmCurso = pSession != nullptr ? pSession->Sale() : TSaleData{};
+  {
+    std::lock_guard state(fOwner.fStateLock);
+    fOwner.fSessaoEmCurso = pSession != nullptr ? pSession->Session_UUID() : std::string();
+  }
   fOwner.ApplyGatewaySettings();
 }
 
 TKoCliSiTefAccess::~TKoCliSiTefAccess() {
   fOwner.FIdContext = nullptr;
   fOwner.fIdContextEmOperacao = 0;
+  fOwner.fVendaEmCurso = {};
+  std::lock_guard state(fOwner.fStateLock);
+  fOwner.fSessaoEmCurso.clear();
 }
 
 tef::TKoCliSiTef& TKoCliSiTefAccess::operator*() const {
@@ -132,17 +141,52 @@ void TDmSitef::OnExecuteEnd(service::Connection& pIdContext) {
   if (owner == 0 || owner == pIdContext.Id()) FProcessandoMsg = false;
 }
 
-void TDmSitef::OnDisconnect(service::Connection&) {
-  // The ended connection's own operation, if it had one, has finished on this very thread before
-  // we got here; a lock held now belongs to another connection's operation, which is left alone.
-  std::unique_lock lock(fTefLock, std::try_to_lock);
-  if (!lock.owns_lock()) return;
-  TKoCliSiTefAccess tef(*this, std::move(lock), nullptr);
-  tef->CancelarTransacoesPendentes();
+void TDmSitef::OnServiceStart() {
+  switch (JwtSecret().Source) {
+    case TJwtSecretSource::Configured:
+      break;
+    case TJwtSecretSource::Absent:
+      Log(kJwtSecretDefaultStartLog);
+      break;
+    case TJwtSecretSource::Invalid:
+      Log(kJwtSecretInvalidStartLog);
+      break;
+  }
 }
 
-TKoCliSiTefAccess TDmSitef::AcquireKoCliSiTef(service::Connection& pIdContext) {
-  return TKoCliSiTefAccess(*this, std::unique_lock(fTefLock), &pIdContext);
+void TDmSitef::OnDisconnect(service::Connection& pIdContext) {
+  std::vector<std::string> backups;
+  {
+    std::lock_guard state(fStateLock);
+    const auto found = fBackupsPorConexao.find(pIdContext.Id());
+    if (found == fBackupsPorConexao.end()) return;
+    backups = std::move(found->second);
+    fBackupsPorConexao.erase(found);
+  }
+  // The ended connection's own operation, if it had one, has finished on this very thread before
+  // we got here; a lock held now belongs to another connection's operation, which is not waited
+  // for.
+  std::unique_lock lock(fTefLock, std::try_to_lock);
+  if (!lock.owns_lock()) {
+    Log("Transações pendentes da conexão encerrada não desfeitas: o SiTef está em uso por outra "
+        "conexão.");
+    return;
+  }
+  TKoCliSiTefAccess tef(*this, std::move(lock), nullptr, nullptr);
+  tef->CancelarTransacoesPendentes(backups);
+}
+
+TKoCliSiTefAccess TDmSitef::AcquireKoCliSiTef(service::Connection& pIdContext,
+                                              const TSession* pSession) {
+  return TKoCliSiTefAccess(*this, std::unique_lock(fTefLock), &pIdContext, pSession);
+}
+
+std::vector<std::string> TDmSitef::NewBackups(const std::vector<std::string>& pAntes) {
+  std::vector<std::string> novos = KoCliSiTef.TEFCliSiTef().ArquivosBackup();
+  std::erase_if(novos, [&pAntes](const std::string& arquivo) {
+    return std::find(pAntes.begin(), pAntes.end(), arquivo) != pAntes.end();
+  });
+  return novos;
 }
 
 void TDmSitef::ApplyGatewaySettings() {
@@ -177,18 +221,13 @@ void TDmSitef::EnsureInicializado(tef::TKoCliSiTef& pKoCliSiTef) {
   }
 }
 
-TSaleData TDmSitef::SaleData() const {
-  std::lock_guard lock(fStateLock);
-  return TSaleData{fVenda_Id, fEmpresa_Id, fCallbackURL};
-}
-
 TGatewaySettings TDmSitef::GatewaySettings() const {
   std::lock_guard lock(fStateLock);
   return fGatewaySettings;
 }
 
-std::string TDmSitef::JwtSecret() const {
-  return ReadJwtSecret(FService.Config(), [this](std::string_view text) { Log(text); });
+TJwtSecret TDmSitef::JwtSecret() const {
+  return ReadJwtSecret(FService.Config());
 }
 
 }  // namespace kelvora::protocol

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <initializer_list>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -20,6 +21,7 @@
 #include "platform/Currency.h"
 #include "platform/DateTime.h"
 #include "protocol/Json.h"
+#include "protocol/JwtSecret.h"
 #include "protocol/SaleReportOutbox.h"
 #include "protocol/Sessions.h"
 #include "service/Connection.h"
@@ -55,13 +57,6 @@ struct TGatewaySettings {
 // "reprint"); ttNenhum outside one.
 enum TTipoTransacao : int { ttNenhum, ttTransacao, ttCancelamento, ttReimpressao };
 
-// The sale the last session start named, reported to the sales API.
-struct TSaleData {
-  int32_t Venda_Id = 0;
-  int32_t Empresa_Id = 0;
-  std::string CallbackURL;
-};
-
 class TDmSitef;
 
 // The TEF component, held by one thread: while an instance lives no other thread is inside the
@@ -79,7 +74,7 @@ class TKoCliSiTefAccess {
  private:
   friend class TDmSitef;
   TKoCliSiTefAccess(TDmSitef& owner, std::unique_lock<std::mutex> lock,
-                    service::Connection* pIdContext);
+                    service::Connection* pIdContext, const TSession* pSession);
 
   TDmSitef& fOwner;
   std::unique_lock<std::mutex> fLock;
@@ -87,7 +82,8 @@ class TKoCliSiTefAccess {
 
 // One instance per process, shared by every connection thread. Locks:
 // - FSessionList has its own;
-// - fStateLock guards the sale data and the staged gateway settings (held only for copies);
+// - fStateLock guards the staged gateway settings, the session of the running dialogue and the
+//   backups each connection left (held only for copies);
 // - fTefLock admits one thread at a time into KoCliSiTef; a payment holds it for its whole
 //   dialogue. It is only taken through AcquireKoCliSiTef (or try-locked by OnDisconnect), and
 //   fStateLock may be taken while holding it, never the other way round;
@@ -105,13 +101,19 @@ class TDmSitef final : public service::MessageHandler {
   TDmSitef& operator=(const TDmSitef&) = delete;
 
   // --- Server hooks -----------------------------------------------------------------------------
+  // Logged once the service start is: whether the token key in force is the installation's own,
+  // the built-in one (any copy of the program can sign tokens for this till) or none.
+  void OnServiceStart() override;
   // Routes one request received on pIdContext; every reply goes back on pIdContext. Text that is
   // not JSON, and JSON that is not an object, are dropped without a reply.
   void RouteTargeting(std::string_view pContent, service::Connection& pIdContext) override;
   // Clears FProcessandoMsg unless another connection's operation holds the component.
   void OnExecuteEnd(service::Connection& pIdContext) override;
-  // Cancels the component's pending transactions when no operation of another connection is
-  // inside the component; skips it otherwise, so one client leaving cannot undo another's payment.
+  // Reverses the backups that pIdContext's own dialogues left unconfirmed (a reversal that failed
+  // when the dialogue ended), and nothing else: a connection that started nothing touches no
+  // backup, and one client leaving never undoes another's payment nor a leftover of an earlier
+  // process, which the next initialisation confirms. Skipped, and logged, while another
+  // connection's operation holds the component.
   void OnDisconnect(service::Connection& pIdContext) override;
 
   // --- Envelope -------------------------------------------------------------------------------
@@ -150,15 +152,16 @@ class TDmSitef final : public service::MessageHandler {
   static std::string GetFileVersionText(const std::string& pFileName);
 
   // --- Sales API (SaleCallback.cpp) -------------------------------------------------------------
-  // Posts the approved outcome message to the last session's sales API and writes "payment_id"
-  // and "company_id" into its first "transaction_data" element. Any failure of the call (no
-  // answer, an answer outside 200 to 204, a body that cannot be read) is logged and gives
-  // "payment_id" 0: it never raises, so the client always receives the outcome. True only for an
-  // answer from 200 to 204 that could be read. The report is kept in fSaleReports until the API
-  // answers; one it did not answer is posted again later by the outbox's worker.
-  bool SendSaleCallback(Json& pMessage);
-  // The callback address for an API base address that ends with "/".
-  std::string CallbackAddress(const std::string& pCallbackURL) const;
+  // Posts the approved outcome message to the sales API of pSale (the session of the payment, or
+  // the one its backup names) and writes "payment_id" and "company_id" into its first
+  // "transaction_data" element. Without a usable token key the report is kept for later. Any
+  // failure of the call (no answer, an answer outside 200 to 204, a body that cannot be read) is
+  // logged and gives "payment_id" 0: it never raises, so the client always receives the outcome.
+  // True only for an answer from 200 to 204 that could be read. The report is kept in fSaleReports
+  // until the API answers; one it did not answer is posted again later by the outbox's worker.
+  bool SendSaleCallback(Json& pMessage, const TSaleData& pSale);
+  // The callback address for an API base address that ends with "/", signed with pSecret.
+  static std::string CallbackAddress(const std::string& pCallbackURL, const std::string& pSecret);
   // One more attempt at a report kept in the outbox (its worker's delivery).
   TReportDelivery DeliverSaleReport(const TSaleReport& pReport, const std::atomic<bool>& pStop);
   // Sets pKey to pValue in the first element of pMessage's "transaction_data", after removing
@@ -166,14 +169,16 @@ class TDmSitef final : public service::MessageHandler {
   static bool SetTransactionDataValue(Json& pMessage, std::string_view pKey, const Json& pValue);
 
   // --- State, for the handlers and for tests -----------------------------------------------------
-  TSaleData SaleData() const;
   TGatewaySettings GatewaySettings() const;
   const TSessionList& Sessions() const { return FSessionList; }
-  // The token secret in force: [security] jwt_secret when valid, else the built-in key.
-  std::string JwtSecret() const;
+  // The token secret in force (read from the configuration file at this call).
+  TJwtSecret JwtSecret() const;
 
-  // Takes the component for the calling thread, waiting while another thread holds it.
-  TKoCliSiTefAccess AcquireKoCliSiTef(service::Connection& pIdContext);
+  // Takes the component for the calling thread, waiting while another thread holds it. The
+  // operation acts for pSession (its sale, for a leftover payment the start-up confirmation finds
+  // without one of its own); none for an operation of no session.
+  TKoCliSiTefAccess AcquireKoCliSiTef(service::Connection& pIdContext,
+                                      const TSession* pSession = nullptr);
 
   // --- Transaction request (TransactionRequest.cpp) --------------------------------------------
   // "/transaction": validates the request, stores its values and runs the whole payment,
@@ -194,8 +199,9 @@ class TDmSitef final : public service::MessageHandler {
   // --- Prompt relay (PromptRelay.cpp) ----------------------------------------------------------
   // A "cancellation" message, routed as "/transaction/cancel" (from any connection) or read by a
   // wait of the running dialogue: marks the dialogue for interruption while the client may
-  // cancel. Sends no reply; a missing "type" raises.
-  void CancelTransactionInProgress(const Json& pContent);
+  // cancel, when pSession_UUID names the session that started the dialogue; one of another
+  // session is ignored and logged. Sends no reply; a missing "type" raises.
+  void CancelTransactionInProgress(const Json& pContent, std::string_view pSession_UUID);
   // The index (from 0) of the first option equal to pResponse, trimmed and compared without
   // regard to letter case (Windows-1252 letters included); -1 when none is.
   static int32_t MenuItemIndex(const std::vector<std::string>& pOpcoes, std::string_view pResponse);
@@ -278,6 +284,11 @@ class TDmSitef final : public service::MessageHandler {
   // Reads one frame that is arriving while the library waits: a cancellation marks the dialogue
   // for interruption, anything else is kept for the next WaitClientMessage.
   void ListenForCancellation();
+  // The session of the dialogue holding the component; empty when none.
+  std::string SessaoEmCurso() const;
+  // The "session_uuid" of a message read by the dialogue's own waits, the dialogue's session when
+  // it names none.
+  std::string SessionNamedBy(const Json& pMessage) const;
   // Sets fPodeCancelar and announces it with a "can_cancel" message.
   void SetCanCancel(bool value);
   // The answers to a menu, a field and a question. WaitFieldAnswer tells whether the client typed
@@ -303,6 +314,15 @@ class TDmSitef final : public service::MessageHandler {
 
   // Brings the gateway up to the staged settings; fTefLock held.
   void ApplyGatewaySettings();
+  // The outcome of the confirmed responses of pRespostas at pIndices, which share one sales API:
+  // reported to it, then sent to the client.
+  void ReportConfirmedGroup(const tef::TKoCliSiTefRespostasPendentes& pRespostas,
+                            const std::vector<int>& pIndices, const TSaleData& pSale);
+  // The sale a confirmed response is reported for: the running dialogue's, or for a leftover of
+  // an earlier process the one its backup names (what it does not name is the operation's).
+  TSaleData SaleOfResponse(const tef::TKoCliSiTefResp& pResp) const;
+  // The backup files now on disk that were not in pAntes: what the dialogue that just ended left.
+  std::vector<std::string> NewBackups(const std::vector<std::string>& pAntes);
   // The component's initialisation for the CliSiTef gateway unless it is initialised already; an
   // initialisation that loaded the simulator says so in the service log, so that a till can
   // never take simulated payments for real ones, and one that could not load the library writes
@@ -324,6 +344,10 @@ class TDmSitef final : public service::MessageHandler {
   // The connection whose operation holds the component (its Id; 0 when none), for the checks of
   // other connections' threads.
   std::atomic<uint64_t> fIdContextEmOperacao{0};
+
+  // The sale of the operation holding the component: its session's, with the request's "sale_id"
+  // when it gave one; fixed for the whole dialogue.
+  TSaleData fVendaEmCurso;
 
   // State of the running payment dialogue (request, prompts, outcome), touched by the thread
   // holding fTefLock; the flags a routed request of another connection may read or set are atomic.
@@ -349,12 +373,13 @@ class TDmSitef final : public service::MessageHandler {
   bool FAguardandoRespCanc = false;
   std::atomic<bool> FProcessandoMsg{false};
 
-  // Sale data and staged gateway settings of the last session start.
+  // Staged gateway settings of the last session start; the session of the dialogue holding the
+  // component (empty when none), which alone may cancel it; per connection, the backups its
+  // dialogues left unconfirmed, which its end reverses.
   mutable std::mutex fStateLock;
-  int32_t fVenda_Id = 0;
-  int32_t fEmpresa_Id = 0;
-  std::string fCallbackURL;
   TGatewaySettings fGatewaySettings;
+  std::string fSessaoEmCurso;
+  std::map<uint64_t, std::vector<std::string>> fBackupsPorConexao;
 
   TSessionList FSessionList;
 

@@ -14,12 +14,13 @@ bool IsValidJwtSecret(std::string_view secret) {
   return secret.size() == 32 && std::all_of(secret.begin(), secret.end(), isAlnum);
 }
 
-std::string ReadJwtSecret(const platform::TIniFile& config,
-                          const std::function<void(std::string_view)>& report) {
+TJwtSecret ReadJwtSecret(const platform::TIniFile& config) {
   const std::string configured = config.ReadString(kJwtSecretSection, kJwtSecretKey, "");
-  if (IsValidJwtSecret(configured)) return configured;
-  if (!configured.empty() && report) report(kJwtSecretIgnoredLog);
-  return std::string(tokens::kDefaultJwtSecret);
+  if (configured.empty()) {
+    return {TJwtSecretSource::Absent, std::string(tokens::kDefaultJwtSecret)};
+  }
+  if (IsValidJwtSecret(configured)) return {TJwtSecretSource::Configured, configured};
+  return {TJwtSecretSource::Invalid, std::nullopt};
 }
 
 }  // namespace kelvora::protocol

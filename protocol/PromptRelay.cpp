@@ -64,13 +64,35 @@ bool IsTransactionRequest(const Json& message) {
   return text == "transaction" || text == "cancellation" || text == "reprint";
 }
 
+}  // namespace
+
+// The session a message read by the dialogue's own waits names; one that names none is the
+// dialogue's, as it came on the connection running it.
+std::string TDmSitef::SessionNamedBy(const Json& pMessage) const {
+  const auto named = pMessage.find("session_uuid");
+  if (named != pMessage.end()) return ValueAsText(*named);
+  return SessaoEmCurso();
+}
+
+std::string TDmSitef::SessaoEmCurso() const {
+  std::lock_guard lock(fStateLock);
+  return fSessaoEmCurso;
+}
+
+namespace {
+
 const char* NomeOperacaoCampo(tef::TKoCliSiTefCliSiTefOperacaoCampo Operacao) {
   switch (Operacao) {
-    case tef::tcString: return "string";
-    case tef::tcCurrency: return "currency";
-    case tef::tcCMC7: return "cmc7";
-    case tef::tcBarCode: return "barcode";
-    case tef::tcSeguranca: return "segurança";
+    case tef::tcString:
+      return "string";
+    case tef::tcCurrency:
+      return "currency";
+    case tef::tcCMC7:
+      return "cmc7";
+    case tef::tcBarCode:
+      return "barcode";
+    case tef::tcSeguranca:
+      return "segurança";
   }
   return "";
 }
@@ -86,13 +108,22 @@ int32_t TDmSitef::MenuItemIndex(const std::vector<std::string>& pOpcoes,
   return -1;
 }
 
-void TDmSitef::CancelTransactionRoute(const Json& pContent, const TSession*,
+void TDmSitef::CancelTransactionRoute(const Json& pContent, const TSession* pSession,
                                       service::Connection&) {
-  CancelTransactionInProgress(pContent);
+  CancelTransactionInProgress(pContent, pSession != nullptr ? pSession->Session_UUID() : "");
 }
 
-void TDmSitef::CancelTransactionInProgress(const Json& pContent) {
+void TDmSitef::CancelTransactionInProgress(const Json& pContent, std::string_view pSession_UUID) {
   if (GetRequiredField(pContent, "type") != "cancellation") return;
+  {
+    // Only the session that started a dialogue may cancel it: another tab or page, with a session
+    // of its own, must not be able to stop someone else's payment.
+    std::lock_guard lock(fStateLock);
+    if (!fSessaoEmCurso.empty() && pSession_UUID != fSessaoEmCurso) {
+      Log("Cancelamento ignorado: a transação em andamento foi iniciada por outra sessão.");
+      return;
+    }
+  }
   Log("Entrou no cancelamento.");
   if (fPodeCancelar) {
     fCancelado = true;
@@ -142,7 +173,9 @@ std::optional<Json> TDmSitef::WaitClientMessage() {
     } catch (const EJsonFieldMissing& e) {
       SendErrorMessage(*FIdContext, e.what());
     }
-    if (route == "/transaction/cancel") CancelTransactionInProgress(*message);
+    if (route == "/transaction/cancel") {
+      CancelTransactionInProgress(*message, SessionNamedBy(*message));
+    }
     if (route != "/transaction") return std::nullopt;
     // A new request sent while this dialogue runs is dropped without a reply, as it would be
     // from any other connection, and the prompt goes on waiting for its answer.
@@ -173,7 +206,11 @@ void TDmSitef::ListenForCancellation() {
       const std::optional<Json> message = ParseJson(text);
       if (!message || !message->is_object()) FalhaNaoObjeto();
       if (GetRequiredField(*message, "type") == "cancellation") {
-        if (fPodeCancelar) fCancelado = true;
+        if (SessionNamedBy(*message) != SessaoEmCurso()) {
+          Log("Cancelamento ignorado: a transação em andamento foi iniciada por outra sessão.");
+        } else if (fPodeCancelar) {
+          fCancelado = true;
+        }
       } else {
         fLastContentReceived = std::move(text);
       }
@@ -271,8 +308,8 @@ void TDmSitef::DestaqueVia(const std::string& pMessage) {
   try {
     do {
       std::this_thread::sleep_for(kPassoDestaqueVia);
-      const auto restam =
-          std::chrono::duration_cast<std::chrono::seconds>(prazo - std::chrono::steady_clock::now());
+      const auto restam = std::chrono::duration_cast<std::chrono::seconds>(
+          prazo - std::chrono::steady_clock::now());
       SendPrompt("message", pMessage + " " + std::to_string(restam.count()), {});
     } while (std::chrono::steady_clock::now() <= prazo);
   } catch (...) {
@@ -338,8 +375,8 @@ bool TDmSitef::WaitFieldAnswer(platform::AnsiString& Resposta, bool& VoltarMenu)
 // client declines it, a menu left without a selection is shown again, so that "Não" keeps the
 // dialogue where it was.
 void TDmSitef::KoCliSiTefExibeMenu(const std::string& Titulo,
-                                   const std::vector<std::string>& Opcoes,
-                                   int32_t& ItemSelecionado, bool& VoltarMenu) {
+                                   const std::vector<std::string>& Opcoes, int32_t& ItemSelecionado,
+                                   bool& VoltarMenu) {
   if (FIdContext == nullptr) return;
   for (;;) {
     Json menu = Json::object();

@@ -36,7 +36,7 @@ class TProcessandoClaim {
 
 }  // namespace
 
-void TDmSitef::InitializeSiTef(const Json& pContent, const TSession*,
+void TDmSitef::InitializeSiTef(const Json& pContent, const TSession* pSession,
                                service::Connection& pIdContext) {
   if (GetRequiredField(pContent, "type") != "initialize") {
     SendErrorMessage(pIdContext, "Campo type diferente de initialize.");
@@ -44,7 +44,7 @@ void TDmSitef::InitializeSiTef(const Json& pContent, const TSession*,
   }
   try {
     {
-      TKoCliSiTefAccess tef = AcquireKoCliSiTef(pIdContext);
+      TKoCliSiTefAccess tef = AcquireKoCliSiTef(pIdContext, pSession);
       EnsureInicializado(*tef);
     }
     Json reply = Json::object();
@@ -56,7 +56,8 @@ void TDmSitef::InitializeSiTef(const Json& pContent, const TSession*,
   }
 }
 
-void TDmSitef::CheckPinpad(const Json& pContent, const TSession*, service::Connection& pIdContext) {
+void TDmSitef::CheckPinpad(const Json& pContent, const TSession* pSession,
+                           service::Connection& pIdContext) {
   if (GetRequiredField(pContent, "type") != "status") {
     SendErrorMessage(pIdContext, "Campo type diferente de pinpad.");
     return;
@@ -69,7 +70,7 @@ void TDmSitef::CheckPinpad(const Json& pContent, const TSession*, service::Conne
   try {
     std::string presenca;
     {
-      TKoCliSiTefAccess tef = AcquireKoCliSiTef(pIdContext);
+      TKoCliSiTefAccess tef = AcquireKoCliSiTef(pIdContext, pSession);
       EnsureInicializado(*tef);
       presenca = tef->TEFCliSiTef().VerificarPresencaPinPad();
     }

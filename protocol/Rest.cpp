@@ -5,6 +5,7 @@
 #include <curl/curl.h>
 
 #include <memory>
+#include <string>
 
 namespace kelvora::protocol {
 namespace {
@@ -44,9 +45,23 @@ void Append(HeaderList& list, const std::string& line) {
   list.reset(grown);
 }
 
+// The answer's body, up to a limit: a larger one ends the transfer.
+struct BodySink {
+  std::string* Content;
+  size_t Limit;
+  bool Overflow = false;
+};
+
 size_t CollectBody(char* data, size_t size, size_t count, void* target) {
-  static_cast<std::string*>(target)->append(data, size * count);
-  return size * count;
+  BodySink& sink = *static_cast<BodySink*>(target);
+  const size_t bytes = size * count;  // libcurl always passes size 1
+  // The content never exceeds the limit, so the subtraction cannot wrap.
+  if (bytes > sink.Limit - sink.Content->size()) {
+    sink.Overflow = true;
+    return 0;
+  }
+  sink.Content->append(data, bytes);
+  return bytes;
 }
 
 // Keeps the reason phrase of the last status line: after a redirect, the final answer's.
@@ -82,7 +97,7 @@ int AbandonWhenSet(void* flag, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
 
 TRestResponse ExecuteRequest(std::string_view method, std::string url,
                              const TArrayParamRequest& params, std::string_view body,
-                             const std::atomic<bool>* pAbandon) {
+                             const std::atomic<bool>* pAbandon, const TRequestLimits& pLimits) {
   EnsureCurlGlobalInit();
   EasyHandle handle(curl_easy_init());
   if (!handle) throw ERequestError("Request Error Failed initialization");
@@ -132,6 +147,7 @@ TRestResponse ExecuteRequest(std::string_view method, std::string url,
   }
 
   TRestResponse response;
+  BodySink sink{&response.Content, pLimits.MaxAnswerBytes};
   char error[CURL_ERROR_SIZE] = {};
   curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
   curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
@@ -139,10 +155,11 @@ TRestResponse ExecuteRequest(std::string_view method, std::string url,
   curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, kRequestTimeoutMs);
   curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, pLimits.RedirectProtocols);
+  curl_easy_setopt(curl, CURLOPT_MAXREDIRS, pLimits.MaxRedirects);
   curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.get());
   curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, CollectBody);
-  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &response.Content);
+  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
   curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, CollectStatusText);
   curl_easy_setopt(curl, CURLOPT_HEADERDATA, &response.StatusText);
   if (pAbandon != nullptr) {
@@ -166,6 +183,10 @@ TRestResponse ExecuteRequest(std::string_view method, std::string url,
   }
 
   const CURLcode result = curl_easy_perform(curl);
+  if (sink.Overflow) {
+    throw ERequestError("Request Error Resposta maior que " +
+                        std::to_string(pLimits.MaxAnswerBytes) + " bytes");
+  }
   if (result != CURLE_OK) {
     throw ERequestError(std::string("Request Error ") +
                         (error[0] != '\0' ? error : curl_easy_strerror(result)));

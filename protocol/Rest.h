@@ -39,16 +39,29 @@ class ERequestError : public std::runtime_error {
 // Time limit of a whole request, from connecting to the last byte of the answer.
 inline constexpr long kRequestTimeoutMs = 60000;
 
+// What a request may be led into by the server that answers it. The address a request starts at
+// is the caller's to check; where a redirect leads, and how much comes back, is the server's word,
+// so both are bounded: a redirect never leaves TLS, a chain of them ends, and an answer cannot
+// take the service's memory.
+struct TRequestLimits {
+  long MaxRedirects = 3;
+  // libcurl's list of the schemes a redirect may lead to.
+  const char* RedirectProtocols = "https";
+  size_t MaxAnswerBytes = size_t{1} << 20;
+};
+
 // Performs one request with its own easy handle: method (GET, POST, PUT, DELETE ...) to url, with
 // Accept "*/*", Accept-Charset "UTF-8, *;q=0.8", no User-Agent, redirects followed, a time limit
 // of kRequestTimeoutMs, and every status code returned as an answer rather than raised. Params
 // apply in order: rpHTTPHEADER adds a header, rpURLSEGMENT replaces "{nome}" in url, rpGETorPOST
 // adds a query parameter (a form field for a POST or PUT without body), rpREQUESTBODY is ignored.
 // A non-empty body is sent as JSON (Content-Type application/json). A transport failure raises
-// ERequestError("Request Error " + libcurl's text). When pAbandon is given and becomes true, the
-// request is given up within about a second and raises the same way.
+// ERequestError("Request Error " + libcurl's text), and so does a redirect or an answer beyond
+// pLimits. When pAbandon is given and becomes true, the request is given up within about a second
+// and raises the same way.
 TRestResponse ExecuteRequest(std::string_view method, std::string url,
                              const TArrayParamRequest& params, std::string_view body,
-                             const std::atomic<bool>* pAbandon = nullptr);
+                             const std::atomic<bool>* pAbandon = nullptr,
+                             const TRequestLimits& pLimits = {});
 
 }  // namespace kelvora::protocol

@@ -49,16 +49,22 @@ TReportDelivery ClassifyAnswer(const TRestResponse& response,
 
 }  // namespace
 
-std::string TDmSitef::CallbackAddress(const std::string& pCallbackURL) const {
-  return pCallbackURL + "v1/sales/tef/callback/" +
-         tokens::GenerateToken(JwtSecret(), std::nullopt);
+std::string TDmSitef::CallbackAddress(const std::string& pCallbackURL, const std::string& pSecret) {
+  return pCallbackURL + "v1/sales/tef/callback/" + tokens::GenerateToken(pSecret, std::nullopt);
 }
 
 TReportDelivery TDmSitef::DeliverSaleReport(const TSaleReport& pReport,
                                             const std::atomic<bool>& pStop) {
+  // A report is never signed with the built-in key on a misconfigured installation: it waits,
+  // and goes once the key has been corrected.
+  const TJwtSecret secret = JwtSecret();
+  if (!secret.Key) {
+    Log(kJwtSecretReportLog);
+    return TReportDelivery::Unanswered;
+  }
   try {
-    const TRestResponse response =
-        ExecuteRequest("POST", CallbackAddress(pReport.CallbackURL), {}, pReport.Body, &pStop);
+    const TRestResponse response = ExecuteRequest(
+        "POST", CallbackAddress(pReport.CallbackURL, *secret.Key), {}, pReport.Body, &pStop);
     return ClassifyAnswer(response, [this](std::string_view text) { Log(text); });
   } catch (const std::exception& e) {
     Log(std::string(kCallbackLog) + e.what());
@@ -77,15 +83,10 @@ bool TDmSitef::SetTransactionDataValue(Json& pMessage, std::string_view pKey, co
   return true;
 }
 
-bool TDmSitef::SendSaleCallback(Json& pMessage) {
-  std::string callbackURL;
-  int32_t empresaId = 0;
-  {
-    std::lock_guard lock(fStateLock);
-    if (!fCallbackURL.empty() && fCallbackURL.back() != '/') fCallbackURL += '/';
-    callbackURL = fCallbackURL;
-    empresaId = fEmpresa_Id;
-  }
+bool TDmSitef::SendSaleCallback(Json& pMessage, const TSaleData& pSale) {
+  std::string callbackURL = pSale.CallbackURL;
+  if (!callbackURL.empty() && callbackURL.back() != '/') callbackURL += '/';
+  const int32_t empresaId = pSale.Empresa_Id;
   // Written before the ids are added: the API never receives "payment_id" nor "company_id".
   const std::string body = WriteJson(pMessage);
   // The payment is confirmed already: its report is on disk before the API is called, and stays
@@ -101,8 +102,19 @@ bool TDmSitef::SendSaleCallback(Json& pMessage) {
   int32_t paymentId = 0;
   bool accepted = false;
   bool answered = false;
+  const TJwtSecret secret = JwtSecret();
+  if (!secret.Key) {
+    // Never signed with the built-in key on a misconfigured installation: the report waits in
+    // the outbox until the key is corrected, and the client is told it was not registered.
+    Log(kJwtSecretReportLog);
+    fSaleReports.RetryLater(record);
+    SetTransactionDataValue(pMessage, "payment_id", 0);
+    SetTransactionDataValue(pMessage, "company_id", empresaId);
+    return false;
+  }
   try {
-    const TRestResponse response = ExecuteRequest("POST", CallbackAddress(callbackURL), {}, body);
+    const TRestResponse response =
+        ExecuteRequest("POST", CallbackAddress(callbackURL, *secret.Key), {}, body);
     const TReportDelivery answer =
         ClassifyAnswer(response, [this](std::string_view text) { Log(text); });
     answered = true;

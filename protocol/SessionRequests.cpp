@@ -5,6 +5,7 @@
 
 #include "platform/Ansi.h"
 #include "platform/Guid.h"
+#include "protocol/CallbackUrl.h"
 #include "protocol/Convert.h"
 #include "protocol/DmSitef.h"
 #include "tef/CliSiTefLibrary.h"
@@ -58,7 +59,7 @@ std::string TDmSitef::LocalToUTCISO8601(platform::TDateTime pDateTime) {
 }
 
 void TDmSitef::CreateSession(const Json& pConfig, service::Connection& pIdContext) {
-  const tokens::TJWK key(JwtSecret());
+  const TJwtSecret secret = JwtSecret();
   std::unique_ptr<tokens::TJWT> token;
   try {
     if (GetRequiredField(pConfig, "type") != "session") {
@@ -66,7 +67,13 @@ void TDmSitef::CreateSession(const Json& pConfig, service::Connection& pIdContex
                        "Configuração de entrada inválida: type diferente de \"session\".");
       return;
     }
-    token = tokens::TJOSE::Verify(key, GetRequiredField(pConfig, "token"));
+    const std::string compact = GetRequiredField(pConfig, "token");
+    if (!secret.Key) {
+      Log(kJwtSecretInvalidLog);
+      SendErrorMessage(pIdContext, "Acesso não autorizado.");
+      return;
+    }
+    token = tokens::TJOSE::Verify(tokens::TJWK(*secret.Key), compact);
   } catch (const std::exception& e) {
     SendErrorMessage(pIdContext, e.what());
     return;
@@ -79,6 +86,22 @@ void TDmSitef::CreateSession(const Json& pConfig, service::Connection& pIdContex
     SendErrorMessage(pIdContext, "Acesso não autorizado.");
     return;
   }
+  switch (tokens::CheckTimeClaims(token->Claims, FClock.Now())) {
+    case tokens::TJWTTimeCheck::Valid:
+      break;
+    case tokens::TJWTTimeCheck::Expired:
+      Log("Token de sessão recusado: expirado (exp).");
+      SendErrorMessage(pIdContext, "Acesso não autorizado.");
+      return;
+    case tokens::TJWTTimeCheck::NotYetValid:
+      Log("Token de sessão recusado: ainda não válido (nbf).");
+      SendErrorMessage(pIdContext, "Acesso não autorizado.");
+      return;
+    case tokens::TJWTTimeCheck::Malformed:
+      Log("Token de sessão recusado: exp ou nbf não numérico.");
+      SendErrorMessage(pIdContext, "Acesso não autorizado.");
+      return;
+  }
 
   // Each setting takes effect as soon as its claim has been read: a later claim that is missing
   // or wrong leaves the earlier ones in place, nothing is rolled back.
@@ -88,7 +111,9 @@ void TDmSitef::CreateSession(const Json& pConfig, service::Connection& pIdContex
   };
   // The reply names the store and terminal this start set: when sessions start on several
   // connections at once, another start may already have replaced them in the gateway's settings.
+  // The sale belongs to the session alone and is kept only once the start has succeeded.
   std::string store, terminal;
+  TSaleData sale;
   try {
     const Json& claims = token->Claims;
     const std::string sectionalCode = AnsiClaim(claims, "secctional_code");
@@ -116,20 +141,23 @@ void TDmSitef::CreateSession(const Json& pConfig, service::Connection& pIdContex
     if (!FService.QrCodeOnPinpad()) {
       stage([&] { fGatewaySettings.Restricoes = "{DevolveStringQRCode=1}"; });
     }
-    const int32_t saleId = StrToInt(AnsiClaim(claims, "sale_id"));
-    stage([&] { fVenda_Id = saleId; });
-    const int32_t companyId = StrToInt(AnsiClaim(claims, "company_id"));
-    stage([&] { fEmpresa_Id = companyId; });
-    if (saleId <= 0) {
+    sale.Venda_Id = StrToInt(AnsiClaim(claims, "sale_id"));
+    sale.Empresa_Id = StrToInt(AnsiClaim(claims, "company_id"));
+    if (sale.Venda_Id <= 0) {
       SendErrorMessage(pIdContext, "ID de venda não informado.");
       return;
     }
-    const std::string callbackURL = AnsiClaim(claims, "callback_url");
-    stage([&] { fCallbackURL = callbackURL; });
-    if (IsBlank(callbackURL)) {
+    sale.CallbackURL = AnsiClaim(claims, "callback_url");
+    if (IsBlank(sale.CallbackURL)) {
       SendErrorMessage(pIdContext, "URL de callback não informada.");
       return;
     }
+    if (!IsValidCallbackURL(sale.CallbackURL)) {
+      SendErrorMessage(pIdContext, "URL de callback inválida.");
+      return;
+    }
+    // The callback address is the base address with one "/" before the API's path.
+    if (sale.CallbackURL.back() != '/') sale.CallbackURL += '/';
   } catch (const std::exception& e) {
     SendErrorMessage(pIdContext, e.what());
     return;
@@ -151,7 +179,7 @@ void TDmSitef::CreateSession(const Json& pConfig, service::Connection& pIdContex
   // Below the limit, an expired session still gets "Sessão expirada." when it comes back; beyond
   // it, sessions nobody came back for stop taking memory and lengthening every lookup.
   FSessionList.DropExpiredWhenAt(kExpiredSessionsKept, FClock.Now());
-  FSessionList.AddItem(sessionId, expiration, pIdContext.Id());
+  FSessionList.AddItem(sessionId, expiration, pIdContext.Id(), std::move(sale));
   SendClientMessage(pIdContext, text);
 }
 

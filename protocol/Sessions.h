@@ -13,13 +13,25 @@
 
 namespace kelvora::protocol {
 
+// The sale a session start names, reported to the sales API: it belongs to that session, so that
+// a session started on another connection never changes where a payment is reported or which sale
+// it names.
+struct TSaleData {
+  int32_t Venda_Id = 0;
+  int32_t Empresa_Id = 0;
+  std::string CallbackURL;
+};
+
 // One open session. The connection that started it is kept by its number only: the connection
 // may end long before the session does, and the session never sends anything through it.
 class TSession {
  public:
   TSession(std::string pSession_UUID, std::chrono::system_clock::time_point pExpiration,
-           uint64_t pIdContext)
-      : FSession_UUID(std::move(pSession_UUID)), FExpiration(pExpiration), FIdContext(pIdContext) {}
+           uint64_t pIdContext, TSaleData pSale = {})
+      : FSession_UUID(std::move(pSession_UUID)),
+        FExpiration(pExpiration),
+        FIdContext(pIdContext),
+        FSale(std::move(pSale)) {}
 
   const std::string& Session_UUID() const { return FSession_UUID; }
   // The instant from which the session is no longer accepted.
@@ -29,11 +41,14 @@ class TSession {
     return platform::FromTimePointLocal(FExpiration);
   }
   uint64_t IdContext() const { return FIdContext; }
+  const TSaleData& Sale() const { return FSale; }
+  void SetVenda_Id(int32_t pVenda_Id) { FSale.Venda_Id = pVenda_Id; }
 
  private:
   std::string FSession_UUID;
   std::chrono::system_clock::time_point FExpiration;
   uint64_t FIdContext;
+  TSaleData FSale;
 };
 
 // The open sessions in the order they were added. Every connection thread uses the one list, so
@@ -43,11 +58,14 @@ class TSessionList {
  public:
   // Appends a new session with these values.
   void AddItem(std::string pSession_UUID, std::chrono::system_clock::time_point pExpiration,
-               uint64_t pIdContext);
+               uint64_t pIdContext, TSaleData pSale = {});
   // The first session whose id equals pSession_UUID exactly (case-sensitive); none when absent.
   std::optional<TSession> GetSession(std::string_view pSession_UUID) const;
   // Removes the first session with that id; nothing happens when there is none.
   void DeleteItem(std::string_view pSession_UUID);
+  // Replaces the sale id of the first session with that id (a request's "sale_id" does, for the
+  // later requests of its session); nothing happens when there is none.
+  void SetVenda_Id(std::string_view pSession_UUID, int32_t pVenda_Id);
   // When the list holds pLimit sessions or more, removes those expired at pNow. A session that
   // expired is otherwise only removed when a request presents it, so a page that never comes
   // back would leave its session in memory for the life of the process.

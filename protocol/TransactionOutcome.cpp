@@ -1,6 +1,10 @@
 // The outcome of a dialogue: the approved "result" built from the confirmed responses, registered
 // with the sales API and sent to the client; the receipt copies as the component prints them; the
 // answers about the (absent) fiscal printer.
+#include <algorithm>
+#include <utility>
+#include <vector>
+
 #include "platform/DateTime.h"
 #include "protocol/Convert.h"
 #include "protocol/DmSitef.h"
@@ -104,24 +108,64 @@ Json TDmSitef::BuildTransactionElement(const tef::TKoCliSiTefResp& pResp, int32_
 // arrived after the library's last interruption check can no longer undo them, and is only logged.
 // fConcluido is set first, so that no failure below can make the request report a confirmed
 // payment as refused or reverse it.
+//
+// Each response is reported to the sales API of its own sale: leftovers of an earlier process may
+// belong to several sales systems, and each gets one outcome message with its own responses (the
+// client receives them all). Without any response, the one message goes to the operation's API.
 void TDmSitef::KoCliSiTefDepoisConfirmarTransacoes(
     tef::TKoCliSiTefRespostasPendentes& RespostasPendentes) {
   fConcluido = true;
   if (fCancelado.exchange(false)) {
     Log("Cancelamento ignorado: a transação já foi confirmada pelo SiTef.");
   }
-  Json elements = Json::array();
-  const int32_t vendaId = SaleData().Venda_Id;
+  std::vector<std::pair<TSaleData, std::vector<int>>> grupos;
   for (int i = 0; i < RespostasPendentes.Count(); ++i) {
+    const TSaleData venda = SaleOfResponse(RespostasPendentes.GetObject(i));
+    const auto grupo = std::find_if(grupos.begin(), grupos.end(), [&venda](const auto& g) {
+      return g.first.CallbackURL == venda.CallbackURL && g.first.Empresa_Id == venda.Empresa_Id;
+    });
+    if (grupo == grupos.end()) {
+      grupos.push_back({venda, {i}});
+    } else {
+      grupo->second.push_back(i);
+    }
+  }
+  if (grupos.empty()) grupos.push_back({fVendaEmCurso, {}});
+  for (const auto& [venda, indices] : grupos) {
+    ReportConfirmedGroup(RespostasPendentes, indices, venda);
+  }
+}
+
+TSaleData TDmSitef::SaleOfResponse(const tef::TKoCliSiTefResp& pResp) const {
+  if (!pResp.Pendente()) return fVendaEmCurso;
+  TSaleData venda = fVendaEmCurso;
+  venda.Venda_Id = SaleOfLeftover(pResp, fVendaEmCurso.Venda_Id);
+  if (!pResp.EnderecoRetornoAplicacao().empty()) {
+    venda.CallbackURL = pResp.EnderecoRetornoAplicacao();
+    try {
+      venda.Empresa_Id = StrToInt(pResp.EmpresaAplicacao());
+    } catch (const EConvertError&) {
+      // A backup that names its API but no readable company: the API learns the payment all the
+      // same, with company 0, rather than being told another sale's company.
+      venda.Empresa_Id = 0;
+    }
+  }
+  return venda;
+}
+
+void TDmSitef::ReportConfirmedGroup(const tef::TKoCliSiTefRespostasPendentes& pRespostas,
+                                    const std::vector<int>& pIndices, const TSaleData& pSale) {
+  Json elements = Json::array();
+  for (const int i : pIndices) {
     elements.push_back(
-        BuildTransactionElement(RespostasPendentes.GetObject(i), vendaId, fPayerName, fTipoEmCurso));
+        BuildTransactionElement(pRespostas.GetObject(i), pSale.Venda_Id, fPayerName, fTipoEmCurso));
   }
   Json message = Json::object();
   message["type"] = "result";
   message["status"] = "approved";
   message["message"] = "Transação TEF concluída com sucesso.";
   message["transaction_data"] = std::move(elements);
-  SendSaleCallback(message);
+  SendSaleCallback(message, pSale);
   if (FIdContext != nullptr) SendJson(*FIdContext, message);
 }
 

@@ -2,6 +2,7 @@
 // CRT call that runs a payment, the cancellation of an earlier payment or a receipt reprint, with
 // the failure result of a dialogue that ends without a confirmed payment.
 #include <cstdlib>
+#include <functional>
 #include <stdexcept>
 
 #include "protocol/Convert.h"
@@ -84,8 +85,7 @@ TTransactionRequest ReadTransactionRequest(const Json& pContent) {
       pedido.Venda_Id = StrToInt(GetRequiredField(pContent, "sale_id"));
     }
     if (pContent.contains("transaction_value")) {
-      pedido.Valor =
-          platform::Currency::FromDouble(StrToFloat(GetRequiredField(pContent, "transaction_value")));
+      pedido.Valor = StrToCurrency(GetRequiredField(pContent, "transaction_value"));
     }
     if (pContent.contains("number_of_installments")) {
       pedido.QtdParcelas = StrToInt(GetRequiredField(pContent, "number_of_installments"));
@@ -114,6 +114,24 @@ class TReservaProcessando {
   std::atomic<bool>& fFlag;
 };
 
+// Runs its action when the request ends, however it ends; a failure of the action is dropped (a
+// backup it could not record stays on disk for the next start-up).
+class TAoTerminar {
+ public:
+  explicit TAoTerminar(std::function<void()> acao) : fAcao(std::move(acao)) {}
+  ~TAoTerminar() {
+    try {
+      fAcao();
+    } catch (...) {
+    }
+  }
+  TAoTerminar(const TAoTerminar&) = delete;
+  TAoTerminar& operator=(const TAoTerminar&) = delete;
+
+ private:
+  std::function<void()> fAcao;
+};
+
 }  // namespace
 
 std::string TDmSitef::FormatTransactionDate(std::string_view pText) {
@@ -132,8 +150,8 @@ std::string TDmSitef::FormatTransactionDate(std::string_view pText) {
   if (partes.size() > 1) {
     const std::string_view hora = partes[1];
     if (hora.size() < 8) return resultado + " Formato de hora inválido";
-    resultado += " " + std::string(hora.substr(0, 2)) + ":" + std::string(hora.substr(3, 2)) +
-                 ":" + std::string(hora.substr(6, 2));
+    resultado += " " + std::string(hora.substr(0, 2)) + ":" + std::string(hora.substr(3, 2)) + ":" +
+                 std::string(hora.substr(6, 2));
   }
   return resultado;
 }
@@ -162,7 +180,7 @@ std::optional<platform::TDateTime> TDmSitef::ParseTransactionDate(std::string_vi
   return platform::TryEncodeDateTime(partes);
 }
 
-void TDmSitef::StartTransaction(const Json& pContent, const TSession*,
+void TDmSitef::StartTransaction(const Json& pContent, const TSession* pSession,
                                 service::Connection& pIdContext) {
   TTransactionRequest pedido;
   try {
@@ -176,17 +194,30 @@ void TDmSitef::StartTransaction(const Json& pContent, const TSession*,
   // the running one's state.
   if (fProcessando.exchange(true)) return;
   const TReservaProcessando reserva(fProcessando);
-  TKoCliSiTefAccess tef = AcquireKoCliSiTef(pIdContext);
+  TKoCliSiTefAccess tef = AcquireKoCliSiTef(pIdContext, pSession);
   fOperacao = pedido.Operacao;
   if (pedido.Tipo == ttTransacao) fPayerName = pedido.PayerName;
   if (pedido.Tipo != ttReimpressao) {
+    // The request's sale replaces its session's, for this dialogue and the session's later ones.
     if (pedido.Venda_Id) {
-      std::lock_guard lock(fStateLock);
-      fVenda_Id = *pedido.Venda_Id;
+      fVendaEmCurso.Venda_Id = *pedido.Venda_Id;
+      if (pSession != nullptr) FSessionList.SetVenda_Id(pSession->Session_UUID(), *pedido.Venda_Id);
     }
     fValorTransacao = pedido.Valor;
     fQtdParcelas = pedido.QtdParcelas;
   }
+  // Whatever backups this dialogue leaves unconfirmed belong to this connection: its end reverses
+  // them, and no other connection's does.
+  const std::vector<std::string> backupsAntes = KoCliSiTef.TEFCliSiTef().ArquivosBackup();
+  const auto guardaBackups = [&] {
+    if (fConcluido) return;
+    std::vector<std::string> novos = NewBackups(backupsAntes);
+    if (novos.empty()) return;
+    std::lock_guard lock(fStateLock);
+    std::vector<std::string>& daConexao = fBackupsPorConexao[pIdContext.Id()];
+    daConexao.insert(daConexao.end(), novos.begin(), novos.end());
+  };
+  const TAoTerminar aoTerminar(guardaBackups);
 
   try {
     EnsureInicializado(*tef);
@@ -203,8 +234,12 @@ void TDmSitef::StartTransaction(const Json& pContent, const TSession*,
     tef::TKoCliSiTefCliSiTef& gateway = tef->TEFCliSiTef();
     gateway.SetOperacaoCRT(fOperacao);
     gateway.SetCancelandoTransacaoTEF(false);
+    // The backup of an approved payment keeps where it is reported, so that a confirmation by a
+    // later process reports it to its own sales system.
+    gateway.SetRetornoAplicacao(fVendaEmCurso.CallbackURL,
+                                std::to_string(fVendaEmCurso.Empresa_Id));
 
-    const std::string vendaId = std::to_string(SaleData().Venda_Id);
+    const std::string vendaId = std::to_string(fVendaEmCurso.Venda_Id);
     const std::string parcelas = DoisDigitos(fQtdParcelas);
     fTipoEmCurso = pedido.Tipo;
     try {

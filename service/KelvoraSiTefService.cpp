@@ -40,6 +40,7 @@ void TKelvoraSiTefService::ServiceStart() {
   if (LibraryIsSimulator(FOptions.BaseDir)) {
     GravaLog("A biblioteca SiTef em dll/ é o SIMULADOR: nenhum pagamento é real.");
   }
+  DmSitef->OnServiceStart();
 }
 
 void TKelvoraSiTefService::ServiceStop() {

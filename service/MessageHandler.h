@@ -14,6 +14,10 @@ class MessageHandler {
  public:
   virtual ~MessageHandler() = default;
 
+  // The service has started (after its start is logged): the handler logs what an installation
+  // must hear about at every start.
+  virtual void OnServiceStart() {}
+
   // One non-empty frame text received on pIdContext. Replies and prompts go back through
   // pIdContext; a whole payment dialogue may run inside this call. An exception that escapes ends
   // the connection (its disconnect step then runs).

@@ -3,6 +3,7 @@
 // payments.
 #include "tef/KoCliSiTef.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <stdexcept>
 #include <system_error>
@@ -266,10 +267,21 @@ bool TKoCliSiTef::ConfirmarTransacao(bool Confirma, const std::string& Documento
 }
 
 void TKoCliSiTef::CancelarTransacoesPendentes() {
+  CancelarTransacoesPendentesFiltradas(nullptr);
+}
+
+void TKoCliSiTef::CancelarTransacoesPendentes(const std::vector<std::string>& pArquivos) {
+  CancelarTransacoesPendentesFiltradas([&pArquivos](const std::string& arquivo) {
+    return std::find(pArquivos.begin(), pArquivos.end(), arquivo) != pArquivos.end();
+  });
+}
+
+void TKoCliSiTef::CancelarTransacoesPendentesFiltradas(
+    const std::function<bool(const std::string&)>& pIncluir) {
   try {
     for (int i = 0; i < fGateways.Count(); ++i) {
       if (fGateways.GetObject(i).Habilitado()) {
-        fGateways.GetObject(i).CancelarTransacoesPendentesClass();
+        fGateways.GetObject(i).CancelarTransacoesPendentesClass(pIncluir);
       }
     }
     if (OnDepoisCancelarTransacoes) OnDepoisCancelarTransacoes(fRespostasPendentes);

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -219,6 +220,10 @@ class TKoCliSiTef {
   // Reverses every backup of the enabled gateways, reports the pending list through
   // OnDepoisCancelarTransacoes and empties it.
   void CancelarTransacoesPendentes();
+  // The same for the backup files named in pArquivos only (paths as the CliSiTef gateway's
+  // ArquivosBackup gives them): the reversal of what one client left, which must not touch
+  // another client's payments.
+  void CancelarTransacoesPendentes(const std::vector<std::string>& pArquivos);
   // Confirms every pending response, deletes its backup, reports the list through
   // OnDepoisConfirmarTransacoes and empties it. A record whose confirmation fails keeps its
   // backup file, so that the next start-up confirmation completes it.
@@ -263,6 +268,8 @@ class TKoCliSiTef {
                         const std::vector<std::string>& ImagemComprovante);
 
  private:
+  void CancelarTransacoesPendentesFiltradas(
+      const std::function<bool(const std::string&)>& pIncluir);
   friend class TKoCliSiTefCliSiTef;
 
   // The gateway whose log and name the facade's own lines use.

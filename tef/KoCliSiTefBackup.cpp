@@ -27,7 +27,7 @@ constexpr int kSim = 6;
 
 // The key that marks a backup whose transaction the library has already settled.
 constexpr int32_t kIdentificacaoEncerrado = 899;
-constexpr int32_t kSequenciaEncerrado = 106;
+constexpr int32_t kSequenciaEncerrado = 108;
 
 bool Existe(const std::string& arquivo) {
   std::error_code erro;
@@ -275,9 +275,15 @@ void TKoCliSiTefClass::ConfirmarTransacoesPendentesClass() {
   }
 }
 
-void TKoCliSiTefClass::CancelarTransacoesPendentesClass() {
+std::vector<std::string> TKoCliSiTefClass::ArquivosBackup() const {
+  return ListaArquivos(MascaraBackup(), true);
+}
+
+void TKoCliSiTefClass::CancelarTransacoesPendentesClass(
+    const std::function<bool(const std::string&)>& pIncluir) {
   GravaLog(fName + " CancelarTransacoesPendentesClass ");
   std::vector<std::string> lista = ListaArquivos(MascaraBackup(), true);
+  if (pIncluir) std::erase_if(lista, [&](const std::string& nome) { return !pIncluir(nome); });
 
   // Unconfirmed and CNC/ADM backups go first, confirmed payments after them.
   size_t i = 0;

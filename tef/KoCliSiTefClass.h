@@ -4,10 +4,12 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/Ansi.h"
 #include "platform/Currency.h"
@@ -130,8 +132,12 @@ class TKoCliSiTefClass {
   // Start-up confirmation: confirms every backup left by an earlier run, reports them through
   // OnDepoisConfirmarTransacoes with Pendente set, and deletes them.
   virtual void ConfirmarTransacoesPendentesClass();
-  // Reverses every backup of this gateway and deletes it.
-  virtual void CancelarTransacoesPendentesClass();
+  // Reverses every backup of this gateway (only those pIncluir accepts, when given) and deletes
+  // it.
+  virtual void CancelarTransacoesPendentesClass(
+      const std::function<bool(const std::string&)>& pIncluir = nullptr);
+  // The backup files of this gateway now on disk, with their paths.
+  std::vector<std::string> ArquivosBackup() const;
 
   // Ends a backup whose transaction the library has just settled (confirmed or undone): first
   // marks the file as settled, flushed to stable storage, then deletes it. A file that cannot be
@@ -139,7 +145,7 @@ class TKoCliSiTefClass {
   // confirming or reporting its transaction again. A mark that cannot be written is logged and the
   // deletion still tried; a failed deletion raises as ApagaArquivo does.
   void EncerrarBackup(const std::string& Arquivo);
-  // Whether a backup read into a record carries the settled mark (899-106 = S).
+  // Whether a backup read into a record carries the settled mark (899-108 = S).
   static bool BackupEncerrado(const TKoCliSiTefResp& Resposta);
 
  protected:

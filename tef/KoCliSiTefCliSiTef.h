@@ -54,6 +54,12 @@ class TKoCliSiTefCliSiTef : public TKoCliSiTefClass {
   void SetOperacaoADM(int32_t value) { fOperacaoADM = value; }
   int32_t OperacaoCRT() const { return fOperacaoCRT; }
   void SetOperacaoCRT(int32_t value) { fOperacaoCRT = value; }
+  // Where the application reports the next approved payment and for which company: stored with
+  // its document in the payment's backup (899-106, 899-107; left out when empty).
+  void SetRetornoAplicacao(const std::string& Endereco, const std::string& Empresa) {
+    fEnderecoRetornoAplicacao = Endereco;
+    fEmpresaAplicacao = Empresa;
+  }
   int32_t OperacaoCHQ() const { return fOperacaoCHQ; }
   void SetOperacaoCHQ(int32_t value) { fOperacaoCHQ = value; }
   int32_t OperacaoCNC() const { return fOperacaoCNC; }
@@ -192,7 +198,8 @@ class TKoCliSiTefCliSiTef : public TKoCliSiTefClass {
   // Finalizacao; the current ones when it holds none), logging it first.
   void FinalizarNaBiblioteca(bool Confirma, const std::string& DocumentoVinculado,
                              const std::string& Finalizacao);
-  // Records the application's document of an approved payment (899-105) before it is backed up.
+  // Records the application's document of an approved payment (899-105), with where it reports
+  // it (899-106, 899-107), before it is backed up.
   void GuardaDocumentoAplicacao(const std::string& DocumentoVinculado);
   // The common shape of ATV, ADM, CRT, CHQ and CNC: starts and runs the dialogue and shows the
   // message of a failed final status; returns the final status.
@@ -224,6 +231,8 @@ class TKoCliSiTefCliSiTef : public TKoCliSiTefClass {
   int32_t fOperacaoCHQ = 1;
   int32_t fOperacaoCNC = 200;
   int32_t fOperacaoCRT = 0;
+  std::string fEnderecoRetornoAplicacao;
+  std::string fEmpresaAplicacao;
   int32_t fOperacaoReImpressao = 112;
   platform::AnsiString fOperador;
   std::vector<std::string> fParametrosAdicionais;

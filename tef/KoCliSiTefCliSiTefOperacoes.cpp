@@ -120,6 +120,14 @@ bool TKoCliSiTefCliSiTef::CRT(platform::Currency Valor, const std::string& Indic
 void TKoCliSiTefCliSiTef::GuardaDocumentoAplicacao(const std::string& DocumentoVinculado) {
   // Escaped like every stored value, so no text the application gives can break the backup's lines.
   fRespCliSiTef.Conteudo().GravaInformacao(899, 105, CodificaHex(platform::ToAnsi(DocumentoVinculado)));
+  if (!fEnderecoRetornoAplicacao.empty()) {
+    fRespCliSiTef.Conteudo().GravaInformacao(
+        899, 106, CodificaHex(platform::ToAnsi(fEnderecoRetornoAplicacao)));
+  }
+  if (!fEmpresaAplicacao.empty()) {
+    fRespCliSiTef.Conteudo().GravaInformacao(899, 107,
+                                             CodificaHex(platform::ToAnsi(fEmpresaAplicacao)));
+  }
   fRespCliSiTef.ConteudoToProperty();
 }
 

@@ -20,6 +20,8 @@ void TKoCliSiTefResp::Clear() {
   fID = 0;
   fDocumentoVinculado.clear();
   fDocumentoAplicacao.clear();
+  fEnderecoRetornoAplicacao.clear();
+  fEmpresaAplicacao.clear();
   fValorTotal = {};
   fValorOriginal = {};
   fSaque = {};

@@ -79,6 +79,11 @@ class TKoCliSiTefResp {
   // The application's own document for the payment (its sale), as it gave it to CRT or CHQ; kept
   // in the backup so a payment confirmed by a later process is still reported against its sale.
   const std::string& DocumentoAplicacao() const { return fDocumentoAplicacao; }
+  // Where the application reports the payment and for which company (899-106, 899-107), kept in
+  // the backup for the same reason: a payment confirmed by a later process is reported to the
+  // sales system that asked for it, not to whichever one is connected then.
+  const std::string& EnderecoRetornoAplicacao() const { return fEnderecoRetornoAplicacao; }
+  const std::string& EmpresaAplicacao() const { return fEmpresaAplicacao; }
   platform::Currency ValorTotal() const { return fValorTotal; }
   platform::Currency ValorOriginal() const { return fValorOriginal; }
   platform::Currency Saque() const { return fSaque; }
@@ -170,6 +175,8 @@ class TKoCliSiTefResp {
   int32_t fID = 0;
   std::string fDocumentoVinculado;
   std::string fDocumentoAplicacao;
+  std::string fEnderecoRetornoAplicacao;
+  std::string fEmpresaAplicacao;
   platform::Currency fValorTotal;
   platform::Currency fValorOriginal;
   platform::Currency fSaque;

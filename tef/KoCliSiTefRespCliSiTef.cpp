@@ -108,6 +108,12 @@ void TKoCliSiTefRespCliSiTef::ConverteControle(int Sequencia, const AnsiString& 
     case 105:
       fDocumentoAplicacao = platform::FromAnsi(valor.AsString());
       break;
+    case 106:
+      fEnderecoRetornoAplicacao = platform::FromAnsi(valor.AsString());
+      break;
+    case 107:
+      fEmpresaAplicacao = platform::FromAnsi(valor.AsString());
+      break;
     case 104:  // fiscal date and time of the dialogue: what its finalisation must name
       fFinalizacao = platform::FromAnsi(valor.AsString());
       break;

@@ -120,4 +120,19 @@ std::string GenerateToken(std::string_view secret, const std::optional<protocol:
   return SignToken(TJWK(secret), TJOSEAlgorithm::HS384, token);
 }
 
+TJWTTimeCheck CheckTimeClaims(const protocol::Json& claims,
+                              std::chrono::system_clock::time_point now) {
+  if (!claims.is_object()) return TJWTTimeCheck::Malformed;
+  const double seconds = std::chrono::duration<double>(now.time_since_epoch()).count();
+  const auto exp = claims.find("exp");
+  const auto nbf = claims.find("nbf");
+  if ((exp != claims.end() && !exp->is_number()) || (nbf != claims.end() && !nbf->is_number())) {
+    return TJWTTimeCheck::Malformed;
+  }
+  // Compared as doubles: a claim far beyond any time_point's range stays an ordinary number.
+  if (exp != claims.end() && seconds >= exp->get<double>()) return TJWTTimeCheck::Expired;
+  if (nbf != claims.end() && seconds < nbf->get<double>()) return TJWTTimeCheck::NotYetValid;
+  return TJWTTimeCheck::Valid;
+}
+
 }  // namespace kelvora::tokens

@@ -2,6 +2,7 @@
 // verifies and the callback token it issues for the sales API.
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
@@ -30,6 +31,20 @@ enum class TJOSEAlgorithm { HS256, HS384, HS512 };
 // "HS256", "HS384" or "HS512" (exact, case-sensitive); nullopt for every other name.
 std::optional<TJOSEAlgorithm> AlgorithmFromName(std::string_view name);
 std::string_view AlgorithmName(TJOSEAlgorithm algorithm);
+
+// What the registered time claims say of a token at a given moment.
+enum class TJWTTimeCheck {
+  Valid,        // no "exp" nor "nbf", or the moment lies between them
+  Expired,      // "exp" is at or before the moment
+  NotYetValid,  // "nbf" is after the moment
+  Malformed,    // "exp" or "nbf" is there but is not a JSON number
+};
+
+// Checks "exp" and "nbf" (seconds since 1970-01-01 UTC, fractions allowed) of `claims` against
+// `now`, without leeway. A token that carries neither stays usable for as long as its signature
+// matches; one whose time claims cannot be read is refused rather than taken as timeless.
+TJWTTimeCheck CheckTimeClaims(const protocol::Json& claims,
+                              std::chrono::system_clock::time_point now);
 
 class TJOSE {
  public:

@@ -161,14 +161,16 @@ describe('the installation\'s own token secret', () => {
     assert.deepEqual(await start(signToken(sessionClaims())), errorReply('Acesso não autorizado.'));
   });
 
-  test('an unusable value is logged and the built-in secret stays in force', async () => {
+  test('an unusable value refuses every session, the built-in key\'s tokens included', async () => {
     const svc = await startProtocolService({ ini: '[security]\njwt_secret=abc\n' });
     cleanups.push(() => svc.stop());
     const client = await svc.connect();
     cleanups.push(() => client.terminate());
     const reply = await exchange(client, { route: '/session/start', type: 'session', token: signToken(sessionClaims()) });
-    assert.equal(reply.status, 'created');
+    assert.deepEqual(reply, errorReply('Acesso não autorizado.'));
     const log = await readServiceLogTexts(svc.baseDir);
-    assert.ok(log.some((text) => text.startsWith('Chave jwt_secret da seção security inválida')), log.join('\n'));
+    assert.ok(log.includes('Chave jwt_secret da seção security inválida (são exigidas 32 letras ou dígitos ASCII): '
+      + 'abertura de sessão recusada.'), log.join('\n'));
+    assert.ok(log.some((text) => text.endsWith('toda abertura de sessão será recusada até que seja corrigida.')), log.join('\n'));
   });
 });

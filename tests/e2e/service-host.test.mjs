@@ -21,11 +21,14 @@ afterEach(async () => {
   while (cleanups.length > 0) await cleanups.pop()();
 });
 
-// A fresh base directory with certificates, removed after the test.
+// A fresh base directory with certificates, removed after the test. It sets a token key of its
+// own, as every installation should, so that no warning about the built-in key joins the life
+// cycle's lines.
 async function newBase({ certificates = true } = {}) {
   const baseDir = await makeBaseDir();
   cleanups.push(() => removeBaseDir(baseDir));
   if (certificates) await generateCertificates(baseDir);
+  await fs.writeFile(path.join(baseDir, 'SvcKelvoraSiTef.ini'), '[security]\njwt_secret=Q2w3E4r5T6y7U8i9O0p1A2s3D4f5G6h7\n');
   return baseDir;
 }
 

@@ -38,11 +38,11 @@ test('the page cancels while the card is awaited: "canceled", nothing pending', 
 
 test('a cancellation before cancelling is allowed changes nothing', async () => {
   const t = await serviceWith({ simulatorIni: '[dialog]\ncard_polls=1\n' });
+  // The payment's own session, sending from another connection (a second tab of the same page).
   const other = await t.connect();
-  const otherSession = await t.session(other);
   await t.request(PAYMENT);
   assertMessage(await t.next(), PAYMENT_MENU);
-  await t.cancel(other, otherSession);
+  await t.cancel(other);
   assert.ok(await other.silentFor(300), 'a cancellation gets no reply');
   await t.answer({ type: 'menu', response: '1:Debito', back_menu: 'false' });
   const seen = await runToResult(t, debitAnswers);
@@ -89,8 +89,8 @@ test('going back from the menu and answering "Não" shows it again through the l
 
 test('a cancellation after the last interruption check cannot undo the confirmed payment', async () => {
   const t = await serviceWith({ simulatorIni: '[dialog]\ncard_polls=1\n[delay]\nfinalize_ms=1500\n' });
+  // The payment's own session, sending from another connection (a second tab of the same page).
   const other = await t.connect();
-  const otherSession = await t.session(other);
   await t.request(PAYMENT);
   assertMessage(await t.next(), PAYMENT_MENU);
   await t.answer({ type: 'menu', response: '1:Debito', back_menu: 'false' });
@@ -98,7 +98,7 @@ test('a cancellation after the last interruption check cannot undo the confirmed
   await until(t, 'receipt');
   await until(t, 'receipt');
   // The library is confirming the payment now.
-  await t.cancel(other, otherSession);
+  await t.cancel(other);
   const result = await t.next();
   assertMessage({ ...result, transaction_data: undefined }, APPROVED);
   assert.equal(result.transaction_data[0].payment_id, 1000);

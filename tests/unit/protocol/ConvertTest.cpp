@@ -83,5 +83,39 @@ TEST(StrToFloat, RefusesWithTheConventionalMessage) {
   }
 }
 
+// An amount the TEF component could not carry unchanged is refused as no number at all, before any
+// conversion could overflow.
+TEST(StrToCurrency, KeepsFourDecimalsAndRefusesNegativeAndHugeAmounts) {
+  const struct {
+    std::string_view text;
+    int64_t raw;  // -1: refused
+  } cases[] = {
+      {"10,50", 105000},
+      {"0", 0},
+      {"-0", 0},
+      {"12,3456", 123456},
+      {"900719925474,0992", 9007199254740992},
+      {"900719925474,1", -1},
+      {"1E15", -1},
+      {"1E300", -1},
+      {"-0,01", -1},
+      {"-1E300", -1},
+      {"1E400", -1},
+      {"NAN", -1},
+  };
+  for (const auto& c : cases) {
+    if (c.raw >= 0) {
+      EXPECT_EQ(StrToCurrency(c.text).Raw(), c.raw) << c.text;
+      continue;
+    }
+    try {
+      StrToCurrency(c.text);
+      ADD_FAILURE() << "accepted '" << c.text << "'";
+    } catch (const EConvertError& e) {
+      EXPECT_EQ(e.what(), "'" + std::string(c.text) + "' is not a valid floating point value");
+    }
+  }
+}
+
 }  // namespace
 }  // namespace kelvora::protocol

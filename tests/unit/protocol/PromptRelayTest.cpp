@@ -377,6 +377,34 @@ TEST_F(TransactionTest, ACancellationRoutedFromAnotherConnectionIsLoggedAndNever
   EXPECT_EQ(std::vector<std::string>(log.end() - 4, log.end()), expected);
 }
 
+// Another tab or page, with a session of its own, cannot stop someone else's payment; the page of
+// the payment can, whether its cancellation is routed or read by a wait of the dialogue.
+TEST_F(TransactionTest, OnlyTheSessionOfTheDialogueMayCancelIt) {
+  const std::string own = StartSession();
+  const std::string other = StartSession();
+  const auto cancel = [](const std::string& session) {
+    return Json::object(
+        {{"route", "/transaction/cancel"}, {"type", "cancellation"}, {"session_uuid", session}});
+  };
+  const std::string ignored =
+      "Cancelamento ignorado: a transação em andamento foi iniciada por outra sessão.";
+  TKoCliSiTefAccess tef = Hold(own);
+  tef->SetGPAtual(tef::gpCliSiTef);
+  EXPECT_FALSE(Check(tef));  // cancelling is allowed from here on
+
+  EXPECT_TRUE(Route(WriteJson(cancel(other))).empty());
+  EXPECT_FALSE(Check(tef));
+  EXPECT_EQ(LogTexts().back(), ignored);
+  client_.Queue(cancel(other));
+  EXPECT_FALSE(Check(tef)) << "read by the dialogue's own wait";
+  EXPECT_EQ(LogTexts().back(), ignored);
+
+  client_.Queue(Json::object({{"type", "cancellation"}}));
+  EXPECT_TRUE(Check(tef)) << "a cancellation naming no session came on the dialogue's connection";
+  EXPECT_TRUE(Route(WriteJson(cancel(own))).empty());
+  EXPECT_TRUE(Check(tef));
+}
+
 TEST_F(TransactionTest, TheReceiptCountdownRunsThreeSecondsAndEndsWithThePlainText) {
   TKoCliSiTefAccess tef = Hold();
   const auto inicio = std::chrono::steady_clock::now();

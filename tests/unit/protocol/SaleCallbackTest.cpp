@@ -10,6 +10,8 @@
 
 #include "DataModuleFixture.h"
 #include "protocol/Rest.h"
+#include "tef/KoCliSiTefRespCliSiTef.h"
+#include "tef/KoCliSiTefUtil.h"
 
 namespace kelvora::protocol::testing {
 namespace {
@@ -149,11 +151,13 @@ class SaleCallbackTest : public DataModuleTest {
     return kept;
   }
 
-  // Starts a session whose callback address is the server's, without a trailing slash.
-  void StartSessionFor(uint16_t port) {
+  // Starts a session whose callback address is the server's, without a trailing slash, and
+  // returns the sale it keeps.
+  TSaleData StartSessionFor(uint16_t port) {
     Json claims = SessionClaims();
     claims["callback_url"] = "http://127.0.0.1:" + std::to_string(port) + "/api";
-    StartSession(claims);
+    const std::optional<TSession> session = Dm().Sessions().GetSession(StartSession(claims));
+    return session ? session->Sale() : TSaleData{};
   }
   static std::string CallbackPath() {
     return "/api/v1/sales/tef/callback/" +
@@ -174,12 +178,13 @@ TEST_F(SaleCallbackTest, WritesTheApiAnswerIntoTheFirstElement) {
       {{Response("200 OK", R"({"data":"42","message":"ok"})")}, true, 42, "", {}},
       {{Response("204 No Content", "")}, true, 0, "", {}},
       {{Response("200 OK", "registrado", "text/plain")}, true, 0, "", {}},
+      // A redirect never leaves TLS: one to plain http is not followed, and the report waits.
       {{Response("307 Temporary Redirect\r\nLocation: /elsewhere", ""),
         Response("201 Created", R"({"data":7})")},
-       true,
-       7,
-       "",
-       {}},
+       false,
+       0,
+       log + "Request Error Protocol \"http\" not supported or disabled in libcurl",
+       {".json"}},
       {{Response("205 Reset Content", R"({"data":42})")},
        false,
        0,
@@ -212,12 +217,12 @@ TEST_F(SaleCallbackTest, WritesTheApiAnswerIntoTheFirstElement) {
   };
   for (const auto& c : cases) {
     CannedHttpServer api(c.responses);
-    StartSessionFor(api.Port());
+    const TSaleData sale = StartSessionFor(api.Port());
     Json message = ApprovedOutcome();
     const std::string sentBody = WriteJson(message);
     const size_t logBefore = LogTexts().size();
 
-    EXPECT_EQ(Dm().SendSaleCallback(message), c.accepted) << c.responses[0];
+    EXPECT_EQ(Dm().SendSaleCallback(message, sale), c.accepted) << c.responses[0];
 
     const Json& first = message["transaction_data"][0];
     EXPECT_EQ(WriteJson(first), R"({"sale_id":4821,"operation":"pix","transaction_value":10.5,)"
@@ -259,10 +264,10 @@ TEST_F(SaleCallbackTest, AnUnreachableApiStillLetsTheOutcomeThrough) {
     const CannedHttpServer gone({Response("200 OK", "")});
     closedPort = gone.Port();
   }
-  StartSessionFor(closedPort);
+  const TSaleData sale = StartSessionFor(closedPort);
   Json message = ApprovedOutcome();
 
-  EXPECT_FALSE(Dm().SendSaleCallback(message));
+  EXPECT_FALSE(Dm().SendSaleCallback(message, sale));
   EXPECT_EQ(message["transaction_data"][0]["payment_id"], 0);
   EXPECT_EQ(message["transaction_data"][0]["company_id"], 7);
   const std::vector<std::string> log = LogTexts();
@@ -275,18 +280,81 @@ TEST_F(SaleCallbackTest, AnUnreachableApiStillLetsTheOutcomeThrough) {
 
 TEST_F(SaleCallbackTest, TheBaseAddressGetsOneSlashForGood) {
   CannedHttpServer api({Response("201 Created", R"({"data":1})")});
-  StartSessionFor(api.Port());
+  const TSaleData sale = StartSessionFor(api.Port());
+  EXPECT_EQ(sale.CallbackURL, "http://127.0.0.1:" + std::to_string(api.Port()) + "/api/");
   for (int call = 0; call < 2; ++call) {
     Json message = ApprovedOutcome();
-    EXPECT_TRUE(Dm().SendSaleCallback(message));
-    EXPECT_EQ(Dm().SaleData().CallbackURL,
-              "http://127.0.0.1:" + std::to_string(api.Port()) + "/api/");
+    EXPECT_TRUE(Dm().SendSaleCallback(message, sale));
   }
   const std::vector<ReceivedRequest> requests = api.Requests();
   ASSERT_EQ(requests.size(), 2u);
   // Both calls went to the same address, with the same token.
   EXPECT_EQ(requests[0].head.substr(0, requests[0].head.find("\r\n")),
             requests[1].head.substr(0, requests[1].head.find("\r\n")));
+}
+
+// A payment an earlier process left is reported to the sales system and company its backup names,
+// not to the session that happens to trigger the start-up confirmation; a backup written before
+// it kept them falls back to that session's.
+TEST_F(SaleCallbackTest, ALeftoverIsReportedWhereItsBackupSays) {
+  CannedHttpServer sessionApi({Response("201 Created", R"({"data":1})")});
+  CannedHttpServer leftoverApi({Response("201 Created", R"({"data":2})")});
+  const TSaleData sale = StartSessionFor(sessionApi.Port());
+  const auto leftover = [](std::string_view documento, std::string_view endereco,
+                           std::string_view empresa) {
+    auto record = std::make_unique<tef::TKoCliSiTefRespCliSiTef>();
+    record->Conteudo().GravaInformacao(899, 103, platform::AnsiBytes("1050"));
+    record->Conteudo().GravaInformacao(899, 105, platform::AnsiBytes(documento));
+    if (!endereco.empty()) {
+      record->Conteudo().GravaInformacao(899, 106, tef::CodificaHex(platform::ToAnsi(endereco)));
+      record->Conteudo().GravaInformacao(899, 107, platform::AnsiBytes(empresa));
+    }
+    record->ConteudoToProperty();
+    record->SetIndiceFPG_ECF("02");
+    record->SetPendente(true);
+    return record;
+  };
+  tef::TKoCliSiTefRespostasPendentes pendentes;
+  pendentes.Add(
+      leftover("5150", "http://127.0.0.1:" + std::to_string(leftoverApi.Port()) + "/api/", "31"));
+  pendentes.Add(leftover("5151", "", ""));
+  {
+    const TSession owner("S", std::chrono::system_clock::time_point::max(), 1, sale);
+    TKoCliSiTefAccess tef = Dm().AcquireKoCliSiTef(connection_, &owner);
+    tef->OnDepoisConfirmarTransacoes(pendentes);
+  }
+  const auto reported = [](CannedHttpServer& api) {
+    std::vector<int> sales;
+    for (const ReceivedRequest& request : api.Requests()) {
+      const Json body = Parsed(request.body);
+      for (const Json& element : body.at("transaction_data")) {
+        sales.push_back(element.at("sale_id").get<int>());
+      }
+    }
+    return sales;
+  };
+  EXPECT_EQ(reported(leftoverApi), std::vector<int>{5150});
+  EXPECT_EQ(reported(sessionApi), std::vector<int>{5151});
+  const std::vector<std::string> sent = connection_.Take();
+  ASSERT_EQ(sent.size(), 2u);
+  EXPECT_EQ(Parsed(sent[0]).at("transaction_data").at(0).at("company_id"), 31);
+  EXPECT_EQ(Parsed(sent[0]).at("transaction_data").at(0).at("payment_id"), 2);
+  EXPECT_EQ(Parsed(sent[1]).at("transaction_data").at(0).at("company_id"), 7);
+  EXPECT_EQ(Parsed(sent[1]).at("transaction_data").at(0).at("payment_id"), 1);
+}
+
+// A misconfigured key never signs a report with the built-in one: the report waits on disk.
+TEST_F(SaleCallbackTest, WithAnUnusableKeyTheReportWaitsUnsent) {
+  CannedHttpServer api({Response("201 Created", R"({"data":1})")});
+  const TSaleData sale = StartSessionFor(api.Port());
+  WriteConfig("[security]\njwt_secret=curta\n");
+  Json message = ApprovedOutcome();
+  EXPECT_FALSE(Dm().SendSaleCallback(message, sale));
+  EXPECT_EQ(message["transaction_data"][0]["payment_id"], 0);
+  EXPECT_EQ(message["transaction_data"][0]["company_id"], 7);
+  EXPECT_TRUE(api.Requests().empty());
+  EXPECT_EQ(LogTexts().back(), kJwtSecretReportLog);
+  EXPECT_EQ(TakeKeptReports(), std::vector<std::string>{".json"});
 }
 
 TEST(SetTransactionDataValue, SetsTheKeyAtTheEndOfTheFirstElementOnly) {
@@ -315,6 +383,39 @@ TEST(ExecuteRequest, ReportsATransportFailureWithLibcurlsText) {
     FAIL() << "no error raised";
   } catch (const ERequestError& e) {
     EXPECT_TRUE(std::string_view(e.what()).starts_with("Request Error ")) << e.what();
+  }
+}
+
+// What the server answering may lead a request into is bounded: three redirects at most (counted
+// here on plain http, which the service's own policy never follows), and a 1 MiB answer.
+TEST(ExecuteRequest, FollowsAtMostThreeRedirectsAndReadsAtMostOneMebibyte) {
+  TRequestLimits httpRedirects;
+  httpRedirects.RedirectProtocols = "http";
+  for (const int redirects : {3, 4}) {
+    std::vector<std::string> responses(redirects, Response("302 Found\r\nLocation: /next", ""));
+    responses.push_back(Response("200 OK", "fine", "text/plain"));
+    CannedHttpServer server(responses);
+    const std::string url = "http://127.0.0.1:" + std::to_string(server.Port()) + "/";
+    if (redirects == 3) {
+      EXPECT_EQ(ExecuteRequest("GET", url, {}, "", nullptr, httpRedirects).Content, "fine");
+    } else {
+      EXPECT_THROW(ExecuteRequest("GET", url, {}, "", nullptr, httpRedirects), ERequestError);
+    }
+  }
+
+  for (const size_t size : {size_t{1} << 20, (size_t{1} << 20) + 1, size_t{2} << 20}) {
+    CannedHttpServer server({Response("200 OK", std::string(size, 'x'), "text/plain")});
+    const std::string url = "http://127.0.0.1:" + std::to_string(server.Port()) + "/";
+    if (size == size_t{1} << 20) {
+      EXPECT_EQ(ExecuteRequest("POST", url, {}, "{}").Content.size(), size);
+      continue;
+    }
+    try {
+      ExecuteRequest("POST", url, {}, "{}");
+      ADD_FAILURE() << size << " bytes read";
+    } catch (const ERequestError& e) {
+      EXPECT_STREQ(e.what(), "Request Error Resposta maior que 1048576 bytes");
+    }
   }
 }
 

@@ -66,8 +66,12 @@ inline const std::string kCancelQuestion =
 
 class TransactionTest : public DataModuleTest {
  protected:
-  // The component held for client_, as a transaction holds it.
-  TKoCliSiTefAccess Hold() { return Dm().AcquireKoCliSiTef(client_); }
+  // The component held for client_, as a transaction of the session pSession (none when empty)
+  // holds it.
+  TKoCliSiTefAccess Hold(const std::string& pSession = {}) {
+    const std::optional<TSession> session = Dm().Sessions().GetSession(pSession);
+    return Dm().AcquireKoCliSiTef(client_, session ? &*session : nullptr);
+  }
 
   // Fires the interruption check the library makes while it waits ("23").
   static bool Check(TKoCliSiTefAccess& tef, const std::string& arquivo = "23") {

@@ -168,8 +168,9 @@ class OutcomeTest : public TransactionTest {
  protected:
   // The approved result the client receives for the given records, after the sales API (which
   // cannot be reached here) has been asked.
-  std::vector<std::string> Confirm(std::vector<std::unique_ptr<tef::TKoCliSiTefResp>> records) {
-    TKoCliSiTefAccess tef = Hold();
+  std::vector<std::string> Confirm(std::vector<std::unique_ptr<tef::TKoCliSiTefResp>> records,
+                                   const std::string& session) {
+    TKoCliSiTefAccess tef = Hold(session);
     tef::TKoCliSiTefRespostasPendentes pendentes;
     for (auto& record : records) pendentes.Add(std::move(record));
     tef->OnDepoisConfirmarTransacoes(pendentes);
@@ -180,11 +181,11 @@ class OutcomeTest : public TransactionTest {
 };
 
 TEST_F(OutcomeTest, TheApprovedResultCarriesTheElementsAndThePaymentIds) {
-  StartSession();
+  const std::string session = StartSession();
   std::vector<std::unique_ptr<tef::TKoCliSiTefResp>> records;
   records.push_back(Record(kDebito));
   records.push_back(Record({{100, "9900"}}));
-  const std::vector<std::string> sent = Confirm(std::move(records));
+  const std::vector<std::string> sent = Confirm(std::move(records), session);
   ASSERT_EQ(sent.size(), 1u);
   std::string first = kElementoDebito;
   first.replace(first.find(R"("Maria")"), 7, R"("")");
@@ -198,8 +199,8 @@ TEST_F(OutcomeTest, TheApprovedResultCarriesTheElementsAndThePaymentIds) {
 }
 
 TEST_F(OutcomeTest, AnEmptyListIsApprovedWithoutElementsAndStillReported) {
-  StartSession();
-  EXPECT_EQ(Confirm({}),
+  const std::string session = StartSession();
+  EXPECT_EQ(Confirm({}, session),
             std::vector<std::string>{
                 R"({"type":"result","status":"approved","message":"Transa\u00E7\u00E3o TEF )"
                 R"(conclu\u00EDda com sucesso.","transaction_data":[]})"});
@@ -218,7 +219,7 @@ TEST_F(OutcomeTest, ACancellationArrivingAfterTheLastCheckDoesNotUndoAConfirmedP
   client_.Take();
   std::vector<std::unique_ptr<tef::TKoCliSiTefResp>> records;
   records.push_back(Record(kDebito));
-  const std::vector<std::string> sent = Confirm(std::move(records));
+  const std::vector<std::string> sent = Confirm(std::move(records), session);
   ASSERT_EQ(sent.size(), 1u);
   EXPECT_EQ(ParseJson(sent[0])->at("status"), "approved");
   const std::vector<std::string> log = LogTexts();

@@ -246,7 +246,7 @@ TEST_F(Backups, AConfirmedPaymentWhoseBackupCannotBeDeletedIsNeverUndoneNorConfi
     EXPECT_THAT(Chamadas(ambiente, "finaliza"), ElementsAre("1|37815|20241225|103015"));
     EXPECT_EQ(app.Conta("OnDepoisConfirmarTransacoes 1"), 1);
     ASSERT_THAT(ambiente.Backups(), ElementsAre("KoCliSiTef_CliSiTef_001.tef"));
-    EXPECT_THAT(testing::TempDir::Read(ambiente.Backup(1)), HasSubstr("899-106 = S\r\n"));
+    EXPECT_THAT(testing::TempDir::Read(ambiente.Backup(1)), HasSubstr("899-108 = S\r\n"));
 
     if (caso.apagavel) gNaoApagavel.clear();
     ambiente.Escreve("CliSiTefChamadas.txt", "");

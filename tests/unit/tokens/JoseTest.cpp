@@ -172,5 +172,34 @@ TEST(SignToken, SignsWithTheChosenAlgorithmAndKeepsTheHeaderOrder) {
   EXPECT_THROW(SignToken(TJWK(kSecret), TJOSEAlgorithm::HS256, token), std::invalid_argument);
 }
 
+// "exp" and "nbf" are NumericDates; the boundaries are exact and a claim that is no number refuses
+// the token rather than making it timeless.
+TEST(CheckTimeClaims, HonoursExpAndNbfAndRefusesWhatIsNoNumber) {
+  const std::chrono::system_clock::time_point now{std::chrono::seconds(1'750'000'000)};
+  const struct {
+    std::string_view claims;
+    TJWTTimeCheck expected;
+  } cases[] = {
+      {R"({})", TJWTTimeCheck::Valid},
+      {R"({"sale_id":"1","iat":"whenever"})", TJWTTimeCheck::Valid},
+      {R"({"exp":1750000001})", TJWTTimeCheck::Valid},
+      {R"({"exp":1750000000.5})", TJWTTimeCheck::Valid},
+      {R"({"exp":1750000000})", TJWTTimeCheck::Expired},
+      {R"({"exp":0})", TJWTTimeCheck::Expired},
+      {R"({"exp":1e300})", TJWTTimeCheck::Valid},
+      {R"({"nbf":1750000000})", TJWTTimeCheck::Valid},
+      {R"({"nbf":1750000001})", TJWTTimeCheck::NotYetValid},
+      {R"({"nbf":1749999000,"exp":1750001000})", TJWTTimeCheck::Valid},
+      {R"({"nbf":1750000100,"exp":1750001000})", TJWTTimeCheck::NotYetValid},
+      {R"({"exp":"1750001000"})", TJWTTimeCheck::Malformed},
+      {R"({"nbf":null})", TJWTTimeCheck::Malformed},
+      {R"({"exp":true})", TJWTTimeCheck::Malformed},
+      {R"({"exp":[1750001000]})", TJWTTimeCheck::Malformed},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(CheckTimeClaims(protocol::ParseJson(c.claims).value(), now), c.expected) << c.claims;
+  }
+}
+
 }  // namespace
 }  // namespace kelvora::tokens

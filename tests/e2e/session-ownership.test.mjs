@@ -1,0 +1,101 @@
+// Whose session, whose payment, over the real service and the simulator: the token's validity
+// period, a second session that cannot redirect a running payment's report, a cancellation that
+// only the payment's own session can make, and the sales API that cannot lead the report astray.
+import assert from 'node:assert/strict';
+import { afterEach, test } from 'node:test';
+import { startStubSalesApi } from '../../tools/stub-sales-api.mjs';
+import { errorReply, exchange, sessionClaims, signToken } from './lib/index.mjs';
+import {
+  PAYMENT, PAYMENT_MENU, assertMessage, debitAnswers, failure, payByDebit, runToResult,
+  serviceWithStopAfterEach,
+} from './transaction-support.mjs';
+
+const serviceWith = serviceWithStopAfterEach();
+const extraApis = [];
+afterEach(async () => {
+  while (extraApis.length > 0) await extraApis.pop().close();
+});
+
+async function until(t, type, on) {
+  for (;;) {
+    const msg = await t.next(on);
+    if (msg.type === type) return msg;
+  }
+}
+
+test('a token is refused outside its exp/nbf period and accepted inside it', async () => {
+  const t = await serviceWith();
+  const now = Math.floor(Date.now() / 1000);
+  const start = (claims) => exchange(t.client, {
+    route: '/session/start', type: 'session', token: signToken(sessionClaims({ callback_url: t.api.url, ...claims })),
+  });
+  assert.deepEqual(await start({ exp: now - 3600 }), errorReply('Acesso não autorizado.'));
+  assert.deepEqual(await start({ nbf: now + 3600 }), errorReply('Acesso não autorizado.'));
+  assert.equal((await start({ nbf: now - 60, exp: now + 3600 })).status, 'created');
+  const log = await t.logTexts();
+  assert.ok(log.includes('Token de sessão recusado: expirado (exp).'), log.join('\n'));
+  assert.ok(log.includes('Token de sessão recusado: ainda não válido (nbf).'), log.join('\n'));
+});
+
+test('a session started mid-payment elsewhere changes neither where it is reported nor its sale', async () => {
+  const t = await serviceWith({ simulatorIni: '[dialog]\ncard_polls=1\n' });
+  const elsewhere = await startStubSalesApi();
+  extraApis.push(elsewhere);
+  await t.request(PAYMENT);
+  assertMessage(await t.next(), PAYMENT_MENU);
+  const tab = await t.connect();
+  await t.session(tab, { callback_url: elsewhere.url, sale_id: '9999', company_id: '55' });
+  await t.answer({ type: 'menu', response: '1:Debito', back_menu: 'false' });
+  const seen = await runToResult(t, debitAnswers);
+  const result = seen.at(-1);
+  assert.equal(result.status, 'approved');
+  assert.equal(result.transaction_data[0].sale_id, 4821);
+  assert.equal(result.transaction_data[0].company_id, 7);
+  assert.equal(elsewhere.requests.length, 0);
+  assert.equal(t.api.requests.length, 1);
+  assert.equal(t.api.requests[0].body.transaction_data[0].sale_id, 4821);
+});
+
+test('a cancellation from another session is ignored; the payment\'s own session cancels', async () => {
+  const t = await serviceWith({ simulatorIni: '[dialog]\ncard_polls=300\n' });
+  const tab = await t.connect();
+  const otherSession = await t.session(tab);
+  await t.request(PAYMENT);
+  assertMessage(await t.next(), PAYMENT_MENU);
+  await t.answer({ type: 'menu', response: '1:Debito', back_menu: 'false' });
+  await until(t, 'can_cancel');
+  await t.cancel(tab, otherSession);
+  assert.ok(await tab.silentFor(300), 'no reply');
+  const log = await t.logTexts();
+  assert.ok(log.includes('Cancelamento ignorado: a transação em andamento foi iniciada por outra sessão.'),
+    log.join('\n'));
+  await t.cancel(tab);
+  const seen = await runToResult(t, debitAnswers);
+  assertMessage(seen.at(-1), failure('canceled'));
+});
+
+test('a callback address that is no plain http(s) address refuses the session', async () => {
+  const t = await serviceWith();
+  for (const url of ['ftp://127.0.0.1/', 'https://user@127.0.0.1/', 'http://127.0.0.1/?a=1', '127.0.0.1/api']) {
+    const reply = await exchange(t.client, {
+      route: '/session/start', type: 'session', token: signToken(sessionClaims({ callback_url: url })),
+    });
+    assert.deepEqual(reply, errorReply('URL de callback inválida.'), url);
+  }
+});
+
+test('the sales API cannot redirect a report to plain http nor answer it with 2 MiB', async () => {
+  for (const respond of [
+    (request) => (request.path.endsWith('/moved') ? undefined
+      : { status: 307, headers: { Location: `${request.path}/moved` } }),
+    () => ({ status: 201, body: `{"data":1,"x":"${'x'.repeat(2 * 1024 * 1024)}"}` }),
+  ]) {
+    const t = await serviceWith({ simulatorIni: '[dialog]\ncard_polls=1\n', respond });
+    const result = (await payByDebit(t)).at(-1);
+    assert.equal(result.status, 'approved');
+    assert.equal(result.transaction_data[0].payment_id, 0);
+    const log = await t.logTexts();
+    assert.ok(log.some((text) => text.startsWith('Erro ao registrar transação na API: Request Error ')), log.join('\n'));
+    await t.stop();
+  }
+});
