@@ -290,17 +290,21 @@ bool TServerThread::MakeRoom() {
     }
   }
   const std::string limit = std::to_string(settings_.MaxConnections);
-  LogLimit(admitted ? "Limite de " + limit +
-                          " conexões atingido: a conexão mais antiga ainda sem handshake foi "
-                          "fechada."
-                    : "Limite de " + limit + " conexões atingido: nova conexão fechada.");
+  if (admitted) {
+    LogLimit(lastEvictionLog_, "Limite de " + limit +
+                                   " conexões atingido: a conexão mais antiga ainda sem handshake "
+                                   "foi fechada.");
+  } else {
+    LogLimit(lastRefusalLog_, "Limite de " + limit + " conexões atingido: nova conexão fechada.");
+  }
   return admitted;
 }
 
-void TServerThread::LogLimit(std::string_view text) {
+// Logs text unless it was logged less than a minute ago (last says when).
+void TServerThread::LogLimit(std::optional<Clock::time_point>& last, std::string_view text) {
   const Clock::time_point now = Clock::now();
-  if (lastLimitLog_ && now - *lastLimitLog_ < kLimitLogInterval) return;
-  lastLimitLog_ = now;
+  if (last && now - *last < kLimitLogInterval) return;
+  last = now;
   Log(text);
 }
 

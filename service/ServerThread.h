@@ -73,7 +73,7 @@ class TServerThread {
   void TCPServerExecute(TlsConnection& AContext);
   void ReapFinished();
   int ExpireHandshakes();
-  void LogLimit(std::string_view text);
+  void LogLimit(std::optional<Clock::time_point>& last, std::string_view text);
   void Log(std::string_view text) const;
   void Wake();
   bool WaitForWake(int timeoutMs);
@@ -89,7 +89,9 @@ class TServerThread {
   std::mutex connectionsLock_;
   std::list<ConnectionSlot> connections_;  // a list, so a slot stays put while its thread runs;
                                            // in accept order, so the oldest come first
-  std::optional<Clock::time_point> lastLimitLog_;  // accept thread only
+  // When the limit was last logged, for each of its two lines; accept thread only.
+  std::optional<Clock::time_point> lastEvictionLog_;
+  std::optional<Clock::time_point> lastRefusalLog_;
 };
 
 }  // namespace kelvora::service
