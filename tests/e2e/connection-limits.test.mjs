@@ -1,8 +1,11 @@
 // Peers without credentials cannot exhaust the real service: open connections are capped by
 // [server] max_connections, pages that have their WebSocket are preferred over peers still in
-// their handshakes, and both handshakes must be done 10 s after the accept.
+// their handshakes, both handshakes must be done 10 s after the accept, and TCP keep-alive watches
+// for peers that vanish.
 import assert from 'node:assert/strict';
+import { execFile } from 'node:child_process';
 import net from 'node:net';
+import { promisify } from 'node:util';
 import { afterEach, test } from 'node:test';
 import {
   connectClient, connectRawTls, exchange, handshakeRequest, readServiceLogTexts, startProtocolService, timeScale,
@@ -103,4 +106,23 @@ test('peers that do not finish their handshakes within 10 s are closed; a quiet 
   await Promise.all([tcp.gone, tlsOnly.waitClosed(15000), trickler.waitClosed(15000)]);
   assert.ok(sent < request.length, 'the trickler was closed before its request was complete');
   assert.deepEqual(await exchange(page, PROBE), PROBE_REPLY, 'the page, quiet all along, is still served');
+});
+
+test('accepted connections carry TCP keep-alive, so a vanished page is noticed', async (t) => {
+  const svc = await startProtocolService({ simulator: false });
+  cleanups.push(() => svc.stop());
+  const page = await connectClient(svc.port);
+  cleanups.push(() => page.terminate());
+  // The keep-alive timer shows once nothing is in flight, right after the last acknowledgement.
+  let stdout = '';
+  for (let i = 0; i < 50 && !/timer:\(keepalive,/.test(stdout); i++) {
+    try {
+      ({ stdout } = await promisify(execFile)('ss', ['-tnoH', 'state', 'established', `( sport = :${svc.port} )`]));
+    } catch {
+      t.skip('ss is not available');
+      return;
+    }
+    await new Promise((resolve) => setTimeout(resolve, 100));
+  }
+  assert.match(stdout, /timer:\(keepalive,/, stdout);
 });
