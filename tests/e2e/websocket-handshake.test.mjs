@@ -41,8 +41,10 @@ async function rawAnswer(port, request) {
 
 describe('allowed origins', () => {
   test('listed origins and requests without Origin are served; any other origin gets 403 and a log line', async () => {
-    const svc = await startWith('[security]\nallowed_origins = https://pos.example, http://localhost:8080\n');
-    assert.ok(!(await readServiceLogTexts(svc.baseDir)).includes(EVERY_ORIGIN_WARNING));
+    const svc = await startWith('[security]\nallowed_origins = https://pos.example, http://localhost:8080 pos.example/x\n');
+    const texts = await readServiceLogTexts(svc.baseDir);
+    assert.ok(!texts.includes(EVERY_ORIGIN_WARNING));
+    assert.ok(texts.includes('Origem inválida em [security] allowed_origins ignorada: pos.example/x'), texts.join('\n'));
 
     for (const origin of ['https://pos.example', 'HTTPS://POS.example:443', 'http://localhost:8080', undefined]) {
       await pageServed(svc.port, origin);
