@@ -8,10 +8,11 @@
 namespace kelvora::service {
 namespace {
 
+// In OpenSSL's own order of preference among these suites.
 constexpr const char* kCipherList =
-    "ECDHE-ECDSA-AES128-GCM-SHA256:ECDHE-RSA-AES128-GCM-SHA256:"
     "ECDHE-ECDSA-AES256-GCM-SHA384:ECDHE-RSA-AES256-GCM-SHA384:"
-    "ECDHE-ECDSA-CHACHA20-POLY1305:ECDHE-RSA-CHACHA20-POLY1305";
+    "ECDHE-ECDSA-CHACHA20-POLY1305:ECDHE-RSA-CHACHA20-POLY1305:"
+    "ECDHE-ECDSA-AES128-GCM-SHA256:ECDHE-RSA-AES128-GCM-SHA256";
 
 [[noreturn]] void Fail(const std::string& what) {
   const std::string reason = TakeOpenSslErrors();

@@ -58,10 +58,10 @@ const suites = [
   { offered: 'ECDHE-ECDSA-AES128-GCM-SHA256', agreed: 'ECDHE-ECDSA-AES128-GCM-SHA256' },
   { offered: 'ECDHE-ECDSA-AES256-GCM-SHA384', agreed: 'ECDHE-ECDSA-AES256-GCM-SHA384' },
   { offered: 'ECDHE-ECDSA-CHACHA20-POLY1305', agreed: 'ECDHE-ECDSA-CHACHA20-POLY1305' },
-  // The client prefers ChaCha20 and also offers CBC; the server's first choice wins.
+  // The client prefers CBC, then AES-128-GCM; the server's first choice among them wins.
   {
-    offered: 'ECDHE-ECDSA-AES128-SHA:ECDHE-ECDSA-CHACHA20-POLY1305:ECDHE-ECDSA-AES128-GCM-SHA256',
-    agreed: 'ECDHE-ECDSA-AES128-GCM-SHA256',
+    offered: 'ECDHE-ECDSA-AES128-SHA:ECDHE-ECDSA-AES128-GCM-SHA256:ECDHE-ECDSA-AES256-GCM-SHA384',
+    agreed: 'ECDHE-ECDSA-AES256-GCM-SHA384',
   },
 ];
 for (const { offered, agreed } of suites) {
