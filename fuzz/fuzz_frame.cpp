@@ -16,7 +16,7 @@ namespace {
 
 // The decoder reads a payload in chunks of at most 64 KiB and a string at most doubles its
 // capacity, so no single allocation may exceed twice the input plus a chunk, plus room for the
-// error texts. A decoder that trusted the claimed length would ask for up to 16 MiB here.
+// error texts. A decoder that trusted the claimed length would ask for up to 1 MiB here.
 constexpr size_t kReadChunkBound = 64 * 1024;
 constexpr size_t kSmallAllocations = 4096;
 
@@ -31,11 +31,13 @@ void NoteRelease(const volatile void*) {}
 struct ExpectedFrame {
   bool complete = false;  // the whole frame is there
   bool tooLarge = false;  // the header is there and claims more than the limit
+  bool unmasked = false;  // the header is there and has no masking key: refused first
   size_t length = 0;      // bytes the frame occupies
   std::string text;       // what the decoder returns for it
 };
 
-ExpectedFrame Expect(std::string_view bytes, uint64_t limit) {
+// A client's frame must be masked (refuseUnmasked); the service's own frames are not.
+ExpectedFrame Expect(std::string_view bytes, uint64_t limit, bool refuseUnmasked) {
   ExpectedFrame expected;
   const auto byte = [&](size_t i) { return static_cast<uint8_t>(bytes[i]); };
   if (bytes.size() < 2) return expected;
@@ -49,6 +51,10 @@ ExpectedFrame Expect(std::string_view bytes, uint64_t limit) {
   for (size_t k = 0; k < extended; ++k) claimed = (claimed << 8) | byte(at++);
   const size_t key = at;
   if (masked) at += 4;
+  if (!masked && refuseUnmasked) {
+    expected.unmasked = true;
+    return expected;
+  }
   if (claimed > limit) {
     expected.tooLarge = true;
     return expected;
@@ -90,12 +96,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::SliceStream stream(input, piece);
   for (;;) {
     const size_t start = stream.Position();
-    const fuzz::ExpectedFrame expected = fuzz::Expect(input.substr(start), limit);
+    const fuzz::ExpectedFrame expected = fuzz::Expect(input.substr(start), limit, true);
     std::string text;
     try {
       text = service::ReadClientFrame(stream, limit);
     } catch (const service::EConnectionClosed&) {
-      Require(!expected.complete && !expected.tooLarge, "the stream ends only inside a frame");
+      Require(!expected.complete && !expected.tooLarge && !expected.unmasked,
+              "the stream ends only inside a frame");
+      break;
+    } catch (const service::EUnmaskedFrame&) {
+      Require(expected.unmasked, "only a frame without a masking key is refused as unmasked");
       break;
     } catch (const service::EFrameTooLarge&) {
       Require(expected.tooLarge, "only a claim above the limit is refused as too large");
@@ -108,14 +118,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // The service's own frame for that text decodes back to it.
     const std::string frame = service::EncodeTextFrame(text);
-    const fuzz::ExpectedFrame reply = fuzz::Expect(frame, service::kMaxClientPayload);
+    const fuzz::ExpectedFrame reply = fuzz::Expect(frame, service::kMaxClientPayload, false);
     Require(static_cast<uint8_t>(frame[0]) == 0x81 && (static_cast<uint8_t>(frame[1]) & 0x80) == 0,
             "EncodeTextFrame writes a final, unmasked text frame");
     Require(reply.complete && reply.length == frame.size() && reply.text == text,
             "EncodeTextFrame writes one whole frame holding the text");
-    fuzz::SliceStream echo(frame, piece);
-    Require(service::ReadClientFrame(echo) == text && echo.Position() == frame.size(),
-            "a text frame of the encoder reads back to its text");
+    // The same frame masked with a key of zeros, as a client would send it, reads back to the text.
+    std::string masked = frame.substr(0, frame.size() - text.size());
+    masked[1] = static_cast<char>(static_cast<uint8_t>(masked[1]) | 0x80);
+    masked += std::string(4, '\0');
+    masked += text;
+    fuzz::SliceStream echo(masked, piece);
+    Require(service::ReadClientFrame(echo) == text && echo.Position() == masked.size(),
+            "a text frame of the encoder, masked, reads back to its text");
   }
   Require(fuzz::gLargestAllocation <= 2 * (size + fuzz::kReadChunkBound) + fuzz::kSmallAllocations,
           "no allocation grows with a claimed length rather than with the bytes received");

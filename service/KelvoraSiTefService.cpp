@@ -65,10 +65,18 @@ void TKelvoraSiTefService::ServiceAfterInstall() {
 void TKelvoraSiTefService::StartServer() {
   GravaLog("Iniciando servidor socket.");
   try {
-    auto server =
-        std::make_unique<TServerThread>(TServerSettings{FOptions.Port, FOptions.BaseDir}, *DmSitef);
+    TServerSettings settings =
+        ReadServerSettings(*iniConfig, FOptions.Port, FOptions.BaseDir,
+                           [this](std::string_view text) { GravaLog(text); });
+    const bool everyOrigin = !settings.Origins.Restricted();
+    auto server = std::make_unique<TServerThread>(std::move(settings), *DmSitef);
     server->Start();
     FServerThread = std::move(server);
+    if (everyOrigin) {
+      GravaLog(
+          "Aviso: [security] allowed_origins não configurado; conexões de qualquer origem são "
+          "aceitas.");
+    }
   } catch (const std::exception& e) {
     GravaLog(e.what());
   }

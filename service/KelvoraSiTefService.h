@@ -50,9 +50,11 @@ class TKelvoraSiTefService final : public platform::ServiceEvents {
   // Writes the description into the installed unit; nothing happens when it is not installed.
   void ServiceAfterInstall() override;
 
-  // Logs "Iniciando servidor socket." and starts a new listener. A failure (port in use,
-  // certificate or key missing) is logged with its message and not passed on: the service stays
-  // up without a listener until the next stop or pause and start.
+  // Logs "Iniciando servidor socket." and starts a new listener with the settings the
+  // configuration file holds now; when it accepts every origin, says so in the log. A failure
+  // (port in use, an address that cannot be parsed or bound, certificate or key missing) is logged
+  // with its message and not passed on: the service stays up without a listener until the next
+  // stop or pause and start.
   void StartServer();
   // Deactivates the running listener, if any (its connections end and run their disconnect
   // steps), and forgets it.

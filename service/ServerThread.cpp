@@ -1,4 +1,4 @@
-// Listening sockets, the accept loop and the life of each connection thread.
+// Listening sockets, the accept loop, the connection limits and the life of each connection thread.
 #include "service/ServerThread.h"
 
 #include "service/WebSocketHandshake.h"
@@ -19,42 +19,66 @@
 namespace kelvora::service {
 namespace {
 
+// A peer that vanishes without closing (cable pulled, laptop asleep) is noticed within two
+// minutes: keep-alive probes start after 45 s of silence and, with the user timeout, the
+// connection ends once 105 s have passed without an answer from the peer, whether it was being
+// probed or sent a reply. A page that is alive acknowledges the probes in its TCP stack, so a
+// payment dialogue that waits minutes on the page is not disturbed.
+constexpr int kKeepAliveIdleSeconds = 45;
+constexpr int kKeepAliveIntervalSeconds = 15;
+constexpr int kKeepAliveProbes = 4;
+constexpr unsigned kUserTimeoutMs = 105000;
+
+// The limit is logged at most this often, so a flood of connections does not flood the log.
+constexpr auto kLimitLogInterval = std::chrono::minutes(1);
+
 [[noreturn]] void FailSocket(const std::string& what, int error) {
   throw std::runtime_error(what + ": " + std::strerror(error));
 }
 
-// A non-blocking listening socket on the wildcard address of family. Returns an empty descriptor
-// when the family is IPv6 and the system has no IPv6; throws on any other failure.
-platform::UniqueFd ListenOn(int family, uint16_t port) {
-  const char* name = family == AF_INET ? "IPv4" : "IPv6";
+// A non-blocking listening socket on address (the wildcard of family when address is empty),
+// named in errors by name. Returns an empty descriptor when the wildcard is IPv6 and the system
+// has no IPv6; throws on any other failure.
+platform::UniqueFd ListenOn(int family, const std::optional<TListenAddress>& address,
+                            const std::string& name, uint16_t port) {
+  const bool wildcard6 = family == AF_INET6 && !address;
   platform::UniqueFd socket(::socket(family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
   if (!socket) {
-    if (family == AF_INET6 && errno == EAFNOSUPPORT) return {};
-    FailSocket(std::string("Could not create the ") + name + " socket", errno);
+    if (wildcard6 && errno == EAFNOSUPPORT) return {};
+    FailSocket("Could not create the " + name + " socket", errno);
   }
   const int on = 1;
   ::setsockopt(socket.Get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
   int bound = 0;
   if (family == AF_INET) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_ANY);
-    address.sin_port = htons(port);
-    bound = ::bind(socket.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    sockaddr_in ipv4{};
+    ipv4.sin_family = AF_INET;
+    if (address) {
+      std::memcpy(&ipv4.sin_addr, address->Bytes.data(), sizeof ipv4.sin_addr);
+    } else {
+      ipv4.sin_addr.s_addr = htonl(INADDR_ANY);
+    }
+    ipv4.sin_port = htons(port);
+    bound = ::bind(socket.Get(), reinterpret_cast<const sockaddr*>(&ipv4), sizeof ipv4);
   } else {
+    // IPv6 listeners take IPv6 alone; IPv4 has listeners of its own.
     ::setsockopt(socket.Get(), IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
-    sockaddr_in6 address{};
-    address.sin6_family = AF_INET6;
-    address.sin6_addr = in6addr_any;
-    address.sin6_port = htons(port);
-    bound = ::bind(socket.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    sockaddr_in6 ipv6{};
+    ipv6.sin6_family = AF_INET6;
+    if (address) {
+      std::memcpy(&ipv6.sin6_addr, address->Bytes.data(), sizeof ipv6.sin6_addr);
+    } else {
+      ipv6.sin6_addr = in6addr_any;
+    }
+    ipv6.sin6_port = htons(port);
+    bound = ::bind(socket.Get(), reinterpret_cast<const sockaddr*>(&ipv6), sizeof ipv6);
   }
   if (bound != 0) {
-    if (family == AF_INET6 && errno == EADDRNOTAVAIL) return {};
+    if (wildcard6 && errno == EADDRNOTAVAIL) return {};
     FailSocket("Could not bind socket on port " + std::to_string(port) + " (" + name + ")", errno);
   }
   if (::listen(socket.Get(), TServerThread::kListenBacklog) != 0) {
-    FailSocket(std::string("Could not listen (") + name + ")", errno);
+    FailSocket("Could not listen (" + name + ")", errno);
   }
   return socket;
 }
@@ -63,7 +87,21 @@ uint16_t LocalPort(int socket) {
   sockaddr_storage address{};
   socklen_t length = sizeof address;
   ::getsockname(socket, reinterpret_cast<sockaddr*>(&address), &length);
+  if (address.ss_family == AF_INET6) {
+    return ntohs(reinterpret_cast<const sockaddr_in6&>(address).sin6_port);
+  }
   return ntohs(reinterpret_cast<const sockaddr_in&>(address).sin_port);
+}
+
+// Options of every accepted socket: replies leave at once, and a vanished peer is noticed.
+void ConfigureAccepted(int socket) {
+  const int on = 1;
+  ::setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  ::setsockopt(socket, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+  ::setsockopt(socket, IPPROTO_TCP, TCP_KEEPIDLE, &kKeepAliveIdleSeconds, sizeof(int));
+  ::setsockopt(socket, IPPROTO_TCP, TCP_KEEPINTVL, &kKeepAliveIntervalSeconds, sizeof(int));
+  ::setsockopt(socket, IPPROTO_TCP, TCP_KEEPCNT, &kKeepAliveProbes, sizeof(int));
+  ::setsockopt(socket, IPPROTO_TCP, TCP_USER_TIMEOUT, &kUserTimeoutMs, sizeof kUserTimeoutMs);
 }
 
 }  // namespace
@@ -76,10 +114,28 @@ TServerThread::~TServerThread() {
 }
 
 void TServerThread::Listen() {
-  platform::UniqueFd v4 = ListenOn(AF_INET, settings_.Port);
-  port_ = LocalPort(v4.Get());
-  listeners_.push_back(std::move(v4));
-  if (platform::UniqueFd v6 = ListenOn(AF_INET6, port_)) listeners_.push_back(std::move(v6));
+  uint16_t port = settings_.Port;
+  // With port 0 the first listener takes the system's choice and the others follow it.
+  auto add = [&](int family, const std::optional<TListenAddress>& address,
+                 const std::string& name) {
+    platform::UniqueFd socket = ListenOn(family, address, name, port);
+    if (!socket) return;
+    if (port == 0) port = LocalPort(socket.Get());
+    listeners_.push_back(std::move(socket));
+  };
+  if (settings_.ListenAddresses.empty()) {
+    add(AF_INET, std::nullopt, "IPv4");
+    add(AF_INET6, std::nullopt, "IPv6");
+  } else {
+    for (const std::string& text : settings_.ListenAddresses) {
+      const std::optional<TListenAddress> address = ParseListenAddress(text);
+      if (!address) {
+        throw std::runtime_error("Endereço inválido em [server] listen: " + EscapeForLog(text));
+      }
+      add(address->Family, address, text);
+    }
+  }
+  port_ = port;
 }
 
 void TServerThread::Start() {
@@ -116,6 +172,10 @@ void TServerThread::Deactivate() {
   for (ConnectionSlot& slot : open) slot.thread.join();
 }
 
+void TServerThread::Log(std::string_view text) const {
+  if (settings_.Log) settings_.Log(text);
+}
+
 // Wakes the accept thread for a stop request.
 void TServerThread::Wake() {
   const uint64_t one = 1;
@@ -132,17 +192,18 @@ bool TServerThread::WaitForWake(int timeoutMs) {
   return true;
 }
 
-// The accept thread: asleep in poll() until a client connects or deactivation wakes it. Threads of
-// connections that have ended are joined when the next client arrives rather than the moment they
-// end, which would cost a wake-up of this thread per connection: only the connections that ended
-// since the last accept wait to be joined.
+// The accept thread: asleep in poll() until a client connects, a handshake deadline passes or
+// deactivation wakes it. Threads of connections that have ended are joined when it next wakes
+// rather than the moment they end, which would cost a wake-up of this thread per connection: only
+// the connections that ended since then wait to be joined.
 void TServerThread::AcceptLoop() {
   std::vector<pollfd> watched;
   watched.push_back({wake_.Get(), POLLIN, 0});
   for (const platform::UniqueFd& listener : listeners_)
     watched.push_back({listener.Get(), POLLIN, 0});
+  int timeoutMs = -1;
   while (!stopping_) {
-    if (::poll(watched.data(), watched.size(), -1) < 0) continue;
+    if (::poll(watched.data(), watched.size(), timeoutMs) < 0) continue;
     if (watched[0].revents != 0) {
       uint64_t count = 0;
       [[maybe_unused]] const ssize_t got = ::read(wake_.Get(), &count, sizeof count);
@@ -151,11 +212,34 @@ void TServerThread::AcceptLoop() {
     for (size_t i = 1; i < watched.size() && !stopping_; ++i) {
       if (watched[i].revents != 0) Accept(watched[i].fd);
     }
+    timeoutMs = ExpireHandshakes();
   }
   ReapFinished();
 }
 
-// Takes one waiting client and gives it a thread of its own.
+// Shuts down every connection whose handshakes are past their deadline (its thread then fails
+// its read and ends) and returns the milliseconds to the next deadline, -1 when there is none.
+int TServerThread::ExpireHandshakes() {
+  const Clock::time_point now = Clock::now();
+  std::optional<Clock::time_point> next;
+  const std::lock_guard lock(connectionsLock_);
+  for (ConnectionSlot& slot : connections_) {
+    if (!slot.Pending()) continue;
+    if (slot.deadline <= now) {
+      slot.closing = true;
+      slot.connection->Shutdown();
+    } else if (!next || slot.deadline < *next) {
+      next = slot.deadline;
+    }
+  }
+  if (!next) return -1;
+  // Rounded up, so the poll never wakes just before a deadline and finds nothing to do.
+  const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*next - now);
+  return static_cast<int>(wait.count());
+}
+
+// Takes one waiting client and gives it a thread of its own, or closes it when the limit is
+// reached and no connection still in its handshakes can make room.
 void TServerThread::Accept(int listener) {
   platform::UniqueFd socket(::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC));
   if (!socket) {
@@ -165,20 +249,63 @@ void TServerThread::Accept(int listener) {
     }
     return;
   }
-  const int on = 1;
-  ::setsockopt(socket.Get(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  if (!MakeRoom()) return;  // the socket closes with its descriptor
+  ConfigureAccepted(socket.Get());
   try {
     // The slot is built in a list of its own and spliced in once its thread runs, so a failure
     // here (no memory, no thread) drops this connection alone.
     std::list<ConnectionSlot> fresh(1);
     ConnectionSlot& slot = fresh.front();
     slot.connection = std::make_shared<TlsConnection>(std::move(socket), context_.get());
+    slot.deadline = Clock::now() + settings_.HandshakeDeadline;
     const std::lock_guard lock(connectionsLock_);
     slot.thread = std::thread([this, &slot] { RunConnection(slot); });
     connections_.splice(connections_.end(), fresh);
   } catch (const std::exception&) {
     // The connection is dropped; its socket closes with it.
   }
+}
+
+// At the limit of open connections, the oldest one still in its handshakes is closed to make room
+// for the new one: a page that has its WebSocket is never pushed out by peers that only connect,
+// and a page that connects behind a crowd of silent peers gets in at once instead of after their
+// deadline. When every connection has its WebSocket, the new one is refused (false).
+bool TServerThread::MakeRoom() {
+  bool admitted = true;
+  {
+    const std::lock_guard lock(connectionsLock_);
+    size_t open = 0;
+    ConnectionSlot* oldestPending = nullptr;
+    for (ConnectionSlot& slot : connections_) {
+      if (slot.closing || slot.finished) continue;
+      ++open;
+      if (!slot.upgraded && !oldestPending) oldestPending = &slot;
+    }
+    if (open < settings_.MaxConnections) return true;
+    if (oldestPending) {
+      oldestPending->closing = true;
+      oldestPending->connection->Shutdown();
+    } else {
+      admitted = false;
+    }
+  }
+  const std::string limit = std::to_string(settings_.MaxConnections);
+  if (admitted) {
+    LogLimit(lastEvictionLog_, "Limite de " + limit +
+                                   " conexões atingido: a conexão mais antiga ainda sem handshake "
+                                   "foi fechada.");
+  } else {
+    LogLimit(lastRefusalLog_, "Limite de " + limit + " conexões atingido: nova conexão fechada.");
+  }
+  return admitted;
+}
+
+// Logs text unless it was logged less than a minute ago (last says when).
+void TServerThread::LogLimit(std::optional<Clock::time_point>& last, std::string_view text) {
+  const Clock::time_point now = Clock::now();
+  if (last && now - *last < kLimitLogInterval) return;
+  last = now;
+  Log(text);
 }
 
 // Joins the threads of connections that have ended, so a long-running service does not collect
@@ -196,14 +323,23 @@ void TServerThread::ReapFinished() {
   for (ConnectionSlot& slot : ended) slot.thread.join();
 }
 
-// The life of one connection, on its own thread: connect (TLS), execute until an error ends it,
-// then close and the disconnect step. The thread frees its own socket and TLS session, so that
-// nothing but the thread itself waits for the accept thread to join it at its next wake-up.
+// The life of one connection, on its own thread: connect (TLS), the opening handshake, then
+// execute until an error ends it, then close and the disconnect step. The thread frees its own
+// socket and TLS session, so that nothing but the thread itself waits for the accept thread to
+// join it at its next wake-up.
 void TServerThread::RunConnection(ConnectionSlot& slot) {
   TlsConnection& connection = *slot.connection;
   try {
     connection.TCPServerConnect();
+    TCPServerExecute(connection);
+    {
+      // Under the lock, so the deadline either ends the handshakes or finds them done.
+      const std::lock_guard lock(connectionsLock_);
+      slot.upgraded = true;
+    }
     for (;;) TCPServerExecute(connection);
+  } catch (const EOriginRefused& e) {
+    Log("Conexão recusada: origem não permitida: " + EscapeForLog(e.Origin));
   } catch (...) {
     // Whatever ends the execute steps ends the connection; nothing is logged.
   }
@@ -224,7 +360,7 @@ void TServerThread::RunConnection(ConnectionSlot& slot) {
 // when it holds text, routed with this connection as the one to answer.
 void TServerThread::TCPServerExecute(TlsConnection& AContext) {
   if (AContext.State() == TClientState::csHandshake) {
-    WebSocketHandshake(AContext);
+    WebSocketHandshake(AContext, settings_.Origins);
     AContext.SetState(TClientState::csConnected);
     return;
   }

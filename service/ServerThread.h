@@ -1,30 +1,29 @@
-// The TLS listener of the service: IPv4 and IPv6 wildcard listeners, one thread per accepted
-// connection, and each connection's connect, execute and disconnect steps.
+// The TLS listener of the service: listeners on the configured or wildcard addresses, one thread
+// per accepted connection, each connection's connect, execute and disconnect steps, and the limits
+// that keep peers without credentials from exhausting it.
 #pragma once
 
 #include "platform/UniqueFd.h"
 #include "service/MessageHandler.h"
+#include "service/ServerSettings.h"
 #include "service/TlsConnection.h"
 #include "service/TlsContext.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
-#include <filesystem>
 #include <list>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
 namespace kelvora::service {
 
-struct TServerSettings {
-  uint16_t Port = 443;
-  std::filesystem::path BaseDir;  // the certificate files are under BaseDir/Certificado
-};
-
 // Threads: one accept thread that blocks in poll() on the listeners and a wake-up descriptor, and
-// one thread per connection that blocks in its reads. Nothing runs while nothing happens.
+// one thread per connection that blocks in its reads. Nothing runs while nothing happens: the
+// accept thread's poll() also times out at the earliest handshake deadline, and not otherwise.
 class TServerThread {
  public:
   static constexpr int kListenBacklog = 15;
@@ -35,9 +34,10 @@ class TServerThread {
   TServerThread(const TServerThread&) = delete;
   TServerThread& operator=(const TServerThread&) = delete;
 
-  // Activation: builds the TLS context, binds and listens on the IPv4 wildcard address and, when
-  // the system has IPv6, on the IPv6 wildcard address, then starts accepting. Throws with the
-  // reason (a port in use, a certificate or key that cannot be loaded); nothing is left running.
+  // Activation: builds the TLS context, binds and listens on every configured address (by default
+  // the IPv4 wildcard address and, when the system has IPv6, the IPv6 wildcard address), then
+  // starts accepting. Throws with the reason (a port in use, an address that cannot be parsed or
+  // bound, a certificate or key that cannot be loaded); nothing is left running.
   void Start();
 
   // Stops accepting (new connections are refused), ends every open connection and waits for its
@@ -49,19 +49,32 @@ class TServerThread {
   uint16_t Port() const { return port_; }
 
  private:
+  using Clock = std::chrono::steady_clock;
+
   struct ConnectionSlot {
-    std::shared_ptr<TlsConnection> connection;  // under connectionsLock_ once the thread runs; freed
-                                                // by the thread at its end
+    std::shared_ptr<TlsConnection> connection;  // under connectionsLock_ once the thread runs;
+                                                // freed by the thread at its end
     std::thread thread;
-    bool finished = false;  // under connectionsLock_: the thread is about to end
+    Clock::time_point deadline;  // for the TLS and WebSocket handshakes
+    // Under connectionsLock_: both handshakes are done; the server shut the connection down (its
+    // deadline passed, or it made room for a newer one); the thread is about to end.
+    bool upgraded = false;
+    bool closing = false;
+    bool finished = false;
+    // Still in its handshakes, and not yet being closed: what a deadline or the limit may end.
+    bool Pending() const { return !upgraded && !closing && !finished; }
   };
 
   void Listen();
   void AcceptLoop();
   void Accept(int listener);
+  bool MakeRoom();
   void RunConnection(ConnectionSlot& slot);
   void TCPServerExecute(TlsConnection& AContext);
   void ReapFinished();
+  int ExpireHandshakes();
+  void LogLimit(std::optional<Clock::time_point>& last, std::string_view text);
+  void Log(std::string_view text) const;
   void Wake();
   bool WaitForWake(int timeoutMs);
 
@@ -74,7 +87,11 @@ class TServerThread {
   std::atomic<bool> stopping_{false};
   std::thread acceptThread_;
   std::mutex connectionsLock_;
-  std::list<ConnectionSlot> connections_;  // a list, so a slot stays put while its thread runs
+  std::list<ConnectionSlot> connections_;  // a list, so a slot stays put while its thread runs;
+                                           // in accept order, so the oldest come first
+  // When the limit was last logged, for each of its two lines; accept thread only.
+  std::optional<Clock::time_point> lastEvictionLog_;
+  std::optional<Clock::time_point> lastRefusalLog_;
 };
 
 }  // namespace kelvora::service

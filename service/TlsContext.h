@@ -1,5 +1,6 @@
-// The TLS server settings of the listener: TLS 1.2 only, the certificate, its unencrypted key and
-// the CA list from the Certificado directory, no client certificates.
+// The TLS server settings of the listener: TLS 1.2 only with ECDHE and AEAD cipher suites, the
+// certificate, its unencrypted key and the CA list from the Certificado directory, no client
+// certificates.
 #pragma once
 
 #include <openssl/ssl.h>

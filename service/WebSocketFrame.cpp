@@ -76,13 +76,14 @@ void ApplyMask(std::span<char> payload, const std::array<uint8_t, 4>& key) {
 
 std::string ReadClientFrame(ByteStream& stream, uint64_t maxPayload) {
   const FrameHeader header = detail::ReadFrameHeader(stream);
+  if (!header.Masked) throw EUnmaskedFrame("Unmasked WebSocket frame from the client");
   if (header.PayloadLength > maxPayload) {
     throw EFrameTooLarge("WebSocket frame of " + std::to_string(header.PayloadLength) +
                          " bytes exceeds the limit of " + std::to_string(maxPayload) + " bytes");
   }
   std::string payload = ReadPayload(stream, header.PayloadLength);
   if (header.Opcode == static_cast<uint8_t>(Opcode::Close)) return {};
-  if (header.Masked) detail::ApplyMask(payload, header.MaskingKey);
+  detail::ApplyMask(payload, header.MaskingKey);
   if (!IsValidUtf8(payload)) return {};
   return payload;
 }

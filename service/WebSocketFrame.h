@@ -21,13 +21,20 @@ enum class Opcode : uint8_t {
   Pong = 0xA,
 };
 
-// The largest client payload accepted: 16 MiB. The page's requests and answers are a few hundred
-// bytes, so this only stops a header that claims an absurd length (the 64-bit form allows 2^63)
-// from making the service wait for, or buffer, that much.
-inline constexpr uint64_t kMaxClientPayload = 16 * 1024 * 1024;
+// The largest client payload accepted: 1 MiB. The page's requests and answers are well under
+// 1 KiB, so this only stops a peer without credentials from making the service wait for, or
+// buffer, megabytes per connection (the 64-bit length form allows 2^63).
+inline constexpr uint64_t kMaxClientPayload = 1024 * 1024;
 
 // A client frame claimed more than the accepted payload; it ends the connection.
 class EFrameTooLarge : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// A client frame without a masking key. Browsers always mask, and masking is what keeps a page
+// from steering the bytes a proxy on the way sees, so an unmasked frame ends the connection.
+class EUnmaskedFrame : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
@@ -44,8 +51,9 @@ struct FrameHeader {
 // frame, for an empty payload and for a payload that is not valid UTF-8; every other opcode (text,
 // binary, continuation, ping, pong) is returned as text, and FIN and the RSV bits are not looked
 // at. The whole frame is consumed, a close frame included, so the stream stays at a frame boundary.
-// Throws EConnectionClosed when the stream ends inside the frame, and EFrameTooLarge, before
-// reading any payload, when the header claims more than maxPayload bytes.
+// Throws EConnectionClosed when the stream ends inside the frame; before reading any payload,
+// EUnmaskedFrame when the frame has no masking key and EFrameTooLarge when the header claims more
+// than maxPayload bytes.
 std::string ReadClientFrame(ByteStream& stream, uint64_t maxPayload = kMaxClientPayload);
 
 // One unmasked, unfragmented text frame (FIN set, opcode 1) carrying utf8: the 7-bit length up to

@@ -8,7 +8,7 @@ import path from 'node:path';
 import { after, afterEach, before, describe, test } from 'node:test';
 import { promisify } from 'node:util';
 import {
-  LINE, connectClient, freePort, generateCertificates, makeBaseDir, readServiceLog,
+  EVERY_ORIGIN_WARNING, LINE, connectClient, freePort, generateCertificates, makeBaseDir, readServiceLog,
   readServiceLogBytes, readServiceLogTexts, removeBaseDir, serviceBinary, startService,
 } from './lib/index.mjs';
 
@@ -65,9 +65,11 @@ describe('life cycle', () => {
     assert.deepEqual(await service.stop('SIGTERM'), { code: 0, signal: null });
     assert.deepEqual(await readServiceLogTexts(baseDir), [
       'Iniciando servidor socket.',
+      EVERY_ORIGIN_WARNING,
       'O serviço foi inciado.',
       'O serviço foi pausado.',
       'Iniciando servidor socket.',
+      EVERY_ORIGIN_WARNING,
       'O serviço foi retomado.',
       'O serviço foi parado.',
     ]);
@@ -105,14 +107,14 @@ describe('service log', () => {
     await service.stop();
 
     const lines = await readServiceLog(baseDir);
-    assert.equal(lines.length, 3);
+    assert.equal(lines.length, 4);
     for (const line of lines) assert.match(line, LINE);
     const [, dd, mm, yyyy] = LINE.exec(lines[0]);
     const month = MONTHS[Number(mm) - 1];
     const file = path.join(baseDir, 'Log', `${month}-${yyyy}`, `KelvoraSiTefService ${dd}-${mm}-${yyyy}.log`);
     const bytes = await fs.readFile(file);
     assert.deepEqual(bytes, await readServiceLogBytes(baseDir));
-    assert.equal(bytes.toString('latin1').split('\r\n').length, 4, 'three lines, each ending in CR LF');
+    assert.equal(bytes.toString('latin1').split('\r\n').length, 5, 'four lines, each ending in CR LF');
     assert.ok(bytes.includes(Buffer.from('servi\xe7o', 'latin1')), 'ç is the byte E7');
     assert.ok(!bytes.includes(Buffer.from([0xc3, 0xa7])), 'no UTF-8 in the log');
   });

@@ -1,5 +1,6 @@
 // The listener speaks TLS 1.2 only: openssl s_client gets through with 1.2 and is refused with 1.1
-// and 1.3 by the server (security level 0 on the client, so 1.1 is not refused client-side).
+// and 1.3 by the server (security level 0 on the client, so 1.1 is not refused client-side). Within
+// 1.2 only ECDHE with AES-GCM or ChaCha20-Poly1305 is agreed, in the server's order of preference.
 import assert from 'node:assert/strict';
 import { spawn } from 'node:child_process';
 import { after, before, test } from 'node:test';
@@ -19,10 +20,10 @@ after(async () => {
   await removeBaseDir(baseDir);
 });
 
-// Runs s_client with stdin closed; resolves with its exit code and output.
-function sClient(version) {
+// Runs s_client with stdin closed, offering ciphers; resolves with its exit code and output.
+function sClient(version, ciphers = 'DEFAULT') {
   return new Promise((resolve) => {
-    const args = ['s_client', version, '-connect', `127.0.0.1:${port}`, '-cipher', 'DEFAULT:@SECLEVEL=0'];
+    const args = ['s_client', version, '-connect', `127.0.0.1:${port}`, '-cipher', `${ciphers}:@SECLEVEL=0`];
     const proc = spawn('openssl', args, { stdio: ['ignore', 'pipe', 'pipe'] });
     let output = '';
     proc.stdout.on('data', (chunk) => { output += chunk; });
@@ -46,6 +47,32 @@ for (const { version, accepted } of cases) {
     } else {
       assert.notEqual(code, 0, output);
       assert.match(output, /alert protocol version/, 'refused by the server, not by the client');
+    }
+  });
+}
+
+// The test certificate is ECDSA, so the ECDSA suites are the ones that can be agreed.
+const suites = [
+  { offered: 'ECDHE-ECDSA-AES128-SHA:ECDHE-ECDSA-AES256-SHA384:ECDHE-ECDSA-AES128-SHA256', agreed: null },
+  { offered: 'AES128-GCM-SHA256:AES256-SHA:DHE-RSA-AES128-GCM-SHA256', agreed: null },
+  { offered: 'ECDHE-ECDSA-AES128-GCM-SHA256', agreed: 'ECDHE-ECDSA-AES128-GCM-SHA256' },
+  { offered: 'ECDHE-ECDSA-AES256-GCM-SHA384', agreed: 'ECDHE-ECDSA-AES256-GCM-SHA384' },
+  { offered: 'ECDHE-ECDSA-CHACHA20-POLY1305', agreed: 'ECDHE-ECDSA-CHACHA20-POLY1305' },
+  // The client prefers CBC, then AES-128-GCM; the server's first choice among them wins.
+  {
+    offered: 'ECDHE-ECDSA-AES128-SHA:ECDHE-ECDSA-AES128-GCM-SHA256:ECDHE-ECDSA-AES256-GCM-SHA384',
+    agreed: 'ECDHE-ECDSA-AES256-GCM-SHA384',
+  },
+];
+for (const { offered, agreed } of suites) {
+  test(`TLS 1.2 offering ${offered}: ${agreed ? `agrees on ${agreed}` : 'refused'}`, async () => {
+    const { code, output } = await sClient('-tls1_2', offered);
+    if (agreed) {
+      assert.equal(code, 0, output);
+      assert.match(output, new RegExp(`Cipher\\s*: ${agreed}\\b`));
+    } else {
+      assert.notEqual(code, 0, output);
+      assert.match(output, /alert handshake failure/, 'refused by the server, not by the client');
     }
   });
 }

@@ -5,6 +5,9 @@ import path from 'node:path';
 import { timeScale } from './paths.mjs';
 
 const decoder = new TextDecoder('windows-1252');
+// Written at every start of a listener that accepts pages of any origin.
+export const EVERY_ORIGIN_WARNING =
+  'Aviso: [security] allowed_origins não configurado; conexões de qualquer origem são aceitas.';
 export const LINE = /^\[(\d\d)\/(\d\d)\/(\d{4}) (\d\d):(\d\d):(\d\d)\] (.*)$/s;
 
 async function logFiles(baseDir, serviceName) {

@@ -76,15 +76,12 @@ TEST(ReadClientFrame, UnmasksAndAcceptsEveryLengthForm) {
       {"masked, 7-bit length", ClientFrame(0x81, "hello"), "hello"},
       {"masked, 300 bytes in the 16-bit form", ClientFrame(0x81, text300), text300},
       {"masked, 64-bit form", ClientFrame(0x81, text65536), text65536},
-      {"unmasked", ClientFrame(0x81, "plain", ""), "plain"},
-      {"unmasked, 16-bit form", ClientFrame(0x81, text300, ""), text300},
       {"a short text in the 64-bit form", ClientFrame(0x81, "wide", "\1\2\3\4", 64), "wide"},
       {"multi-byte UTF-8", ClientFrame(0x81, "não é €"), "não é €"},
       {"binary opcode, read as text", ClientFrame(0x82, "bin"), "bin"},
       {"ping, read as text", ClientFrame(0x89, "ping"), "ping"},
       {"continuation without FIN, read as text", ClientFrame(0x00, "part"), "part"},
       {"RSV bits ignored", ClientFrame(0xF1, "rsv"), "rsv"},
-      {"a server frame read back", EncodeTextFrame(text300), text300},
   };
   for (const Case& c : cases) {
     FakeByteStream stream(c.frame);
@@ -102,7 +99,6 @@ TEST(ReadClientFrame, GivesEmptyTextAndStaysAtTheNextFrame) {
       {"close frame with a status code", ClientFrame(0x88, "\x03\xE8")},
       {"close frame with a reason", ClientFrame(0x88, "\x03\xE8going away")},
       {"close frame without payload", ClientFrame(0x88, "")},
-      {"close frame, unmasked", ClientFrame(0x88, "\x03\xE8", "")},
       {"empty payload", ClientFrame(0x81, "")},
       {"invalid UTF-8", ClientFrame(0x81, "a\xC3\x28")},
       {"lone continuation byte", ClientFrame(0x81, "\x80")},
@@ -112,6 +108,27 @@ TEST(ReadClientFrame, GivesEmptyTextAndStaysAtTheNextFrame) {
     FakeByteStream stream(c.frame + ClientFrame(0x81, "next"));
     EXPECT_EQ(ReadClientFrame(stream), "") << c.what;
     EXPECT_EQ(ReadClientFrame(stream), "next") << c.what;
+  }
+}
+
+TEST(ReadClientFrame, RefusesAnUnmaskedFrameBeforeReadingItsPayload) {
+  struct Case {
+    const char* what;
+    std::string frame;
+    std::string payload;  // left unread
+  };
+  const std::string text300 = Repeat("0123456789", 30);
+  const Case cases[] = {
+      {"text", ClientFrame(0x81, "plain", ""), "plain"},
+      {"16-bit form", ClientFrame(0x81, text300, ""), text300},
+      {"close frame", ClientFrame(0x88, "\x03\xE8", ""), "\x03\xE8"},
+      {"empty payload", ClientFrame(0x81, "", ""), ""},
+      {"a server frame sent back", EncodeTextFrame(text300), text300},
+  };
+  for (const Case& c : cases) {
+    FakeByteStream stream(c.frame, 1);
+    EXPECT_THROW(ReadClientFrame(stream), EUnmaskedFrame) << c.what;
+    EXPECT_EQ(stream.Unread(), c.payload) << c.what;
   }
 }
 
@@ -130,10 +147,12 @@ TEST(ReadClientFrame, RefusesAClaimAboveTheLimitBeforeReadingThePayload) {
   EXPECT_THROW(ReadClientFrame(closeAboveLimit, 10), EFrameTooLarge);
 }
 
-TEST(ReadClientFrame, AcceptsOneMebibyte) {
+TEST(ReadClientFrame, AcceptsOneMebibyteAndRefusesOneByteMore) {
   const std::string text(1024 * 1024, 'm');
   FakeByteStream stream(ClientFrame(0x81, text), 4096);
   EXPECT_EQ(ReadClientFrame(stream), text);
+  FakeByteStream above(ClientFrame(0x81, text + "m"), 4096);
+  EXPECT_THROW(ReadClientFrame(above), EFrameTooLarge);
 }
 
 TEST(ReadClientFrame, FailsWhenTheStreamEndsInsideAFrame) {
