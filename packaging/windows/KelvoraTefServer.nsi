@@ -27,6 +27,7 @@ RequestExecutionLevel admin
 !include "MUI2.nsh"
 !include "LogicLib.nsh"
 !include "Sections.nsh"
+!include "FileFunc.nsh"
 
 Name "${PRODUCT}"
 OutFile "${OUTFILE}"
@@ -114,14 +115,27 @@ Section "Kelvora TEF Server" SecServer
 SectionEnd
 
 ; The SiTef library simulator, for trials without a pin-pad. It lives in simulador\ and is copied
-; to dll\ only when no library is there, so it never takes the place of the vendor's library; the
-; configuration records the copy so that the uninstaller removes it and nothing else.
+; to dll\ only when no library is there, or when the one there is the copy an earlier installation
+; made (recorded in the configuration, and still the simulator's size), so it never takes the
+; place of the vendor's library.
 Section /o "Simulador (somente testes)" SecSimulator
+  StrCpy $3 0
+  ${If} ${FileExists} "$INSTDIR\dll\CliSiTef32I.dll"
+    ReadINIStr $1 "$INSTDIR\SvcKelvoraSiTef.ini" "installer" "simulator_in_dll"
+    Push "$INSTDIR\simulador\CliSiTef32I.dll"
+    Call FileSize
+    Pop $4
+    Push "$INSTDIR\dll\CliSiTef32I.dll"
+    Call FileSize
+    Pop $5
+    ${If} $1 != "1"
+    ${OrIf} $4 != $5
+      StrCpy $3 1
+    ${EndIf}
+  ${EndIf}
   SetOutPath "$INSTDIR\simulador"
   File "/oname=CliSiTef32I.dll" "${BINDIR}/dll/CliSiTef32I.dll"
-  ReadINIStr $1 "$INSTDIR\SvcKelvoraSiTef.ini" "installer" "simulator_in_dll"
-  ${If} ${FileExists} "$INSTDIR\dll\CliSiTef32I.dll"
-  ${AndIf} $1 != "1"
+  ${If} $3 == 1
     DetailPrint "Aviso: $INSTDIR\dll\CliSiTef32I.dll já existe e foi mantido; o simulador ficou só em $INSTDIR\simulador."
   ${Else}
     CopyFiles /SILENT "$INSTDIR\simulador\CliSiTef32I.dll" "$INSTDIR\dll\CliSiTef32I.dll"
@@ -151,6 +165,17 @@ Section "-Registrar e iniciar o serviço"
   ${EndIf}
 SectionEnd
 
+; "/SIMULADOR" on the command line selects the simulator, so that a silent installation for tests
+; can have it; without it a silent installation never does.
+Function .onInit
+  ${GetParameters} $R0
+  ClearErrors
+  ${GetOptions} $R0 "/SIMULADOR" $R1
+  ${IfNot} ${Errors}
+    !insertmacro SelectSection ${SecSimulator}
+  ${EndIf}
+FunctionEnd
+
 ; Marks the run as failed: a silent installation ends with exit code 2 instead of 0.
 Function ReportFailure
   SetErrorLevel 2
@@ -162,7 +187,8 @@ Section "Uninstall"
   Pop $0
 
   ; The simulator's copy in dll\ goes only when the configuration records it and it is still the
-  ; simulator's size: a vendor's library put there since is the store's and stays.
+  ; simulator's size: a vendor's library put there since is the store's and stays, and the record
+  ; goes either way.
   ReadINIStr $1 "$INSTDIR\SvcKelvoraSiTef.ini" "installer" "simulator_in_dll"
   ${If} $1 == "1"
     Push "$INSTDIR\simulador\CliSiTef32I.dll"
@@ -173,8 +199,8 @@ Section "Uninstall"
     Pop $3
     ${If} $2 == $3
       Delete "$INSTDIR\dll\CliSiTef32I.dll"
-      DeleteINIStr "$INSTDIR\SvcKelvoraSiTef.ini" "installer" "simulator_in_dll"
     ${EndIf}
+    DeleteINIStr "$INSTDIR\SvcKelvoraSiTef.ini" "installer" "simulator_in_dll"
   ${EndIf}
   RMDir /r "$INSTDIR\simulador"
   RMDir "$INSTDIR\dll"
@@ -203,11 +229,13 @@ Section "Uninstall"
 SectionEnd
 
 ; The size in bytes of the file on the stack, or -1 when it cannot be opened.
-Function un.FileSize
+!macro FILE_SIZE_FUNCTION prefix
+Function ${prefix}FileSize
   Exch $0
   Push $1
+  ClearErrors
   FileOpen $1 $0 r
-  ${If} $1 == ""
+  ${If} ${Errors}
     StrCpy $0 -1
   ${Else}
     FileSeek $1 0 END $0
@@ -216,3 +244,6 @@ Function un.FileSize
   Pop $1
   Exch $0
 FunctionEnd
+!macroend
+!insertmacro FILE_SIZE_FUNCTION ""
+!insertmacro FILE_SIZE_FUNCTION "un."
