@@ -1,6 +1,9 @@
 // main() of the service: the command line, then the service host or the installer.
 #include "service/ServiceProgram.h"
 
+#include "service/Certificates.h"
+#include "service/JwtSecretFile.h"
+
 #include "platform/Paths.h"
 #include "platform/ServiceHost.h"
 #include "platform/ServiceInstaller.h"
@@ -33,12 +36,54 @@ uint16_t ParsePort(std::string_view text) {
   return static_cast<uint16_t>(value);
 }
 
+int ParseDays(std::string_view text) {
+  int value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size() || value < 1 ||
+      value > kMaxCertificateDays) {
+    throw std::invalid_argument("invalid number of days: " + std::string(text));
+  }
+  return value;
+}
+
+bool IsGenerateCommand(TProgramCommand command) {
+  return command == TProgramCommand::GenerateCertificates ||
+         command == TProgramCommand::GenerateSecret;
+}
+
+// Runs generate-certificates or generate-secret. The secret itself is never printed: it would
+// end up in installer logs and terminal scroll-back.
+int RunGenerateCommand(const TProgramArguments& arguments) {
+  try {
+    if (arguments.Command == TProgramCommand::GenerateCertificates) {
+      TCertificateOptions options;
+      options.Days = arguments.Days.value_or(kMaxCertificateDays);
+      options.Force = arguments.Force;
+      GenerateCertificates(*arguments.Target, options);
+      std::printf("Wrote %s, %s and %s in %s (valid %d days)\n", kCaCertificateFile.data(),
+                  kServerCertificateFile.data(), kServerKeyFile.data(),
+                  arguments.Target->string().c_str(), options.Days);
+    } else if (EnsureJwtSecret(*arguments.Target) == TJwtSecretResult::Written) {
+      std::printf("Wrote a new [security] jwt_secret to %s\n", arguments.Target->string().c_str());
+    } else {
+      std::printf("Kept the [security] jwt_secret of %s\n", arguments.Target->string().c_str());
+    }
+    return 0;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%s\n", e.what());
+    return 1;
+  }
+}
+
 void PrintUsage(const char* program) {
   std::fprintf(stderr,
                "%s\nUsage: %s [--port N] [--base-dir DIR]\n"
                "       %s [--port N] [--base-dir DIR] install [silent]\n"
-               "       %s uninstall [silent]\n",
-               std::string(TKelvoraSiTefService::kTitle).c_str(), program, program, program);
+               "       %s uninstall [silent]\n"
+               "       %s generate-certificates [--force] [--days N] DIR\n"
+               "       %s generate-secret INI\n",
+               std::string(TKelvoraSiTefService::kTitle).c_str(), program, program, program,
+               program, program);
 }
 
 // The command line the installed unit runs: this executable with the same options.
@@ -79,11 +124,32 @@ TProgramArguments ParseProgramArguments(std::span<const char* const> arguments) 
     } else if (!commandSeen && IsCommand(argument, "uninstall")) {
       parsed.Command = TProgramCommand::Uninstall;
       commandSeen = true;
+    } else if (!commandSeen && IsCommand(argument, "generate-certificates")) {
+      parsed.Command = TProgramCommand::GenerateCertificates;
+      commandSeen = true;
+    } else if (!commandSeen && IsCommand(argument, "generate-secret")) {
+      parsed.Command = TProgramCommand::GenerateSecret;
+      commandSeen = true;
+    } else if (argument == "--force") {
+      parsed.Force = true;
+    } else if (argument == "--days") {
+      parsed.Days = ParseDays(value());
+    } else if (IsGenerateCommand(parsed.Command) && !parsed.Target && !argument.empty() &&
+               !argument.starts_with('-')) {
+      parsed.Target = std::filesystem::path(argument);
     } else if (IsCommand(argument, "silent")) {
       parsed.Silent = true;
     } else {
       throw std::invalid_argument("unknown argument: " + std::string(argument));
     }
+  }
+  if (IsGenerateCommand(parsed.Command) && !parsed.Target) {
+    throw std::invalid_argument(parsed.Command == TProgramCommand::GenerateSecret
+                                    ? "generate-secret needs the configuration file"
+                                    : "generate-certificates needs a directory");
+  }
+  if ((parsed.Force || parsed.Days) && parsed.Command != TProgramCommand::GenerateCertificates) {
+    throw std::invalid_argument("--force and --days belong to generate-certificates");
   }
   return parsed;
 }
@@ -98,6 +164,7 @@ int RunServiceProgram(int argc, char** argv,
     PrintUsage(argv[0]);
     return 2;
   }
+  if (IsGenerateCommand(arguments.Command)) return RunGenerateCommand(arguments);
   try {
     // First, before any thread exists, so that every thread inherits the blocked control signals.
     platform::ServiceHost host;
@@ -124,6 +191,9 @@ int RunServiceProgram(int argc, char** argv,
         platform::UninstallService(TKelvoraSiTefService::kServiceName);
         if (!arguments.Silent) std::printf("Service uninstalled successfully\n");
         return 0;
+      case TProgramCommand::GenerateCertificates:
+      case TProgramCommand::GenerateSecret:
+        break;  // run above, before the service module exists
     }
   } catch (const std::exception& e) {
     std::fprintf(stderr, "%s\n", e.what());

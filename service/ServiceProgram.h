@@ -10,24 +10,29 @@
 
 namespace kelvora::service {
 
-enum class TProgramCommand { Run, Install, Uninstall };
+enum class TProgramCommand { Run, Install, Uninstall, GenerateCertificates, GenerateSecret };
 
 struct TProgramArguments {
   TProgramCommand Command = TProgramCommand::Run;
   std::optional<uint16_t> Port;                  // --port N
   std::optional<std::filesystem::path> BaseDir;  // --base-dir DIR
   bool Silent = false;  // "silent": no confirmation text on install/uninstall
+  std::optional<std::filesystem::path> Target;  // the folder or file a generate command writes
+  bool Force = false;                           // --force: generate-certificates replaces a set
+  std::optional<int> Days;                      // --days N: validity of generated certificates
 };
 
-// Parses "[--port N] [--base-dir DIR] [install|uninstall] [silent]" (the commands in any case,
-// with an optional leading "-" or "/", as the Windows switches are written). Throws
+// Parses "[--port N] [--base-dir DIR] [install|uninstall] [silent]",
+// "generate-certificates [--force] [--days N] DIR" and "generate-secret INI" (the commands in any
+// case, with an optional leading "-" or "/", as the Windows switches are written). Throws
 // std::invalid_argument with the reason for anything else.
 TProgramArguments ParseProgramArguments(std::span<const char* const> arguments);
 
 // Runs the program: builds the service module with the data module from createDataModule, then
 // installs, uninstalls, or runs it in the foreground until SIGTERM or SIGINT. Returns the exit
-// code: 0 on success (also after a stop signal), 1 when install or uninstall failed, 2 for a bad
-// command line.
+// code: 0 on success (also after a stop signal), 1 when install, uninstall or a generate command
+// failed, 2 for a bad command line. The generate commands write their files and return without
+// building the service module.
 int RunServiceProgram(int argc, char** argv,
                       const TKelvoraSiTefService::DataModuleFactory& createDataModule);
 

@@ -123,11 +123,58 @@ TEST(ParseProgramArguments, ReadsOptionsAndCommands) {
   EXPECT_EQ(based.BaseDir, std::filesystem::path("/srv/kelvora"));
 }
 
+TEST(ParseProgramArguments, ReadsTheGenerateCommands) {
+  struct Case {
+    std::vector<const char*> arguments;
+    TProgramCommand command;
+    const char* target;
+    bool force;
+    std::optional<int> days;
+  };
+  const Case cases[] = {
+      {{"generate-certificates", "/srv/Certificado"},
+       TProgramCommand::GenerateCertificates,
+       "/srv/Certificado",
+       false,
+       std::nullopt},
+      {{"--force", "GENERATE-CERTIFICATES", "--days", "30", "C:\\Kelvora\\Certificado"},
+       TProgramCommand::GenerateCertificates,
+       "C:\\Kelvora\\Certificado",
+       true,
+       30},
+      {{"/generate-secret", "SvcKelvoraSiTef.ini"},
+       TProgramCommand::GenerateSecret,
+       "SvcKelvoraSiTef.ini",
+       false,
+       std::nullopt},
+  };
+  for (const Case& c : cases) {
+    const TProgramArguments parsed = ParseProgramArguments(c.arguments);
+    EXPECT_EQ(parsed.Command, c.command);
+    EXPECT_EQ(parsed.Target, std::filesystem::path(c.target));
+    EXPECT_EQ(parsed.Force, c.force);
+    EXPECT_EQ(parsed.Days, c.days);
+  }
+}
+
 TEST(ParseProgramArguments, RefusesWhatItDoesNotKnow) {
   const std::vector<std::vector<const char*>> cases = {
-      {"--port"},        {"--port", "65536"},      {"--port", "-1"},
-      {"--port", "80x"}, {"--base-dir"},           {"--base-dir", ""},
-      {"start"},         {"install", "uninstall"}, {"--PORT", "8443"},
+      {"--port"},
+      {"--port", "65536"},
+      {"--port", "-1"},
+      {"--port", "80x"},
+      {"--base-dir"},
+      {"--base-dir", ""},
+      {"start"},
+      {"install", "uninstall"},
+      {"--PORT", "8443"},
+      {"generate-certificates"},
+      {"generate-secret", "a.ini", "b.ini"},
+      {"--force", "install"},
+      {"generate-secret", "--days", "30", "a.ini"},
+      {"generate-certificates", "--days", "0", "dir"},
+      {"generate-certificates", "--days", "826", "dir"},
+      {"install", "dir"},
   };
   for (const auto& arguments : cases) {
     EXPECT_THROW(ParseProgramArguments(arguments), std::invalid_argument) << arguments[0];

@@ -1,0 +1,249 @@
+; The Windows installer of Kelvora TEF Server: the service and its tool, its own certificates and
+; token key, the service registered and started, and the simulator only when asked for.
+;
+;   makensis -DBINDIR=<folder with the Windows binaries> -DOUTFILE=<installer.exe> KelvoraTefServer.nsi
+;
+; BINDIR holds SvcKelvoraSiTef.exe, kelvora-token.exe and dll/CliSiTef32I.dll (the simulator);
+; with -DRUNTIME_DLLS, also the runtime DLLs beside the executables.
+
+Unicode true
+SetCompressor /SOLID lzma
+RequestExecutionLevel admin
+
+!ifndef BINDIR
+  !error "BINDIR is not set"
+!endif
+!ifndef OUTFILE
+  !error "OUTFILE is not set"
+!endif
+!ifndef VERSION
+  !define VERSION "1.0.0.4"
+!endif
+
+!define PRODUCT "Kelvora TEF Server"
+!define SERVICE "KelvoraSiTefService"
+!define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\KelvoraTefServer"
+
+!include "MUI2.nsh"
+!include "LogicLib.nsh"
+!include "Sections.nsh"
+!include "FileFunc.nsh"
+
+Name "${PRODUCT}"
+OutFile "${OUTFILE}"
+InstallDir "$PROGRAMFILES32\${PRODUCT}"
+InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
+ShowInstDetails show
+ShowUninstDetails show
+
+VIProductVersion "${VERSION}"
+VIAddVersionKey /LANG=1046 "ProductName" "${PRODUCT}"
+VIAddVersionKey /LANG=1046 "FileDescription" "Instalador do ${PRODUCT}"
+VIAddVersionKey /LANG=1046 "FileVersion" "${VERSION}"
+VIAddVersionKey /LANG=1046 "ProductVersion" "${VERSION}"
+VIAddVersionKey /LANG=1046 "CompanyName" "Kelvora"
+VIAddVersionKey /LANG=1046 "LegalCopyright" "Kelvora"
+
+!define MUI_ABORTWARNING
+!define MUI_COMPONENTSPAGE_NODESC
+!insertmacro MUI_PAGE_DIRECTORY
+!insertmacro MUI_PAGE_COMPONENTS
+!insertmacro MUI_PAGE_INSTFILES
+!insertmacro MUI_UNPAGE_CONFIRM
+!insertmacro MUI_UNPAGE_INSTFILES
+!insertmacro MUI_LANGUAGE "PortugueseBR"
+
+!include "ServiceControl.nsh"
+
+; The service with its tool, configuration, certificates and token key. The folder is closed to
+; everyone but SYSTEM and Administrators before anything is written to it, so the server's private
+; key, the token key, the backups of pending payments and the logs are never readable by the
+; store's other users.
+Section "Kelvora TEF Server" SecServer
+  SectionIn RO
+  Call StopServiceIfPresent
+
+  CreateDirectory "$INSTDIR"
+  nsExec::ExecToLog 'icacls "$INSTDIR" /inheritance:r /grant:r *S-1-5-18:(OI)(CI)F *S-1-5-32-544:(OI)(CI)F *S-1-5-32-545:RX'
+  Pop $0
+  ${If} $0 != 0
+    DetailPrint "Aviso: não foi possível restringir as permissões de $INSTDIR (icacls: $0)."
+  ${EndIf}
+
+  SetOutPath "$INSTDIR"
+  File "${BINDIR}/SvcKelvoraSiTef.exe"
+  File "${BINDIR}/kelvora-token.exe"
+  !ifdef RUNTIME_DLLS
+    File "${BINDIR}/*.dll"
+  !endif
+  ; An existing configuration is the store's own: it keeps its settings and its token key.
+  SetOverwrite off
+  File "SvcKelvoraSiTef.ini"
+  SetOverwrite on
+  CreateDirectory "$INSTDIR\dll"
+  CreateDirectory "$INSTDIR\TEF"
+  CreateDirectory "$INSTDIR\Log"
+
+  nsExec::ExecToLog '"$INSTDIR\SvcKelvoraSiTef.exe" generate-secret "$INSTDIR\SvcKelvoraSiTef.ini"'
+  Pop $0
+  ${If} $0 != 0
+    Call ReportFailure
+    DetailPrint "Aviso: a chave jwt_secret de SvcKelvoraSiTef.ini não foi gravada; corrija-a à mão."
+  ${EndIf}
+
+  ; Certificates already there (made by an earlier installation, or the store's own) are kept.
+  ${IfNot} ${FileExists} "$INSTDIR\Certificado\server_cert.pem"
+  ${AndIfNot} ${FileExists} "$INSTDIR\Certificado\server_key.pem"
+  ${AndIfNot} ${FileExists} "$INSTDIR\Certificado\ca_cert.pem"
+    nsExec::ExecToLog '"$INSTDIR\SvcKelvoraSiTef.exe" generate-certificates "$INSTDIR\Certificado"'
+    Pop $0
+    ${If} $0 != 0
+      Call ReportFailure
+      DetailPrint "Aviso: os certificados não foram criados em $INSTDIR\Certificado."
+    ${EndIf}
+  ${EndIf}
+
+  WriteUninstaller "$INSTDIR\Uninstall.exe"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "Kelvora"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\Uninstall.exe"'
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\Uninstall.exe" /S'
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
+SectionEnd
+
+; The SiTef library simulator, for trials without a pin-pad. It lives in simulador\ and is copied
+; to dll\ only when no library is there, or when the one there is the copy an earlier installation
+; made (recorded in the configuration, and still the simulator's size), so it never takes the
+; place of the vendor's library.
+Section /o "Simulador (somente testes)" SecSimulator
+  StrCpy $3 0
+  ${If} ${FileExists} "$INSTDIR\dll\CliSiTef32I.dll"
+    ReadINIStr $1 "$INSTDIR\SvcKelvoraSiTef.ini" "installer" "simulator_in_dll"
+    Push "$INSTDIR\simulador\CliSiTef32I.dll"
+    Call FileSize
+    Pop $4
+    Push "$INSTDIR\dll\CliSiTef32I.dll"
+    Call FileSize
+    Pop $5
+    ${If} $1 != "1"
+    ${OrIf} $4 != $5
+      StrCpy $3 1
+    ${EndIf}
+  ${EndIf}
+  SetOutPath "$INSTDIR\simulador"
+  File "/oname=CliSiTef32I.dll" "${BINDIR}/dll/CliSiTef32I.dll"
+  ${If} $3 == 1
+    DetailPrint "Aviso: $INSTDIR\dll\CliSiTef32I.dll já existe e foi mantido; o simulador ficou só em $INSTDIR\simulador."
+  ${Else}
+    CopyFiles /SILENT "$INSTDIR\simulador\CliSiTef32I.dll" "$INSTDIR\dll\CliSiTef32I.dll"
+    WriteINIStr "$INSTDIR\SvcKelvoraSiTef.ini" "installer" "simulator_in_dll" "1"
+    DetailPrint "ATENÇÃO: dll\CliSiTef32I.dll é o simulador (somente testes), não a biblioteca SiTef."
+  ${EndIf}
+SectionEnd
+
+; Runs last, once the library chosen above is in place.
+Section "-Registrar e iniciar o serviço"
+  nsExec::ExecToLog '"$INSTDIR\SvcKelvoraSiTef.exe" install silent'
+  Pop $0
+  ${If} $0 != 0
+    Call ServiceExists
+    Pop $1
+    ${If} $1 != 1
+      Call ReportFailure
+      DetailPrint "Erro: o serviço ${SERVICE} não foi registrado."
+      Return
+    ${EndIf}
+  ${EndIf}
+  nsExec::ExecToLog 'sc start ${SERVICE}'
+  Pop $0
+  ${If} $0 != 0
+    Call ReportFailure
+    DetailPrint "Aviso: o serviço ${SERVICE} não foi iniciado (sc start: $0)."
+  ${EndIf}
+SectionEnd
+
+; "/SIMULADOR" on the command line selects the simulator, so that a silent installation for tests
+; can have it; without it a silent installation never does.
+Function .onInit
+  ${GetParameters} $R0
+  ClearErrors
+  ${GetOptions} $R0 "/SIMULADOR" $R1
+  ${IfNot} ${Errors}
+    !insertmacro SelectSection ${SecSimulator}
+  ${EndIf}
+FunctionEnd
+
+; Marks the run as failed: a silent installation ends with exit code 2 instead of 0.
+Function ReportFailure
+  SetErrorLevel 2
+FunctionEnd
+
+Section "Uninstall"
+  Call un.StopServiceIfPresent
+  nsExec::ExecToLog '"$INSTDIR\SvcKelvoraSiTef.exe" uninstall silent'
+  Pop $0
+
+  ; The simulator's copy in dll\ goes only when the configuration records it and it is still the
+  ; simulator's size: a vendor's library put there since is the store's and stays, and the record
+  ; goes either way.
+  ReadINIStr $1 "$INSTDIR\SvcKelvoraSiTef.ini" "installer" "simulator_in_dll"
+  ${If} $1 == "1"
+    Push "$INSTDIR\simulador\CliSiTef32I.dll"
+    Call un.FileSize
+    Pop $2
+    Push "$INSTDIR\dll\CliSiTef32I.dll"
+    Call un.FileSize
+    Pop $3
+    ${If} $2 == $3
+      Delete "$INSTDIR\dll\CliSiTef32I.dll"
+    ${EndIf}
+    DeleteINIStr "$INSTDIR\SvcKelvoraSiTef.ini" "installer" "simulator_in_dll"
+  ${EndIf}
+  RMDir /r "$INSTDIR\simulador"
+  RMDir "$INSTDIR\dll"
+
+  Delete "$INSTDIR\SvcKelvoraSiTef.exe"
+  Delete "$INSTDIR\kelvora-token.exe"
+  Delete "$INSTDIR\*.dll"
+  Delete "$INSTDIR\Certificado\server_cert.pem"
+  Delete "$INSTDIR\Certificado\server_key.pem"
+  Delete "$INSTDIR\Certificado\ca_cert.pem"
+  RMDir "$INSTDIR\Certificado"
+
+  ; A backup holds an approved payment not yet confirmed, and a kept sales-API report may be the
+  ; only record of a payment the sales system has not heard of: TEF\ goes only when empty.
+  RMDir "$INSTDIR\TEF\RegistrosAPI"
+  RMDir "$INSTDIR\TEF"
+  ${If} ${FileExists} "$INSTDIR\TEF\*.*"
+    DetailPrint "Mantido: $INSTDIR\TEF guarda pagamentos ou registros ainda pendentes."
+    MessageBox MB_OK|MB_ICONEXCLAMATION "A pasta $INSTDIR\TEF guarda pagamentos aprovados ainda não confirmados ou registros não enviados ao sistema de vendas e foi mantida. Reinstale o serviço para concluí-los." /SD IDOK
+  ${EndIf}
+  ; The logs and the configuration (with the token key the sales system signs with) are kept.
+
+  Delete "$INSTDIR\Uninstall.exe"
+  RMDir "$INSTDIR"
+  DeleteRegKey HKLM "${UNINSTALL_KEY}"
+SectionEnd
+
+; The size in bytes of the file on the stack, or -1 when it cannot be opened.
+!macro FILE_SIZE_FUNCTION prefix
+Function ${prefix}FileSize
+  Exch $0
+  Push $1
+  ClearErrors
+  FileOpen $1 $0 r
+  ${If} ${Errors}
+    StrCpy $0 -1
+  ${Else}
+    FileSeek $1 0 END $0
+    FileClose $1
+  ${EndIf}
+  Pop $1
+  Exch $0
+FunctionEnd
+!macroend
+!insertmacro FILE_SIZE_FUNCTION ""
+!insertmacro FILE_SIZE_FUNCTION "un."

@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Builds the Windows installer of Kelvora TEF Server from a folder of Windows binaries.
+#
+#   scripts/build-windows-installer.sh BINDIR OUT.exe
+#
+# BINDIR holds SvcKelvoraSiTef.exe, kelvora-token.exe and dll/CliSiTef32I.dll (the simulator, which
+# the installer offers only as an unchecked test component), plus any runtime DLLs the programs
+# need. makensis comes from Debian's nsis package, installed here when missing: only the Windows
+# build needs it.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+if [ $# -ne 2 ]; then
+  echo "usage: scripts/build-windows-installer.sh BINDIR OUT.exe" >&2
+  exit 2
+fi
+bindir=$(realpath "$1")
+out=$2
+
+for file in SvcKelvoraSiTef.exe kelvora-token.exe dll/CliSiTef32I.dll; do
+  if [ ! -f "$bindir/$file" ]; then
+    echo "build-windows-installer: $bindir/$file is missing" >&2
+    exit 1
+  fi
+done
+
+if ! command -v makensis >/dev/null; then
+  sudo=""; [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  echo "Installing Debian package: nsis"
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
+    -o DPkg::Lock::Timeout=900 nsis
+fi
+
+mkdir -p "$(dirname "$out")"
+out=$(realpath "$out")
+version=$(sed -n 's/^project(KelvoraTEF VERSION \([0-9.]*\) .*/\1/p' CMakeLists.txt)
+# Runtime DLLs beside the executables (a MinGW runtime not linked statically) go with them.
+runtime=()
+if compgen -G "$bindir/*.dll" >/dev/null; then runtime=(-DRUNTIME_DLLS); fi
+# -WX: a warning (a file left out, a label never used) fails the build instead of shipping.
+makensis -V2 -WX -DBINDIR="$bindir" -DOUTFILE="$out" -DVERSION="${version:-1.0.0.4}" "${runtime[@]}" \
+  packaging/windows/KelvoraTefServer.nsi
+echo "build-windows-installer: wrote $out"

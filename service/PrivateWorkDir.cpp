@@ -1,0 +1,64 @@
+// The owner-only work folder in which new certificates and configuration files are assembled.
+#include "service/PrivateWorkDir.h"
+
+#include <openssl/rand.h>
+
+#include <cstdio>
+#include <fstream>
+#include <stdexcept>
+#include <string>
+
+namespace kelvora::service {
+namespace {
+
+// A name no other run picks: 12 random hexadecimal digits.
+std::string RandomSuffix() {
+  unsigned char bytes[6];
+  if (RAND_bytes(bytes, sizeof bytes) != 1) throw std::runtime_error("no random bytes available");
+  std::string suffix;
+  for (unsigned char byte : bytes) {
+    char digits[3];
+    std::snprintf(digits, sizeof digits, "%02x", byte);
+    suffix += digits;
+  }
+  return suffix;
+}
+
+}  // namespace
+
+TPrivateWorkDir::TPrivateWorkDir(const std::filesystem::path& parent) {
+  namespace fs = std::filesystem;
+  path_ = parent / (".kelvora-work-" + RandomSuffix());
+  std::error_code error;
+  if (!fs::create_directory(path_, error) || error) {
+    throw std::runtime_error("cannot create " + path_.string() + ": " + error.message());
+  }
+  // The folder is still empty here, so nobody can already hold a file of it open.
+  fs::permissions(path_, fs::perms::owner_all, fs::perm_options::replace, error);
+  if (error) {
+    fs::remove(path_, error);
+    throw std::runtime_error("cannot restrict " + path_.string() + ": " + error.message());
+  }
+}
+
+TPrivateWorkDir::~TPrivateWorkDir() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+}
+
+std::filesystem::path TPrivateWorkDir::Write(std::string_view name, std::string_view bytes,
+                                             std::filesystem::perms permissions) const {
+  const std::filesystem::path file = path_ / name;
+  {
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    out.flush();
+    if (!out) throw std::runtime_error("cannot write " + file.string());
+  }
+  std::error_code error;
+  std::filesystem::permissions(file, permissions, std::filesystem::perm_options::replace, error);
+  if (error) throw std::runtime_error("cannot set the permissions of " + file.string());
+  return file;
+}
+
+}  // namespace kelvora::service

@@ -1,0 +1,163 @@
+// The Windows installer script compiles with makensis (warnings count as errors) from a folder of
+// stand-in binaries, and the build script refuses a folder that lacks one of them. Where Wine and
+// MinGW are at hand, the installer runs silently in a Wine prefix of its own with a stand-in
+// service executable that records how it is called: the layout, the simulator's placement and
+// what the uninstaller keeps are checked there; the real service under Wine is the Windows test
+// run's.
+import assert from 'node:assert/strict';
+import { execFile, execFileSync } from 'node:child_process';
+import fs from 'node:fs/promises';
+import os from 'node:os';
+import path from 'node:path';
+import { after, before, describe, test } from 'node:test';
+import { promisify } from 'node:util';
+import { buildDir } from './lib/index.mjs';
+
+const run = promisify(execFile);
+const script = path.resolve('scripts/build-windows-installer.sh');
+const BINARIES = ['SvcKelvoraSiTef.exe', 'kelvora-token.exe', 'dll/CliSiTef32I.dll'];
+
+function has(program) {
+  try {
+    execFileSync('sh', ['-c', `command -v ${program}`], { stdio: 'ignore' });
+    return true;
+  } catch {
+    return false;
+  }
+}
+const skip = has('makensis') ? false : 'makensis (Debian package nsis) is not installed';
+const skipWine = skip || (['wine', 'wineserver', 'i686-w64-mingw32-gcc'].every(has)
+  ? false : 'wine or i686-w64-mingw32-gcc is not installed');
+
+let work;
+before(async () => {
+  work = await fs.mkdtemp(path.join(os.tmpdir(), 'kelvora-installer-'));
+});
+after(async () => {
+  if (work) await fs.rm(work, { recursive: true, force: true });
+});
+
+// A folder with every binary the installer takes, each a few bytes, plus extra files.
+async function standIns(name, { leaveOut, extra = [] } = {}) {
+  const dir = path.join(work, name);
+  await fs.mkdir(path.join(dir, 'dll'), { recursive: true });
+  for (const file of [...BINARIES, ...extra]) {
+    if (file !== leaveOut) await fs.writeFile(path.join(dir, file), `stand-in ${file}\n`);
+  }
+  return dir;
+}
+
+test('the installer builds from the binaries, with or without runtime DLLs', { skip }, async () => {
+  for (const extra of [[], ['libwinpthread-1.dll']]) {
+    const bin = await standIns(`bin-${extra.length}`, { extra });
+    const out = path.join(work, 'out', `KelvoraTefServer-${extra.length}.exe`);
+    await run(script, [bin, out], { maxBuffer: 1 << 24 });
+    const header = Buffer.alloc(2);
+    const file = await fs.open(out);
+    await file.read(header, 0, 2, 0);
+    await file.close();
+    assert.equal(header.toString('latin1'), 'MZ', 'a Windows executable');
+  }
+});
+
+test('a missing binary stops the build before makensis runs', async () => {
+  for (const leaveOut of BINARIES) {
+    const bin = await standIns(`missing-${path.basename(leaveOut)}`, { leaveOut });
+    const out = path.join(work, 'out', 'never.exe');
+    await assert.rejects(run(script, [bin, out]), (error) => {
+      assert.equal(error.code, 1);
+      assert.match(error.stderr, new RegExp(`${leaveOut.replace('.', '\\.')} is missing`));
+      return true;
+    });
+    await assert.rejects(fs.access(out));
+  }
+});
+
+describe('the installer under Wine', { skip: skipWine }, () => {
+  let prefix;
+  let installer;
+  let dir;
+  const env = () => ({ ...process.env, WINEPREFIX: prefix, WINEDEBUG: '-all', WINEARCH: 'win32' });
+  const calls = async () => (await fs.readFile(path.join(prefix, 'drive_c', 'stand-in-calls.txt'),
+    'latin1')).split(/\r?\n/).filter(Boolean);
+  const exists = (name) => fs.access(path.join(dir, name)).then(() => true, () => false);
+  // The installer's exit code: 0, or 2 when a step failed (here "sc start": the stand-in is no service).
+  const install = async (...args) => {
+    try {
+      await run('wine', [installer, '/S', ...args], { env: env() });
+      return 0;
+    } catch (error) {
+      return error.code;
+    }
+  };
+
+  before(async () => {
+    prefix = await fs.mkdtemp(path.join(buildDir, 'wine-installer-'));
+    const bin = await standIns('wine-bin');
+    await run('i686-w64-mingw32-gcc', ['-O1', '-static', '-o', path.join(bin, 'SvcKelvoraSiTef.exe'),
+      path.resolve('tests/e2e/windows/StandInService.c')]);
+    installer = path.join(work, 'out', 'KelvoraTefServer-wine.exe');
+    await run(script, [bin, installer], { maxBuffer: 1 << 24 });
+    await run('wineboot', ['-i'], { env: env() });
+    dir = path.join(prefix, 'drive_c', 'Program Files', 'Kelvora TEF Server');
+  });
+  after(async () => {
+    if (!prefix) return;
+    await run('wineserver', ['-k'], { env: env() }).catch(() => {});
+    await fs.rm(prefix, { recursive: true, force: true });
+  });
+
+  test('a silent installation lays out the service without the simulator', async () => {
+    assert.ok([0, 2].includes(await install()));
+    assert.deepEqual(await calls(), [
+      'generate-secret C:\\Program Files\\Kelvora TEF Server\\SvcKelvoraSiTef.ini',
+      'generate-certificates C:\\Program Files\\Kelvora TEF Server\\Certificado',
+      'install silent',
+    ]);
+    for (const name of ['SvcKelvoraSiTef.exe', 'kelvora-token.exe', 'Uninstall.exe', 'TEF', 'Log',
+      'Certificado/server_key.pem']) {
+      assert.ok(await exists(name), name);
+    }
+    const ini = await fs.readFile(path.join(dir, 'SvcKelvoraSiTef.ini'), 'latin1');
+    assert.match(ini, /^listen=127\.0\.0\.1 ::1\r?$/m);
+    assert.match(ini, /^;allowed_origins=/m);
+    assert.match(ini, /^jwt_secret=StandInKey0+\r?$/m);
+    assert.ok(!(await exists('simulador')) && !(await exists('dll/CliSiTef32I.dll')));
+  });
+
+  test('a reinstallation keeps the certificates and places the simulator only when asked', async () => {
+    const key = await fs.readFile(path.join(dir, 'Certificado', 'server_key.pem'));
+    assert.ok([0, 2].includes(await install('/SIMULADOR')));
+    assert.ok(!(await calls()).slice(3).some((call) => call.startsWith('generate-certificates')));
+    assert.deepEqual(await fs.readFile(path.join(dir, 'Certificado', 'server_key.pem')), key);
+    assert.equal(await fs.readFile(path.join(dir, 'dll', 'CliSiTef32I.dll'), 'latin1'),
+      'stand-in dll/CliSiTef32I.dll\n');
+    assert.match(await fs.readFile(path.join(dir, 'SvcKelvoraSiTef.ini'), 'latin1'),
+      /^simulator_in_dll=1\r?$/m);
+
+    // A vendor's library put in its place is never overwritten by the simulator.
+    await fs.writeFile(path.join(dir, 'dll', 'CliSiTef32I.dll'), 'the vendor library');
+    assert.ok([0, 2].includes(await install('/SIMULADOR')));
+    assert.equal(await fs.readFile(path.join(dir, 'dll', 'CliSiTef32I.dll'), 'latin1'),
+      'the vendor library');
+  });
+
+  test('the uninstaller removes the service and keeps backups, logs, configuration and the vendor library', async () => {
+    await fs.writeFile(path.join(dir, 'TEF', 'KoCliSiTef_CliSiTef_001.tef'), 'backup');
+    await fs.writeFile(path.join(dir, 'Log', 'a.log'), 'log');
+    await run('wine', [path.join(dir, 'Uninstall.exe'), '/S'], { env: env() });
+    // The uninstaller works from a copy of itself and deletes the original last.
+    for (let i = 0; i < 600 && await exists('Uninstall.exe'); ++i) {
+      await new Promise((resolve) => { setTimeout(resolve, 100); });
+    }
+    assert.equal((await calls()).at(-1), 'uninstall silent');
+    for (const name of ['TEF/KoCliSiTef_CliSiTef_001.tef', 'Log/a.log', 'SvcKelvoraSiTef.ini',
+      'dll/CliSiTef32I.dll']) {
+      assert.ok(await exists(name), `${name} kept`);
+    }
+    for (const name of ['SvcKelvoraSiTef.exe', 'kelvora-token.exe', 'Uninstall.exe', 'Certificado',
+      'simulador']) {
+      assert.ok(!(await exists(name)), `${name} removed`);
+    }
+  });
+});

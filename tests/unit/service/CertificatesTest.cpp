@@ -1,0 +1,119 @@
+// The generated certificate set: a client trusting only ca_cert.pem accepts server_cert.pem for the
+// loopback names and nothing else, the key matches and stays private, existing files are safe.
+#include "service/Certificates.h"
+
+#include <gtest/gtest.h>
+#include <openssl/pem.h>
+#include <openssl/x509.h>
+#include <openssl/x509_vfy.h>
+#include <openssl/x509v3.h>
+
+#include <cstdio>
+#include <memory>
+#include <stdexcept>
+
+#include "tests/unit/service/TempDir.h"
+
+namespace kelvora::service {
+namespace {
+
+using testing::TempDir;
+namespace fs = std::filesystem;
+
+struct X509Free {
+  void operator()(X509* p) const { X509_free(p); }
+};
+using Certificate = std::unique_ptr<X509, X509Free>;
+
+Certificate LoadCertificate(const fs::path& file) {
+  std::unique_ptr<FILE, int (*)(FILE*)> in(std::fopen(file.string().c_str(), "rb"), std::fclose);
+  if (!in) throw std::runtime_error("cannot open " + file.string());
+  return Certificate(PEM_read_X509(in.get(), nullptr, nullptr, nullptr));
+}
+
+// Verifies the server certificate against the CA alone, as a TLS client would for `name`: an
+// IP address when it parses as one, a host name otherwise.
+bool Verifies(const fs::path& dir, const std::string& name) {
+  const Certificate ca = LoadCertificate(dir / kCaCertificateFile);
+  const Certificate server = LoadCertificate(dir / kServerCertificateFile);
+  std::unique_ptr<X509_STORE, void (*)(X509_STORE*)> store(X509_STORE_new(), X509_STORE_free);
+  std::unique_ptr<X509_STORE_CTX, void (*)(X509_STORE_CTX*)> context(X509_STORE_CTX_new(),
+                                                                     X509_STORE_CTX_free);
+  X509_STORE_add_cert(store.get(), ca.get());
+  X509_STORE_CTX_init(context.get(), store.get(), server.get(), nullptr);
+  X509_VERIFY_PARAM* param = X509_STORE_CTX_get0_param(context.get());
+  X509_VERIFY_PARAM_set_purpose(param, X509_PURPOSE_SSL_SERVER);
+  if (X509_VERIFY_PARAM_set1_ip_asc(param, name.c_str()) != 1) {
+    X509_VERIFY_PARAM_set1_host(param, name.c_str(), 0);
+  }
+  return X509_verify_cert(context.get()) == 1;
+}
+
+TEST(GenerateCertificates, MakesASetThatVerifiesOnlyForLoopbackNames) {
+  TempDir temp;
+  const fs::path dir = temp.Path() / "Certificado";  // made by the call
+  GenerateCertificates(dir, {});
+
+  const struct {
+    const char* name;
+    bool verifies;
+  } cases[] = {
+      {"localhost", true},    {"127.0.0.1", true},  {"::1", true},
+      {"example.com", false}, {"127.0.0.2", false}, {"localhost.example.com", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Verifies(dir, c.name), c.verifies) << c.name;
+
+  // The key is the server certificate's, unencrypted (no pass phrase is asked for), owner-only.
+  std::unique_ptr<FILE, int (*)(FILE*)> in(
+      std::fopen((dir / kServerKeyFile).string().c_str(), "rb"), std::fclose);
+  std::unique_ptr<EVP_PKEY, void (*)(EVP_PKEY*)> key(
+      PEM_read_PrivateKey(in.get(), nullptr, nullptr, const_cast<char*>("")), EVP_PKEY_free);
+  ASSERT_TRUE(key);
+  EXPECT_TRUE(EVP_PKEY_is_a(key.get(), "EC"));
+  EXPECT_EQ(X509_check_private_key(LoadCertificate(dir / kServerCertificateFile).get(), key.get()),
+            1);
+  EXPECT_EQ(fs::status(dir / kServerKeyFile).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write);
+
+  // Only the three files are left: the CA's key and the work folder are gone.
+  int entries = 0;
+  for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir)) ++entries;
+  EXPECT_EQ(entries, 3);
+}
+
+TEST(GenerateCertificates, ValidityIsTheDaysAsked) {
+  TempDir temp;
+  GenerateCertificates(temp.Path(), {30, false});
+  for (std::string_view name : {kCaCertificateFile, kServerCertificateFile}) {
+    const Certificate certificate = LoadCertificate(temp.Path() / name);
+    int days = 0;
+    int seconds = 0;
+    ASSERT_EQ(ASN1_TIME_diff(&days, &seconds, X509_get0_notBefore(certificate.get()),
+                             X509_get0_notAfter(certificate.get())),
+              1);
+    EXPECT_EQ(days, 30) << name;  // plus the hour it is back-dated
+    EXPECT_EQ(seconds, 3600) << name;
+  }
+  for (int days : {0, -1, kMaxCertificateDays + 1}) {
+    EXPECT_THROW(GenerateCertificates(temp.Path() / "other", {days, false}), std::runtime_error);
+  }
+}
+
+TEST(GenerateCertificates, KeepsExistingFilesUnlessForced) {
+  for (std::string_view existing : {kCaCertificateFile, kServerCertificateFile, kServerKeyFile}) {
+    TempDir temp;
+    const std::string file = temp.Write(std::string(existing), "operator's own");
+    EXPECT_THROW(GenerateCertificates(temp.Path(), {}), std::runtime_error) << existing;
+    EXPECT_EQ(TempDir::Read(file), "operator's own");
+    int entries = 0;
+    for ([[maybe_unused]] const auto& entry : fs::directory_iterator(temp.Path())) ++entries;
+    EXPECT_EQ(entries, 1) << existing;
+
+    GenerateCertificates(temp.Path(), {kMaxCertificateDays, true});
+    EXPECT_NE(TempDir::Read(file), "operator's own");
+    EXPECT_TRUE(Verifies(temp.Path(), "localhost"));
+  }
+}
+
+}  // namespace
+}  // namespace kelvora::service
