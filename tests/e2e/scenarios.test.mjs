@@ -127,7 +127,6 @@ const CASES = [
     result: 'approved',
     element: { operation: 'debit', receipt: [] },
     ledger: ['APPROVED', 'CONFIRMED'],
-    todo: 'confirmed once the no-receipt confirmation fix is merged',
   },
   {
     name: 'command 22 "Transacao ja efetuada" tells the operator to settle the payment by hand',
@@ -241,7 +240,7 @@ async function checkTefLog(t, expected) {
 
 describe('scenarios', () => {
   for (const c of CASES) {
-    test(c.name, { todo: c.todo }, async () => {
+    test(c.name, async () => {
       const t = await serviceWith({ simulatorIni: scenarioIni(c.scenario), ini: c.ini });
       const members = { ...PAYMENT, ...c.request };
       for (const key of Object.keys(members)) if (members[key] === undefined) delete members[key];
