@@ -141,9 +141,9 @@ TEST(ParseJson, BoundsTheNestingDepth) {
   EXPECT_FALSE(ParseJson(std::string(200000, '[')));
 }
 
-// A frame may hold up to 16 MiB, so an object can arrive with a million members. Each member used
-// to be looked for among all earlier ones (hours of CPU for one frame); here 300 000 members, with
-// repeated names scattered through them, must parse with the first of each name kept.
+// A frame may hold up to 1 MiB, so an object can arrive with a hundred thousand members. Each
+// member used to be looked for among all earlier ones (minutes of CPU for one frame); here 300 000
+// members, with repeated names scattered through them, must parse with the first of each name kept.
 TEST(ParseJson, ReadsAnObjectWithVeryManyMembers) {
   constexpr int kMembers = 300000;
   std::string text = "{";
