@@ -1,5 +1,7 @@
-// Registration of a service with systemd: its unit file, enabled for the multi-user target (the
-// automatic start type), and the unit's Description= as the service description.
+// Registration of a service. On Linux with systemd: its unit file, enabled for the multi-user
+// target (the automatic start type), and the unit's Description= as the service description. On
+// Windows with the service control manager: an automatic service in its own process under the
+// local system account, and the registry's Description value.
 #pragma once
 
 #include <filesystem>
@@ -15,6 +17,11 @@ struct ServiceRegistration {
   std::vector<std::string> CommandLine;  // the executable's absolute path, then its arguments
 };
 
+#ifdef _WIN32
+void InstallService(const ServiceRegistration& registration);
+void UninstallService(std::string_view name);
+bool SetServiceDescription(std::string_view name, std::string_view description);
+#else
 // Where units are written: $KELVORA_SYSTEMD_DIR when set and not empty, else /etc/systemd/system.
 std::filesystem::path SystemdUnitDirectory();
 
@@ -36,5 +43,6 @@ bool SetServiceDescription(std::string_view name, std::string_view description,
 
 // The unit file text for a registration (exposed for tests).
 std::string ServiceUnitText(const ServiceRegistration& registration);
+#endif
 
 }  // namespace kelvora::platform

@@ -3,71 +3,10 @@
 
 #include "service/WebSocketHandshake.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <sys/socket.h>
-
-#include <cerrno>
-#include <csignal>
-#include <cstring>
 #include <stdexcept>
 #include <string>
 
 namespace kelvora::service {
-namespace {
-
-[[noreturn]] void FailSocket(const std::string& what, int error) {
-  throw std::runtime_error(what + ": " + std::strerror(error));
-}
-
-// A non-blocking listening socket on the wildcard address of family. Returns an empty descriptor
-// when the family is IPv6 and the system has no IPv6; throws on any other failure.
-platform::UniqueFd ListenOn(int family, uint16_t port) {
-  const char* name = family == AF_INET ? "IPv4" : "IPv6";
-  platform::UniqueFd socket(::socket(family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-  if (!socket) {
-    if (family == AF_INET6 && errno == EAFNOSUPPORT) return {};
-    FailSocket(std::string("Could not create the ") + name + " socket", errno);
-  }
-  const int on = 1;
-  ::setsockopt(socket.Get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  int bound = 0;
-  if (family == AF_INET) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_ANY);
-    address.sin_port = htons(port);
-    bound = ::bind(socket.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address);
-  } else {
-    ::setsockopt(socket.Get(), IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
-    sockaddr_in6 address{};
-    address.sin6_family = AF_INET6;
-    address.sin6_addr = in6addr_any;
-    address.sin6_port = htons(port);
-    bound = ::bind(socket.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address);
-  }
-  if (bound != 0) {
-    if (family == AF_INET6 && errno == EADDRNOTAVAIL) return {};
-    FailSocket("Could not bind socket on port " + std::to_string(port) + " (" + name + ")", errno);
-  }
-  if (::listen(socket.Get(), TServerThread::kListenBacklog) != 0) {
-    FailSocket(std::string("Could not listen (") + name + ")", errno);
-  }
-  return socket;
-}
-
-uint16_t LocalPort(int socket) {
-  sockaddr_storage address{};
-  socklen_t length = sizeof address;
-  ::getsockname(socket, reinterpret_cast<sockaddr*>(&address), &length);
-  return ntohs(reinterpret_cast<const sockaddr_in&>(address).sin_port);
-}
-
-}  // namespace
-
 TServerThread::TServerThread(TServerSettings settings, MessageHandler& handler)
     : settings_(std::move(settings)), handler_(handler) {}
 
@@ -76,19 +15,20 @@ TServerThread::~TServerThread() {
 }
 
 void TServerThread::Listen() {
-  platform::UniqueFd v4 = ListenOn(AF_INET, settings_.Port);
-  port_ = LocalPort(v4.Get());
+  platform::UniqueSocket v4 =
+      platform::ListenOn(platform::IpFamily::V4, settings_.Port, kListenBacklog);
+  port_ = platform::LocalPort(v4.Get());
   listeners_.push_back(std::move(v4));
-  if (platform::UniqueFd v6 = ListenOn(AF_INET6, port_)) listeners_.push_back(std::move(v6));
+  if (platform::UniqueSocket v6 = platform::ListenOn(platform::IpFamily::V6, port_, kListenBacklog))
+    listeners_.push_back(std::move(v6));
 }
 
 void TServerThread::Start() {
   if (acceptThread_.joinable()) return;
   // A write to a socket the client has closed must fail, not kill the process.
-  std::signal(SIGPIPE, SIG_IGN);
+  platform::IgnoreBrokenPipes();
   context_ = CreateServerContext(TCertificateFiles::In(settings_.BaseDir));
-  wake_.Reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-  if (!wake_) FailSocket("Could not create the wake-up descriptor", errno);
+  wake_.emplace();
   try {
     Listen();
     stopping_ = false;
@@ -118,55 +58,46 @@ void TServerThread::Deactivate() {
 
 // Wakes the accept thread for a stop request.
 void TServerThread::Wake() {
-  const uint64_t one = 1;
-  [[maybe_unused]] const ssize_t written = ::write(wake_.Get(), &one, sizeof one);
+  wake_->Signal();
 }
 
 // Blocks until the wake-up descriptor is signalled or timeoutMs passes (-1: no limit), and resets
 // it; true when it was signalled.
 bool TServerThread::WaitForWake(int timeoutMs) {
-  pollfd watched{wake_.Get(), POLLIN, 0};
-  if (::poll(&watched, 1, timeoutMs) <= 0) return false;
-  uint64_t count = 0;
-  [[maybe_unused]] const ssize_t got = ::read(wake_.Get(), &count, sizeof count);
+  platform::WatchedSocket watched{wake_->Handle()};
+  if (platform::WaitForSockets({&watched, 1}, timeoutMs) <= 0) return false;
+  wake_->Drain();
   return true;
 }
 
-// The accept thread: asleep in poll() until a client connects or deactivation wakes it. Threads of
+// The accept thread: asleep until a client connects or deactivation wakes it. Threads of
 // connections that have ended are joined when the next client arrives rather than the moment they
 // end, which would cost a wake-up of this thread per connection: only the connections that ended
 // since the last accept wait to be joined.
 void TServerThread::AcceptLoop() {
-  std::vector<pollfd> watched;
-  watched.push_back({wake_.Get(), POLLIN, 0});
-  for (const platform::UniqueFd& listener : listeners_)
-    watched.push_back({listener.Get(), POLLIN, 0});
+  std::vector<platform::WatchedSocket> watched;
+  watched.push_back({wake_->Handle()});
+  for (const platform::UniqueSocket& listener : listeners_) watched.push_back({listener.Get()});
   while (!stopping_) {
-    if (::poll(watched.data(), watched.size(), -1) < 0) continue;
-    if (watched[0].revents != 0) {
-      uint64_t count = 0;
-      [[maybe_unused]] const ssize_t got = ::read(wake_.Get(), &count, sizeof count);
-    }
+    if (platform::WaitForSockets(watched, -1) < 0) continue;
+    if (watched[0].ready) wake_->Drain();
     ReapFinished();
     for (size_t i = 1; i < watched.size() && !stopping_; ++i) {
-      if (watched[i].revents != 0) Accept(watched[i].fd);
+      if (watched[i].ready) Accept(watched[i].socket);
     }
   }
   ReapFinished();
 }
 
 // Takes one waiting client and gives it a thread of its own.
-void TServerThread::Accept(int listener) {
-  platform::UniqueFd socket(::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC));
+void TServerThread::Accept(platform::SocketHandle listener) {
+  bool shortage = false;
+  platform::UniqueSocket socket = platform::AcceptClient(listener, shortage);
   if (!socket) {
     // Out of descriptors or memory: the listener stays readable, so back off instead of spinning.
-    if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
-      if (WaitForWake(100)) Wake();
-    }
+    if (shortage && WaitForWake(100)) Wake();
     return;
   }
-  const int on = 1;
-  ::setsockopt(socket.Get(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
   try {
     // The slot is built in a list of its own and spliced in once its thread runs, so a failure
     // here (no memory, no thread) drops this connection alone.

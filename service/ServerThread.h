@@ -2,7 +2,7 @@
 // connection, and each connection's connect, execute and disconnect steps.
 #pragma once
 
-#include "platform/UniqueFd.h"
+#include "platform/Sockets.h"
 #include "service/MessageHandler.h"
 #include "service/TlsConnection.h"
 #include "service/TlsContext.h"
@@ -13,6 +13,7 @@
 #include <list>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -23,7 +24,7 @@ struct TServerSettings {
   std::filesystem::path BaseDir;  // the certificate files are under BaseDir/Certificado
 };
 
-// Threads: one accept thread that blocks in poll() on the listeners and a wake-up descriptor, and
+// Threads: one accept thread that blocks waiting on the listeners and a wake-up descriptor, and
 // one thread per connection that blocks in its reads. Nothing runs while nothing happens.
 class TServerThread {
  public:
@@ -50,15 +51,15 @@ class TServerThread {
 
  private:
   struct ConnectionSlot {
-    std::shared_ptr<TlsConnection> connection;  // under connectionsLock_ once the thread runs; freed
-                                                // by the thread at its end
+    std::shared_ptr<TlsConnection> connection;  // under connectionsLock_ once the thread runs;
+                                                // freed by the thread at its end
     std::thread thread;
     bool finished = false;  // under connectionsLock_: the thread is about to end
   };
 
   void Listen();
   void AcceptLoop();
-  void Accept(int listener);
+  void Accept(platform::SocketHandle listener);
   void RunConnection(ConnectionSlot& slot);
   void TCPServerExecute(TlsConnection& AContext);
   void ReapFinished();
@@ -69,8 +70,8 @@ class TServerThread {
   MessageHandler& handler_;
   uint16_t port_ = 0;
   SslCtxPtr context_;
-  std::vector<platform::UniqueFd> listeners_;
-  platform::UniqueFd wake_;  // eventfd: a stop request
+  std::vector<platform::UniqueSocket> listeners_;
+  std::optional<platform::WakeUp> wake_;  // a stop request
   std::atomic<bool> stopping_{false};
   std::thread acceptThread_;
   std::mutex connectionsLock_;

@@ -2,14 +2,10 @@
 #include "service/ServiceLog.h"
 
 #include "platform/Ansi.h"
+#include "platform/FileSystem.h"
 #include "platform/FormatSettings.h"
-#include "platform/UniqueFd.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <system_error>
+#include <exception>
 
 namespace kelvora::service {
 namespace {
@@ -29,19 +25,15 @@ bool IsBlank(std::string_view text) {
   return true;
 }
 
-// Appends bytes with one write() on a descriptor opened with O_APPEND, so lines written by
-// several threads at once do not interleave.
+// Appends bytes under the platform's append lock, so lines written by several threads (or
+// processes) at once do not interleave.
 bool AppendToFile(const std::filesystem::path& file, std::string_view bytes) {
-  const platform::UniqueFd fd(
-      ::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
-  if (!fd) return false;
-  while (!bytes.empty()) {
-    const ssize_t written = ::write(fd.Get(), bytes.data(), bytes.size());
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return false;
-    bytes.remove_prefix(static_cast<size_t>(written));
+  try {
+    platform::AppendFileBytes(file.string(), bytes);
+    return true;
+  } catch (const std::exception&) {
+    return false;
   }
-  return true;
 }
 
 }  // namespace

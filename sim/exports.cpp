@@ -1,7 +1,5 @@
 // The C entry points of the simulated library: each takes the process-wide lock, turns its
 // arguments into safe values and calls the simulator; no C++ exception ever crosses them.
-#include <dlfcn.h>
-
 #include <chrono>
 #include <filesystem>
 #include <mutex>
@@ -10,27 +8,14 @@
 #include <thread>
 
 #include "Exports.h"
+#include "LibraryDirectory.h"
 #include "Simulator.h"
 
 using kelvora::sim::Simulator;
 
 namespace {
 
-// Any address inside the library serves dladdr to find the library's own file.
-const char kAnchor = 0;
-
-// The folder the library was loaded from, taken while the library loads, so that a relative
-// path given to dlopen still names the right folder after the process changes directory.
-std::filesystem::path libraryDirectory() {
-  Dl_info info{};
-  std::error_code error;
-  if (::dladdr(&kAnchor, &info) == 0 || info.dli_fname == nullptr) {
-    return std::filesystem::current_path(error);
-  }
-  return std::filesystem::absolute(info.dli_fname, error).parent_path();
-}
-
-const std::filesystem::path gDirectory = libraryDirectory();
+const std::filesystem::path gDirectory = kelvora::sim::libraryDirectory();
 std::mutex gMutex;
 
 Simulator& simulator() {
@@ -65,72 +50,76 @@ void delay(int (Simulator::*setting)() const) {
 
 }  // namespace
 
-int ConfiguraIntSiTefInterativoEx(char* serverAddress, char* storeCode, char* terminalNumber,
-                                  int /*reserved*/, char* /*additionalParameters*/) {
+int KELVORA_SIM_CALL ConfiguraIntSiTefInterativoEx(char* serverAddress, char* storeCode,
+                                                   char* terminalNumber, int /*reserved*/,
+                                                   char* /*additionalParameters*/) {
   return guarded([&](Simulator& s) {
     return s.configure(text(serverAddress), text(storeCode), text(terminalNumber));
   });
 }
 
-int IniciaFuncaoSiTefInterativo(int function, char* amount, char* fiscalDocument, char* fiscalDate,
-                                char* fiscalTime, char* /*operatorId*/, char* /*restrictions*/) {
+int KELVORA_SIM_CALL IniciaFuncaoSiTefInterativo(int function, char* amount, char* fiscalDocument,
+                                                 char* fiscalDate, char* fiscalTime,
+                                                 char* /*operatorId*/, char* /*restrictions*/) {
   return guarded([&](Simulator& s) {
     return s.start(function, text(amount), text(fiscalDocument), text(fiscalDate),
                    text(fiscalTime));
   });
 }
 
-int ContinuaFuncaoSiTefInterativo(int* command, int* fieldType, short* minimumLength,
-                                  short* maximumLength, char* buffer, int bufferSize, int proceed) {
+int KELVORA_SIM_CALL ContinuaFuncaoSiTefInterativo(int* command, int* fieldType,
+                                                   short* minimumLength, short* maximumLength,
+                                                   char* buffer, int bufferSize, int proceed) {
   delay(&Simulator::continueDelayMs);
   return guarded([&](Simulator& s) {
     return s.resume(command, fieldType, minimumLength, maximumLength, buffer, bufferSize, proceed);
   });
 }
 
-int FinalizaTransacaoSiTefInterativo(int confirm, char* fiscalDocument, char* fiscalDate,
-                                     char* /*fiscalTime*/) {
+int KELVORA_SIM_CALL FinalizaTransacaoSiTefInterativo(int confirm, char* fiscalDocument,
+                                                      char* fiscalDate, char* /*fiscalTime*/) {
   delay(&Simulator::finalizeDelayMs);
   return guarded([&](Simulator& s) {
     return s.finalize(confirm != 0, text(fiscalDocument), text(fiscalDate));
   });
 }
 
-int ObtemQuantidadeTransacoesPendentes(char* fiscalDate, char* fiscalDocument) {
+int KELVORA_SIM_CALL ObtemQuantidadeTransacoesPendentes(char* fiscalDate, char* fiscalDocument) {
   return guarded(
       [&](Simulator& s) { return s.pendingCount(text(fiscalDate), text(fiscalDocument)); });
 }
 
-int VerificaPresencaPinPad(void) {
+int KELVORA_SIM_CALL VerificaPresencaPinPad(void) {
   return guarded([](Simulator& s) { return s.pinpadPresence(); });
 }
 
-int EscreveMensagemPermanentePinPad(char* message) {
+int KELVORA_SIM_CALL EscreveMensagemPermanentePinPad(char* message) {
   if (message == nullptr) return kelvora::sim::kInvalidArgument;
   return guarded([](Simulator& s) { return s.writePermanentMessage(); });
 }
 
 // The message buffer is not read: callers may pass one whose content they never set.
-int LeTrilha3(char* /*message*/) {
+int KELVORA_SIM_CALL LeTrilha3(char* /*message*/) {
   return guarded([](Simulator& s) { return s.readTrack3(); });
 }
 
 // The message buffer is neither read nor written, for the same reason; the timeout does not
 // apply, since the simulated card is read at once.
-int LeCartaoDiretoEx(char* /*message*/, char* track1, char* track2, short /*timeout*/,
-                     void* /*reserved*/) {
+int KELVORA_SIM_CALL LeCartaoDiretoEx(char* /*message*/, char* track1, char* track2,
+                                      short /*timeout*/, void* /*reserved*/) {
   return guarded([&](Simulator& s) { return s.readCardDirect(track1, track2); });
 }
 
 // Secure card reading needs a real pin-pad's encryption, which the simulator does not have.
-int LeCartaoSeguro(char* /*message*/) {
+int KELVORA_SIM_CALL LeCartaoSeguro(char* /*message*/) {
   return kelvora::sim::kInvalidArgument;
 }
 
-int LeCartaoDiretoSeguro(char* /*message*/, char* /*track1*/, char* /*track2*/, short /*timeout*/) {
+int KELVORA_SIM_CALL LeCartaoDiretoSeguro(char* /*message*/, char* /*track1*/, char* /*track2*/,
+                                          short /*timeout*/) {
   return kelvora::sim::kInvalidArgument;
 }
 
-int KelvoraCliSiTefSimulador(void) {
+int KELVORA_SIM_CALL KelvoraCliSiTefSimulador(void) {
   return 1;
 }
