@@ -2,8 +2,11 @@
 // the process, else the console, where Ctrl-C, Ctrl-Break and closing the window stop the service.
 #include "platform/ServiceHost.h"
 
-#include <windows.h>
 #include <winsock2.h>
+// After winsock2.h, which must come first; tlhelp32.h needs windows.h before it.
+#include <windows.h>
+// The process list, to find the parent process.
+#include <tlhelp32.h>
 
 #include <condition_variable>
 #include <deque>
@@ -137,6 +140,33 @@ BOOL WINAPI ConsoleControlHandler(DWORD event) {
   }
 }
 
+// Whether the service control manager started this process: its parent is services.exe. Asking
+// the dispatcher instead would block for a long while in a console on some systems before it
+// reports that no manager is there.
+bool StartedByServiceManager() {
+  const HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return false;
+  const DWORD self = ::GetCurrentProcessId();
+  DWORD parent = 0;
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = ::Process32FirstW(snapshot, &entry); more && parent == 0;
+       more = ::Process32NextW(snapshot, &entry)) {
+    if (entry.th32ProcessID == self) parent = entry.th32ParentProcessID;
+  }
+  bool byManager = false;
+  entry.dwSize = sizeof entry;
+  for (BOOL more = ::Process32FirstW(snapshot, &entry); more && parent != 0;
+       more = ::Process32NextW(snapshot, &entry)) {
+    if (entry.th32ProcessID == parent) {
+      byManager = ::lstrcmpiW(entry.szExeFile, L"services.exe") == 0;
+      break;
+    }
+  }
+  ::CloseHandle(snapshot);
+  return byManager;
+}
+
 }  // namespace
 
 ServiceHost::ServiceHost() {
@@ -153,9 +183,9 @@ ServiceHost::~ServiceHost() {
 
 void ServiceHost::Run(ServiceEvents& events) {
   gService.events = &events;
-  SERVICE_TABLE_ENTRYW table[] = {{const_cast<wchar_t*>(L""), ServiceMain}, {nullptr, nullptr}};
-  if (::StartServiceCtrlDispatcherW(table)) return;
-  if (::GetLastError() != ERROR_FAILED_SERVICE_CONTROLLER_CONNECT) {
+  if (StartedByServiceManager()) {
+    SERVICE_TABLE_ENTRYW table[] = {{const_cast<wchar_t*>(L""), ServiceMain}, {nullptr, nullptr}};
+    if (::StartServiceCtrlDispatcherW(table)) return;
     throw std::system_error(static_cast<int>(::GetLastError()), std::system_category(),
                             "StartServiceCtrlDispatcherW");
   }
