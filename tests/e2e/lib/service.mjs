@@ -2,7 +2,9 @@
 // directory, driving it with the control signals, and making sure no process outlives the tests.
 import { spawn } from 'node:child_process';
 import { readServiceLogTexts, waitForLogText } from './serviceLog.mjs';
-import { serviceBinary, timeScale } from './paths.mjs';
+import {
+  programCommand, programEnv, serviceBinary, timeScale, windowsBuild,
+} from './paths.mjs';
 
 const running = new Set();
 process.on('exit', () => {
@@ -47,7 +49,8 @@ export class ServiceProcess {
   // exited; kills it and throws when it does not exit within timeoutMs.
   async stop(signal = 'SIGTERM', timeoutMs = 5000) {
     if (this.exitStatus) return this.exitStatus;
-    this.proc.kill(signal);
+    // Under Wine an interrupt reaches the program as Ctrl-C, the console's way to stop it.
+    this.proc.kill(windowsBuild && signal === 'SIGTERM' ? 'SIGINT' : signal);
     let timer;
     const timeout = new Promise((resolve) => { timer = setTimeout(resolve, timeoutMs * timeScale, null); });
     const status = await Promise.race([this.exited, timeout]);
@@ -65,8 +68,10 @@ export async function startService({
   binary = serviceBinary, baseDir, port, args = [], env = {},
   readyLine = 'O serviço foi inciado.', timeoutMs = 5000,
 }) {
-  const proc = spawn(binary, ['--port', String(port), '--base-dir', baseDir, ...args], {
-    env: { ...process.env, ...env },
+  const [command, commandArgs] = programCommand(
+    binary, ['--port', String(port), '--base-dir', baseDir, ...args]);
+  const proc = spawn(command, commandArgs, {
+    env: programEnv(env),
     stdio: ['ignore', 'pipe', 'pipe'],
   });
   running.add(proc);
