@@ -32,8 +32,14 @@ function(kelvora_node_test name file)
   add_test(NAME ${name}
            COMMAND node --test --test-reporter=spec ${file}
            WORKING_DIRECTORY ${CMAKE_SOURCE_DIR})
+  set(environment "KELVORA_BUILD_DIR=${CMAKE_BINARY_DIR};NODE_PATH=${CMAKE_SOURCE_DIR}/node_modules")
+  if(CMAKE_CROSSCOMPILING AND WIN32)
+    # The Windows programs run under Wine, whose start-up stretches every wait.
+    string(APPEND environment ";KELVORA_E2E_WINDOWS=${CMAKE_BINARY_DIR};KELVORA_TEST_TIME_SCALE=3"
+           ";WINEDEBUG=-all;WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix")
+  endif()
   set_tests_properties(${name} PROPERTIES
     TIMEOUT ${ARG_TIMEOUT}
     LABELS "${ARG_LABELS}"
-    ENVIRONMENT "KELVORA_BUILD_DIR=${CMAKE_BINARY_DIR};NODE_PATH=${CMAKE_SOURCE_DIR}/node_modules")
+    ENVIRONMENT "${environment}")
 endfunction()

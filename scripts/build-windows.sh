@@ -94,6 +94,6 @@ export WINEPREFIX=$root/$build_dir/wineprefix WINEDEBUG=-all WINEARCH=win32
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   wineboot -i >/dev/null 2>&1
 fi
-wineserver -p >/dev/null 2>&1
+wineserver -p >/dev/null 2>&1 || true  # already running for this prefix: use it
 trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 ctest --test-dir "$build_dir" --output-on-failure -j"$jobs"

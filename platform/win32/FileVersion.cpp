@@ -5,11 +5,39 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cwchar>
 #include <vector>
 
 #include "platform/win32/WideText.h"
 
 namespace kelvora::platform {
+namespace {
+
+// The FileVersion text of the resource's first language, empty when it has none.
+std::wstring VersionString(const std::vector<unsigned char>& data) {
+  struct Translation {
+    WORD language;
+    WORD codePage;
+  };
+  Translation* translations = nullptr;
+  UINT length = 0;
+  if (!::VerQueryValueW(data.data(), L"\\VarFileInfo\\Translation",
+                        reinterpret_cast<void**>(&translations), &length) ||
+      length < sizeof(Translation)) {
+    return {};
+  }
+  wchar_t key[64];
+  std::swprintf(key, 64, L"\\StringFileInfo\\%04x%04x\\FileVersion", translations[0].language,
+                translations[0].codePage);
+  wchar_t* text = nullptr;
+  if (!::VerQueryValueW(data.data(), key, reinterpret_cast<void**>(&text), &length) ||
+      text == nullptr) {
+    return {};
+  }
+  return std::wstring(text);
+}
+
+}  // namespace
 
 std::optional<std::string> ReadFileVersion(const std::string& path) {
   const std::wstring name = win32::Widen(path);
@@ -29,7 +57,12 @@ std::optional<std::string> ReadFileVersion(const std::string& path) {
                 static_cast<int>(LOWORD(info->dwFileVersionMS)),
                 static_cast<int>(HIWORD(info->dwFileVersionLS)),
                 static_cast<int>(LOWORD(info->dwFileVersionLS)));
-  return std::string(text);
+  // A version text that adds a suffix to the same numbers (the simulator's "6.2.0.1-sim") is
+  // kept whole, as the Linux note carries it; any other text gives way to the numbers.
+  const std::string numbers(text);
+  const std::string full = win32::Narrow(VersionString(data));
+  if (full.size() > numbers.size() + 1 && full.starts_with(numbers + "-")) return full;
+  return numbers;
 }
 
 }  // namespace kelvora::platform

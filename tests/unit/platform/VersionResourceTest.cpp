@@ -13,7 +13,8 @@ namespace {
 
 TEST(VersionResource, IsReadFromTheFixedFileInformation) {
   EXPECT_EQ(ReadFileVersion(SERVICE_EXE), "1.0.0.4");
-  EXPECT_EQ(ReadFileVersion(SIMULATOR_DLL), "6.2.0.1");
+  // The simulator's suffix, which tells it apart, is kept with the numbers it follows.
+  EXPECT_EQ(ReadFileVersion(SIMULATOR_DLL), "6.2.0.1-sim");
 }
 
 TEST(VersionResource, AFileWithoutOneHasNoVersion) {
