@@ -8,7 +8,15 @@ function(kelvora_unit_test name)
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
-  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS unit)
+  if(CMAKE_CROSSCOMPILING AND WIN32)
+    # Under Wine each start of a program costs a second or more: one CTest test per executable,
+    # which prints every GoogleTest case and its result.
+    add_test(NAME ${name} COMMAND ${name} --gtest_brief=0)
+    set_tests_properties(${name} PROPERTIES LABELS unit TIMEOUT 600
+      ENVIRONMENT "WINEDEBUG=-all;WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix")
+  else()
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS unit)
+  endif()
 endfunction()
 
 # kelvora_node_test(<name> <file.mjs> [DEPENDS targets...])
@@ -24,8 +32,14 @@ function(kelvora_node_test name file)
   add_test(NAME ${name}
            COMMAND node --test --test-reporter=spec ${file}
            WORKING_DIRECTORY ${CMAKE_SOURCE_DIR})
+  set(environment "KELVORA_BUILD_DIR=${CMAKE_BINARY_DIR};NODE_PATH=${CMAKE_SOURCE_DIR}/node_modules")
+  if(CMAKE_CROSSCOMPILING AND WIN32)
+    # The Windows programs run under Wine, whose start-up stretches every wait.
+    string(APPEND environment ";KELVORA_E2E_WINDOWS=${CMAKE_BINARY_DIR};KELVORA_TEST_TIME_SCALE=3"
+           ";WINEDEBUG=-all;WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix")
+  endif()
   set_tests_properties(${name} PROPERTIES
     TIMEOUT ${ARG_TIMEOUT}
     LABELS "${ARG_LABELS}"
-    ENVIRONMENT "KELVORA_BUILD_DIR=${CMAKE_BINARY_DIR};NODE_PATH=${CMAKE_SOURCE_DIR}/node_modules")
+    ENVIRONMENT "${environment}")
 endfunction()

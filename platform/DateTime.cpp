@@ -2,14 +2,13 @@
 #include "platform/DateTime.h"
 
 #include <cctype>
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <mutex>
 
 #include "platform/FormatSettings.h"
+#include "platform/LocalTime.h"
 
 namespace kelvora::platform {
 namespace {
@@ -47,31 +46,20 @@ TDateTime FromTm(const std::tm& tm, int millisecond) {
   return TryEncodeDateTime(parts).value_or(0);
 }
 
-// The C library reads the time zone into process-wide state inside localtime_r and mktime under a
-// lock of its own that ThreadSanitizer cannot see; taking ours as well makes the calls visibly
-// serialised, at no cost worth measuring.
-std::mutex& TimeZoneLock() {
-  static std::mutex lock;
-  return lock;
-}
-
 TDateTime FromTimePoint(std::chrono::system_clock::time_point tp, bool utc) {
   using namespace std::chrono;
   const auto ms = duration_cast<milliseconds>(tp.time_since_epoch()).count();
   const std::time_t seconds = static_cast<std::time_t>(ms >= 0 ? ms / 1000 : (ms - 999) / 1000);
   std::tm tm{};
-  if (utc) {
-    gmtime_r(&seconds, &tm);
-  } else {
-    const std::lock_guard guard(TimeZoneLock());
-    localtime_r(&seconds, &tm);
-  }
+  if (!BreakDownTime(seconds, utc, tm)) return 0;
   return FromTm(tm, static_cast<int>(ms - static_cast<long long>(seconds) * 1000));
 }
 
 }  // namespace
 
-bool IsLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+bool IsLeapYear(int year) {
+  return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
 
 int DaysInMonth(int year, int month) {
   static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -133,19 +121,10 @@ std::optional<TDateTime> LocalToUTC(TDateTime local) {
   tm.tm_hour = p.hour;
   tm.tm_min = p.minute;
   tm.tm_sec = p.second;
-  tm.tm_isdst = -1;
-  std::tm wanted = tm;
-  const std::lock_guard guard(TimeZoneLock());
-  errno = 0;
-  const std::time_t seconds = std::mktime(&tm);
-  if (seconds == static_cast<std::time_t>(-1) && errno != 0) return std::nullopt;
-  // mktime moves a time inside a gap to a time that exists; such a time was never local.
-  if (tm.tm_year != wanted.tm_year || tm.tm_mon != wanted.tm_mon || tm.tm_mday != wanted.tm_mday ||
-      tm.tm_hour != wanted.tm_hour || tm.tm_min != wanted.tm_min || tm.tm_sec != wanted.tm_sec) {
-    return std::nullopt;
-  }
-  const auto tp = std::chrono::system_clock::from_time_t(seconds) +
-                  std::chrono::milliseconds(p.millisecond);
+  const std::optional<std::time_t> seconds = LocalCalendarToTime(tm);
+  if (!seconds) return std::nullopt;
+  const auto tp =
+      std::chrono::system_clock::from_time_t(*seconds) + std::chrono::milliseconds(p.millisecond);
   return FromTimePointUTC(tp);
 }
 
@@ -154,8 +133,12 @@ const Clock& DefaultClock() {
   return clock;
 }
 
-TDateTime Now(const Clock& clock) { return FromTimePointLocal(clock.Now()); }
-TDateTime NowUTC(const Clock& clock) { return FromTimePointUTC(clock.Now()); }
+TDateTime Now(const Clock& clock) {
+  return FromTimePointLocal(clock.Now());
+}
+TDateTime NowUTC(const Clock& clock) {
+  return FromTimePointUTC(clock.Now());
+}
 
 std::string FormatDateTime(std::string_view pattern, TDateTime value) {
   const DateParts p = DecodeDateTime(value);
@@ -176,15 +159,33 @@ std::string FormatDateTime(std::string_view pattern, TDateTime value) {
       ++run;
     }
     switch (lower) {
-      case 'd': number(p.day, run >= 2 ? 2 : 1); break;
-      case 'm': number(p.month, run >= 2 ? 2 : 1); break;
-      case 'y': run >= 4 ? number(p.year, 4) : number(p.year % 100, 2); break;
-      case 'h': number(p.hour, run >= 2 ? 2 : 1); break;
-      case 'n': number(p.minute, run >= 2 ? 2 : 1); break;
-      case 's': number(p.second, run >= 2 ? 2 : 1); break;
-      case 'z': number(p.millisecond, run >= 3 ? 3 : 1); break;
-      case '/': out.append(run, fs.DateSeparator); break;
-      case ':': out.append(run, fs.TimeSeparator); break;
+      case 'd':
+        number(p.day, run >= 2 ? 2 : 1);
+        break;
+      case 'm':
+        number(p.month, run >= 2 ? 2 : 1);
+        break;
+      case 'y':
+        run >= 4 ? number(p.year, 4) : number(p.year % 100, 2);
+        break;
+      case 'h':
+        number(p.hour, run >= 2 ? 2 : 1);
+        break;
+      case 'n':
+        number(p.minute, run >= 2 ? 2 : 1);
+        break;
+      case 's':
+        number(p.second, run >= 2 ? 2 : 1);
+        break;
+      case 'z':
+        number(p.millisecond, run >= 3 ? 3 : 1);
+        break;
+      case '/':
+        out.append(run, fs.DateSeparator);
+        break;
+      case ':':
+        out.append(run, fs.TimeSeparator);
+        break;
       case '"':
       case '\'': {
         const size_t close = pattern.find(c, i + 1);
@@ -193,7 +194,9 @@ std::string FormatDateTime(std::string_view pattern, TDateTime value) {
         i = end == pattern.size() ? end : end + 1;
         continue;
       }
-      default: out.append(pattern.substr(i, run)); break;
+      default:
+        out.append(pattern.substr(i, run));
+        break;
     }
     i += run;
   }

@@ -1,9 +1,18 @@
-// Run-time loading of a shared library and lookup of its exports (dlopen, dlsym, dlclose).
+// Run-time loading of a shared library and lookup of its exports (dlopen, dlsym, dlclose on
+// Linux; LoadLibraryExW, GetProcAddress, FreeLibrary on Windows).
 #pragma once
 
 #include <string>
 #include <utility>
 #include <vector>
+
+// The calling convention of a library's exported C functions: the standard API convention on
+// 32-bit Windows, the only one there is on Linux. Written between the result type and the name.
+#ifdef _WIN32
+#define KELVORA_LIBRARY_CALL __stdcall
+#else
+#define KELVORA_LIBRARY_CALL
+#endif
 
 namespace kelvora::platform {
 

@@ -1,25 +1,8 @@
-// Reading of profile (INI) files with inih, and the profile functions' integer rules on top.
+// The profile functions' rules on top of the INI reader: value trimming, integers and booleans.
 #include "platform/IniFile.h"
-
-#include <ini.h>
-
-#include <cstdio>
-#include <memory>
 
 namespace kelvora::platform {
 namespace {
-
-char LowerAscii(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
-  }
-  return true;
-}
 
 std::string_view TrimBlanks(std::string_view text) {
   while (!text.empty() && static_cast<unsigned char>(text.front()) <= ' ') text.remove_prefix(1);
@@ -33,26 +16,6 @@ int HexDigit(char c) {
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
 }
-
-// What the inih callback looks for, and the first value it found.
-struct Lookup {
-  std::string_view section;
-  std::string_view key;
-  std::optional<std::string> value;
-};
-
-int OnEntry(void* user, const char* section, const char* name, const char* value) {
-  auto& lookup = *static_cast<Lookup*>(user);
-  if (!lookup.value && EqualsIgnoringCase(section, lookup.section) &&
-      EqualsIgnoringCase(name, lookup.key)) {
-    lookup.value = value;
-  }
-  return 1;
-}
-
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
 
 }  // namespace
 
@@ -85,14 +48,6 @@ std::optional<int32_t> ParseProfileInteger(std::string_view text) {
   if (negative) return static_cast<int32_t>(-static_cast<int64_t>(magnitude));
   if (magnitude > 2147483647u) return std::nullopt;
   return static_cast<int32_t>(magnitude);
-}
-
-std::optional<std::string> TIniFile::Find(std::string_view section, std::string_view key) const {
-  const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(fileName_.c_str(), "rb"));
-  if (!file) return std::nullopt;
-  Lookup lookup{section, key, std::nullopt};
-  ini_parse_file(file.get(), OnEntry, &lookup);
-  return lookup.value;
 }
 
 std::string TIniFile::ReadString(std::string_view section, std::string_view key,

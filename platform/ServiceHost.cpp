@@ -5,8 +5,6 @@
 #include <sys/signalfd.h>
 
 #include <cerrno>
-#include <cstdio>
-#include <exception>
 #include <system_error>
 
 namespace kelvora::platform {
@@ -19,45 +17,7 @@ sigset_t ControlSignals() {
   return set;
 }
 
-// Runs one event; a failure is reported on stderr and the framework carries on as if it worked.
-template <typename Event>
-void RunEvent(const char* name, Event&& event) {
-  try {
-    event();
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "%s: %s\n", name, e.what());
-  } catch (...) {
-    std::fprintf(stderr, "%s: unknown error\n", name);
-  }
-}
-
 }  // namespace
-
-void ServiceController::Start() {
-  if (state_ != ServiceState::Stopped) return;
-  RunEvent("ServiceStart", [this] { events_.ServiceStart(); });
-  state_ = ServiceState::Running;
-}
-
-void ServiceController::Control(ServiceControl control) {
-  switch (control) {
-    case ServiceControl::Stop:
-      if (state_ == ServiceState::Stopped) return;
-      RunEvent("ServiceStop", [this] { events_.ServiceStop(); });
-      state_ = ServiceState::Stopped;
-      return;
-    case ServiceControl::Pause:
-      if (state_ != ServiceState::Running) return;
-      RunEvent("ServicePause", [this] { events_.ServicePause(); });
-      state_ = ServiceState::Paused;
-      return;
-    case ServiceControl::Continue:
-      if (state_ != ServiceState::Paused) return;
-      RunEvent("ServiceContinue", [this] { events_.ServiceContinue(); });
-      state_ = ServiceState::Running;
-      return;
-  }
-}
 
 ServiceHost::ServiceHost() {
   const sigset_t set = ControlSignals();

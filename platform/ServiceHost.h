@@ -1,11 +1,14 @@
-// The service framework on Linux: the process runs in the foreground (under systemd), and POSIX
+// The service framework. On Linux the process runs in the foreground (under systemd), and POSIX
 // signals stand for the service control requests (SIGTERM/SIGINT stop, SIGUSR1 pauses, SIGUSR2
-// continues).
+// continues). On Windows the service control manager sends them; started from a console the
+// program runs in the foreground and Ctrl-C stops it.
 #pragma once
 
+#ifndef _WIN32
 #include "platform/UniqueFd.h"
 
 #include <csignal>
+#endif
 
 namespace kelvora::platform {
 
@@ -53,13 +56,15 @@ class ServiceHost {
   ServiceHost(const ServiceHost&) = delete;
   ServiceHost& operator=(const ServiceHost&) = delete;
 
-  // Starts the service, then blocks on the signal descriptor and applies one control per signal
-  // until a stop; returns after ServiceStop has run. Nothing runs while no signal arrives.
+  // Starts the service, then blocks until a control request arrives and applies one at a time
+  // until a stop; returns after ServiceStop has run. Nothing runs while no request arrives.
   void Run(ServiceEvents& events);
 
+#ifndef _WIN32
  private:
   sigset_t previousMask_{};
   UniqueFd signals_;
+#endif
 };
 
 }  // namespace kelvora::platform

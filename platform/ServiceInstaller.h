@@ -1,6 +1,8 @@
-// Registration of a service with systemd: its unit file, hardened and run by an account of its
-// own, enabled for the multi-user target (the automatic start type), and the unit's Description=
-// as the service description.
+// Registration of a service. On Linux with systemd: its unit file, hardened and run by an account
+// of its own, enabled for the multi-user target (the automatic start type), and the unit's
+// Description= as the service description. On Windows with the service control manager: an
+// automatic service in its own process under the local system account, and the registry's
+// Description value.
 #pragma once
 
 #include <filesystem>
@@ -19,6 +21,11 @@ struct ServiceRegistration {
   std::string Group;                     // that account's group
 };
 
+#ifdef _WIN32
+void InstallService(const ServiceRegistration& registration);
+void UninstallService(std::string_view name);
+bool SetServiceDescription(std::string_view name, std::string_view description);
+#else
 // The account the service runs as: $KELVORA_SERVICE_USER when set and not empty, else kelvora
 // (the user the Debian package makes). Fills User and Group of registration from the account
 // database. Throws std::runtime_error when the user does not exist or is root, since a service
@@ -54,5 +61,6 @@ bool SetServiceDescription(std::string_view name, std::string_view description,
 
 // The unit file text for a registration (exposed for tests).
 std::string ServiceUnitText(const ServiceRegistration& registration);
+#endif
 
 }  // namespace kelvora::platform

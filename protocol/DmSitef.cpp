@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <exception>
 
+#include "platform/Paths.h"
 #include "protocol/JwtSecret.h"
 #include "service/ServiceLog.h"
 #include "tef/KoCliSiTefCliSiTef.h"
@@ -37,7 +38,7 @@ tef::TKoCliSiTef& TKoCliSiTefAccess::operator*() const {
 TDmSitef::TDmSitef(service::TKelvoraSiTefService& pService, const platform::Clock& pClock)
     : FService(pService),
       FClock(pClock),
-      FServiceExeVersion(GetFileVersionText("/proc/self/exe")),
+      FServiceExeVersion(GetFileVersionText(platform::ExecutablePath().string())),
       KoCliSiTef(pService.Options().BaseDir.string(), pClock),
       fSaleReports(
           pService.Options().BaseDir / "TEF" / "RegistrosAPI",

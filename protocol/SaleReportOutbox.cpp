@@ -10,6 +10,7 @@
 #include <system_error>
 
 #include "platform/FileSystem.h"
+#include "platform/LocalTime.h"
 #include "platform/PrivateDirectory.h"
 #include "protocol/Json.h"
 #include "tef/KoCliSiTefUtil.h"
@@ -26,7 +27,7 @@ std::string NewRecordName() {
   static std::atomic<unsigned> counter{0};
   const std::time_t now = std::time(nullptr);
   std::tm utc{};
-  ::gmtime_r(&now, &utc);
+  platform::BreakDownTime(now, /*utc=*/true, utc);
   char time[32];
   std::strftime(time, sizeof time, "%Y%m%dT%H%M%SZ", &utc);
   return std::string(time) + "_" + std::to_string(::getpid()) + "_" +

@@ -1,7 +1,64 @@
 #!/usr/bin/env bash
 # Installs what building and testing need, and only what is missing: Debian packages, then npm packages.
+# With --windows-only (as scripts/build-windows.sh sources it) it installs only what the 32-bit
+# Windows build and its tests under Wine need, so the Linux path never waits for them.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+# Runs apt-get as root, waiting for another apt-get that holds the lock.
+apt_get() {
+  local sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get -o DPkg::Lock::Timeout=900 "$@"
+}
+
+not_installed() {
+  local p
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || echo "$p"
+  done
+}
+
+# The MinGW-w64 cross compiler, Wine with 32-bit support, and the source entries that let
+# build-windows.sh fetch Debian's OpenSSL and curl sources.
+install_windows_deps() {
+  local sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  local updated=0
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $sudo dpkg --add-architecture i386
+    updated=1
+  fi
+  local sources=/etc/apt/sources.list.d/kelvora-src.sources
+  if [ ! -f "$sources" ]; then
+    # The deb-src twins of the machine's own deb822 entries, so sources come from the same mirror.
+    local existing
+    existing=$(ls /etc/apt/sources.list.d/*.sources 2>/dev/null | grep -v "$sources" || true)
+    if [ -n "$existing" ]; then
+      sed -n '/^Types:.*deb/,/^$/p' $existing | sed 's/^Types:.*/Types: deb-src/' |
+        $sudo tee "$sources" >/dev/null
+    elif [ -f /etc/apt/sources.list ]; then
+      grep '^deb ' /etc/apt/sources.list | sed 's/^deb /deb-src /' |
+        $sudo tee "${sources%.sources}.list" >/dev/null
+    fi
+    updated=1
+  fi
+  local missing
+  missing=$(not_installed g++-mingw-w64-i686-posix wine wine32:i386 dpkg-dev nlohmann-json3-dev \
+    googletest nodejs cmake ninja-build)
+  if [ -n "$missing" ] || [ "$updated" -eq 1 ]; then
+    apt_get update -qq
+  fi
+  if [ -n "$missing" ]; then
+    echo "Installing Debian packages: $missing"
+    apt_get install -y -qq --no-install-recommends $missing
+  fi
+}
+
+if [ "${1:-}" = "--windows-only" ]; then
+  install_windows_deps
+  return 0 2>/dev/null || exit 0
+fi
 
 packages=(
   g++ cmake ninja-build pkg-config make

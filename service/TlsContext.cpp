@@ -53,18 +53,20 @@ SslCtxPtr CreateServerContext(const TCertificateFiles& files) {
     Fail("Could not set the TLS cipher suites");
   }
   SSL_CTX_set_options(context.get(), SSL_OP_CIPHER_SERVER_PREFERENCE);
-  if (SSL_CTX_use_certificate_chain_file(context.get(), files.Certificate.c_str()) != 1) {
+  if (SSL_CTX_use_certificate_chain_file(context.get(), files.Certificate.string().c_str()) != 1) {
     Fail("Could not load certificate " + files.Certificate.string());
   }
   // No pass phrase: an encrypted key fails here instead of OpenSSL prompting on a terminal.
   SSL_CTX_set_default_passwd_cb(context.get(), [](char*, int, int, void*) { return 0; });
-  if (SSL_CTX_use_PrivateKey_file(context.get(), files.PrivateKey.c_str(), SSL_FILETYPE_PEM) != 1) {
+  if (SSL_CTX_use_PrivateKey_file(context.get(), files.PrivateKey.string().c_str(),
+                                  SSL_FILETYPE_PEM) != 1) {
     Fail("Could not load key " + files.PrivateKey.string());
   }
   if (SSL_CTX_check_private_key(context.get()) != 1) {
     Fail("The key " + files.PrivateKey.string() + " does not match the certificate");
   }
-  if (SSL_CTX_load_verify_locations(context.get(), files.CACertificates.c_str(), nullptr) != 1) {
+  if (SSL_CTX_load_verify_locations(context.get(), files.CACertificates.string().c_str(),
+                                    nullptr) != 1) {
     Fail("Could not load root certificate " + files.CACertificates.string());
   }
   SSL_CTX_set_verify(context.get(), SSL_VERIFY_NONE, nullptr);

@@ -8,27 +8,34 @@
 
 namespace kelvora::tef {
 
-// Signatures of the exports. char* is a NUL-terminated 8-bit string (Windows-1252); the library
-// may write into the buffers it is given.
-using TConfiguraIntSiTefInterativoEx = int (*)(char* EnderecoIP, char* CodigoLoja,
-                                               char* NumeroTerminal, int Reservado,
-                                               char* ParametrosAdicionais);
-using TIniciaFuncaoSiTefInterativo = int (*)(int Modalidade, char* Valor, char* CupomFiscal,
-                                             char* DataFiscal, char* Horario, char* Operador,
-                                             char* Restricoes);
-using TContinuaFuncaoSiTefInterativo = int (*)(int* ProximoComando, int* TipoCampo,
-                                               short* TamanhoMinimo, short* TamanhoMaximo,
-                                               char* Buffer, int TamBuffer, int Continua);
-using TFinalizaTransacaoSiTefInterativo = int (*)(int Confirma, char* CupomFiscal,
-                                                  char* DataFiscal, char* Horario);
-using TEscreveMensagemPermanentePinPad = int (*)(char* Mensagem);
-using TObtemQuantidadeTransacoesPendentes = int (*)(char* DataFiscal, char* CupomFiscal);
-using TVerificaPresencaPinPad = int (*)();
-using TLeTrilha3 = int (*)(char* Mensagem);
-using TLeCartaoDiretoEx = int (*)(char* Mensagem, char* Trilha1, char* Trilha2, short TimeOut,
-                                  void* Reservado);
-using TLeCartaoSeguro = int (*)(char* Mensagem);
-using TLeCartaoDiretoSeguro = int (*)(char* Mensagem, char* Trilha1, char* Trilha2, short TimeOut);
+// Signatures of the exports, in the library's calling convention. char* is a NUL-terminated 8-bit
+// string (Windows-1252); the library may write into the buffers it is given.
+using TConfiguraIntSiTefInterativoEx = int(KELVORA_LIBRARY_CALL*)(char* EnderecoIP,
+                                                                  char* CodigoLoja,
+                                                                  char* NumeroTerminal,
+                                                                  int Reservado,
+                                                                  char* ParametrosAdicionais);
+using TIniciaFuncaoSiTefInterativo = int(KELVORA_LIBRARY_CALL*)(int Modalidade, char* Valor,
+                                                                char* CupomFiscal, char* DataFiscal,
+                                                                char* Horario, char* Operador,
+                                                                char* Restricoes);
+using TContinuaFuncaoSiTefInterativo =
+    int(KELVORA_LIBRARY_CALL*)(int* ProximoComando, int* TipoCampo, short* TamanhoMinimo,
+                               short* TamanhoMaximo, char* Buffer, int TamBuffer, int Continua);
+using TFinalizaTransacaoSiTefInterativo = int(KELVORA_LIBRARY_CALL*)(int Confirma,
+                                                                     char* CupomFiscal,
+                                                                     char* DataFiscal,
+                                                                     char* Horario);
+using TEscreveMensagemPermanentePinPad = int(KELVORA_LIBRARY_CALL*)(char* Mensagem);
+using TObtemQuantidadeTransacoesPendentes = int(KELVORA_LIBRARY_CALL*)(char* DataFiscal,
+                                                                       char* CupomFiscal);
+using TVerificaPresencaPinPad = int(KELVORA_LIBRARY_CALL*)();
+using TLeTrilha3 = int(KELVORA_LIBRARY_CALL*)(char* Mensagem);
+using TLeCartaoDiretoEx = int(KELVORA_LIBRARY_CALL*)(char* Mensagem, char* Trilha1, char* Trilha2,
+                                                     short TimeOut, void* Reservado);
+using TLeCartaoSeguro = int(KELVORA_LIBRARY_CALL*)(char* Mensagem);
+using TLeCartaoDiretoSeguro = int(KELVORA_LIBRARY_CALL*)(char* Mensagem, char* Trilha1,
+                                                         char* Trilha2, short TimeOut);
 
 // The library's fixed file name.
 inline constexpr const char* kNomeDLL = "CliSiTef32I.dll";

@@ -6,7 +6,9 @@ import { spawn } from 'node:child_process';
 import fs from 'node:fs/promises';
 import path from 'node:path';
 import { readServiceLogTexts, waitForLogText } from './serviceLog.mjs';
-import { serviceBinary, timeScale } from './paths.mjs';
+import {
+  programCommand, programEnv, serviceBinary, timeScale, windowsBuild,
+} from './paths.mjs';
 
 const running = new Set();
 process.on('exit', () => {
@@ -79,7 +81,8 @@ export class ServiceProcess {
 
   async #end(signal, timeoutMs) {
     if (this.exitStatus) return this.exitStatus;
-    this.proc.kill(signal);
+    // Under Wine an interrupt reaches the program as Ctrl-C, the console's way to stop it.
+    this.proc.kill(windowsBuild && signal === 'SIGTERM' ? 'SIGINT' : signal);
     let timer;
     const timeout = new Promise((resolve) => { timer = setTimeout(resolve, timeoutMs * timeScale, null); });
     const status = await Promise.race([this.exited, timeout]);
@@ -97,8 +100,10 @@ export async function startService({
   binary = serviceBinary, baseDir, port, args = [], env = {},
   readyLine = 'O serviço foi inciado.', timeoutMs = 5000, allowContractViolations = false,
 }) {
-  const proc = spawn(binary, ['--port', String(port), '--base-dir', baseDir, ...args], {
-    env: { ...process.env, ...env },
+  const [command, commandArgs] = programCommand(
+    binary, ['--port', String(port), '--base-dir', baseDir, ...args]);
+  const proc = spawn(command, commandArgs, {
+    env: programEnv(env),
     stdio: ['ignore', 'pipe', 'pipe'],
   });
   running.add(proc);

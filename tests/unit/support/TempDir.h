@@ -1,11 +1,10 @@
 // A temporary directory for one test, removed with everything in it when the test ends.
 #pragma once
 
-#include <stdlib.h>
-
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
 #include <string>
 
@@ -13,10 +12,16 @@ namespace kelvora::testing {
 
 class TempDir {
  public:
+  // A new directory of a random name that no other test can have taken: create_directory fails
+  // for a name that exists, and then another is drawn.
   TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "kelvora-test-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
+    std::random_device random;
+    const std::filesystem::path base = std::filesystem::temp_directory_path();
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      path_ = base / ("kelvora-test-" + std::to_string(random()));
+      if (std::filesystem::create_directory(path_)) return;
+    }
+    throw std::runtime_error("cannot create a temporary directory");
   }
   ~TempDir() {
     std::error_code ignored;

@@ -22,6 +22,7 @@ namespace {
 using testing::Ambiente;
 using testing::Aplicacao;
 using testing::RelogioFixo;
+using testing::kSemArquivo;
 using ::testing::HasSubstr;
 
 // Runs a call and returns the message it failed with ("" when it did not fail).
@@ -100,7 +101,7 @@ TEST(KoCliSiTefFacade, InicializarWithoutTheLibraryReportsTheConnectionErrorAndL
   EXPECT_THAT(ambiente.Log(), HasSubstr("CliSiTef Inicializar: Erro ao carregar a função:"
                                         "ConfiguraIntSiTefInterativoEx de: CliSiTef32I.dll"));
   EXPECT_THAT(ambiente.Log(), HasSubstr("CliSiTef CarregarFuncoesDLL: " + ambiente.PathDLL() +
-                                        "/CliSiTef32I.dll: cannot open shared object file"));
+                                        "/CliSiTef32I.dll: " + kSemArquivo));
   // The backup directory was created on the way.
   EXPECT_TRUE(std::filesystem::is_directory(ambiente.PathBackup()));
 }

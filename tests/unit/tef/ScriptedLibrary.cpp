@@ -10,7 +10,11 @@
 //   continua <status> <command> <field> <min> <max> <data...>   [status 0, no command, no data]
 // The data may hold \n, \r, \\ and \xHH escapes. Recorded values escape every byte outside
 // printable ASCII as \xHH and "|" as \x7C.
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <dlfcn.h>
+#endif
 
 #include <cstdio>
 #include <cstring>
@@ -19,7 +23,15 @@
 #include <string>
 #include <vector>
 
+// On Windows the exports use the standard API convention and are linked with --kill-at, so they
+// carry the vendor's undecorated names.
+#ifdef _WIN32
+#define EXPORTA extern "C" __declspec(dllexport)
+#define CONVENCAO __stdcall
+#else
 #define EXPORTA extern "C" __attribute__((visibility("default")))
+#define CONVENCAO
+#endif
 
 namespace {
 
@@ -27,10 +39,23 @@ const char kAncora = 0;
 
 // The folder this copy of the library was loaded from.
 std::string Pasta() {
+#ifdef _WIN32
+  HMODULE modulo = nullptr;
+  char caminho[MAX_PATH];
+  if (!::GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                                GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                            &kAncora, &modulo) ||
+      ::GetModuleFileNameA(modulo, caminho, sizeof caminho) == 0) {
+    return ".";
+  }
+  std::string nome = caminho;
+  const size_t barra = nome.find_last_of("\\/");
+#else
   Dl_info info{};
   if (::dladdr(&kAncora, &info) == 0 || info.dli_fname == nullptr) return ".";
   std::string nome = info.dli_fname;
   const size_t barra = nome.rfind('/');
+#endif
   return barra == std::string::npos ? "." : nome.substr(0, barra);
 }
 
@@ -70,14 +95,14 @@ std::string Escapa(const char* texto) {
 // holds the steps still to come (a test that writes a new script starts afresh).
 bool ProximaLinha(const std::string& chamada, std::string& resto) {
   const std::string arquivo = Pasta() + "/CliSiTefRoteiro.txt";
-  std::ifstream roteiro(arquivo);
+  std::ifstream roteiro(arquivo, std::ios::binary);
   std::string linha;
   if (!std::getline(roteiro, linha)) return false;
   if (linha.compare(0, chamada.size() + 1, chamada + " ") != 0) return false;
   std::stringstream restante;
   restante << roteiro.rdbuf();
   roteiro.close();
-  std::ofstream(arquivo, std::ios::trunc) << restante.str();
+  std::ofstream(arquivo, std::ios::binary | std::ios::trunc) << restante.str();
   resto = linha.substr(chamada.size() + 1);
   return true;
 }
@@ -88,28 +113,28 @@ int Resultado(const std::string& chamada, int padrao) {
 }
 
 void Registra(const std::vector<std::string>& campos) {
-  std::ofstream chamadas(Pasta() + "/CliSiTefChamadas.txt", std::ios::app);
+  std::ofstream chamadas(Pasta() + "/CliSiTefChamadas.txt", std::ios::binary | std::ios::app);
   for (size_t i = 0; i < campos.size(); ++i) chamadas << (i ? "|" : "") << campos[i];
   chamadas << '\n';
 }
 
 }  // namespace
 
-EXPORTA int ConfiguraIntSiTefInterativoEx(char* ip, char* loja, char* terminal, int reservado,
+EXPORTA int CONVENCAO ConfiguraIntSiTefInterativoEx(char* ip, char* loja, char* terminal, int reservado,
                                           char* parametros) {
   Registra({"configura", Escapa(ip), Escapa(loja), Escapa(terminal), std::to_string(reservado),
             Escapa(parametros)});
   return Resultado("configura", 0);
 }
 
-EXPORTA int IniciaFuncaoSiTefInterativo(int modalidade, char* valor, char* cupom, char* data,
+EXPORTA int CONVENCAO IniciaFuncaoSiTefInterativo(int modalidade, char* valor, char* cupom, char* data,
                                         char* hora, char* operador, char* restricoes) {
   Registra({"inicia", std::to_string(modalidade), Escapa(valor), Escapa(cupom), Escapa(data),
             Escapa(hora), Escapa(operador), Escapa(restricoes)});
   return Resultado("inicia", 10000);
 }
 
-EXPORTA int ContinuaFuncaoSiTefInterativo(int* comando, int* campo, short* minimo, short* maximo,
+EXPORTA int CONVENCAO ContinuaFuncaoSiTefInterativo(int* comando, int* campo, short* minimo, short* maximo,
                                           char* buffer, int tamanho, int continua) {
   Registra({"continua", std::to_string(continua), Escapa(buffer), std::to_string(tamanho),
             std::to_string(std::strlen(buffer))});
@@ -133,34 +158,34 @@ EXPORTA int ContinuaFuncaoSiTefInterativo(int* comando, int* campo, short* minim
   return status;
 }
 
-EXPORTA int FinalizaTransacaoSiTefInterativo(int confirma, char* cupom, char* data, char* hora) {
+EXPORTA int CONVENCAO FinalizaTransacaoSiTefInterativo(int confirma, char* cupom, char* data, char* hora) {
   Registra({"finaliza", std::to_string(confirma), Escapa(cupom), Escapa(data), Escapa(hora)});
   return Resultado("finaliza", 0);
 }
 
-EXPORTA int EscreveMensagemPermanentePinPad(char* mensagem) {
+EXPORTA int CONVENCAO EscreveMensagemPermanentePinPad(char* mensagem) {
   Registra({"mensagem", Escapa(mensagem)});
   return 0;
 }
 
-EXPORTA int ObtemQuantidadeTransacoesPendentes(char* data, char* cupom) {
+EXPORTA int CONVENCAO ObtemQuantidadeTransacoesPendentes(char* data, char* cupom) {
   Registra({"pendentes", Escapa(data), Escapa(cupom)});
   return 7;
 }
 
 #ifndef SEM_VERIFICA_PRESENCA_PINPAD
-EXPORTA int VerificaPresencaPinPad() {
+EXPORTA int CONVENCAO VerificaPresencaPinPad() {
   Registra({"pinpad"});
   return Resultado("pinpad", 1);
 }
 #endif
 
-EXPORTA int LeTrilha3(char* /*mensagem*/) {
+EXPORTA int CONVENCAO LeTrilha3(char* /*mensagem*/) {
   Registra({"trilha3"});
   return Resultado("trilha3", 10000);
 }
 
-EXPORTA int LeCartaoDiretoEx(char* /*mensagem*/, char* trilha1, char* trilha2, short /*espera*/,
+EXPORTA int CONVENCAO LeCartaoDiretoEx(char* /*mensagem*/, char* trilha1, char* trilha2, short /*espera*/,
                              void* /*reservado*/) {
   Registra({"cartao"});
   std::strcpy(trilha1, "TRILHA1  ");
@@ -168,9 +193,9 @@ EXPORTA int LeCartaoDiretoEx(char* /*mensagem*/, char* trilha1, char* trilha2, s
   return 0;
 }
 
-EXPORTA int LeCartaoSeguro(char* /*mensagem*/) { return -20; }
+EXPORTA int CONVENCAO LeCartaoSeguro(char* /*mensagem*/) { return -20; }
 
-EXPORTA int LeCartaoDiretoSeguro(char* /*mensagem*/, char* /*trilha1*/, char* /*trilha2*/,
+EXPORTA int CONVENCAO LeCartaoDiretoSeguro(char* /*mensagem*/, char* /*trilha1*/, char* /*trilha2*/,
                                  short /*espera*/) {
   return -20;
 }

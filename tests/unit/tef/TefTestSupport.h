@@ -27,6 +27,24 @@
 
 namespace kelvora::tef::testing {
 
+// The loader's reason for a library file that is not there, after the file's name: the C
+// library's words on Linux; on Windows the system's, whose wording varies, so only its start.
+#ifdef _WIN32
+inline const std::string kSemArquivo = "";
+#else
+inline const std::string kSemArquivo = "cannot open shared object file";
+#endif
+
+// The loader's reason for an export the library lacks, as the gateway logs it.
+inline std::string SemExportacao(const std::string& PathDLL, const std::string& exportacao) {
+#ifdef _WIN32
+  static_cast<void>(PathDLL);
+  return "CarregarFuncoesDLL: " + exportacao + ": ";
+#else
+  return "CarregarFuncoesDLL: " + PathDLL + "/CliSiTef32I.dll: undefined symbol: " + exportacao;
+#endif
+}
+
 // A clock that stands still until told to move.
 class RelogioFixo : public platform::Clock {
  public:
@@ -121,7 +139,9 @@ class Ambiente {
     return n;
   }
   // The TEF log in UTF-8.
-  std::string Log() const { return platform::FromAnsi(platform::AnsiBytes(TempDir::Read(ArqLOG()))); }
+  std::string Log() const {
+    return platform::FromAnsi(platform::AnsiBytes(TempDir::Read(ArqLOG())));
+  }
 
  private:
   TempDir dir_;
@@ -294,11 +314,12 @@ class Aplicacao {
       Registra("OnObtemCampo " + std::to_string(tipo) + " " + NomeValor(op) + " " + titulo);
       if (Campos.count(tipo)) resposta = platform::ToAnsi(Campos[tipo]);
     };
-    k.OnObterSenha = [this](const std::string& titulo, bool&) { Registra("OnObterSenha " + titulo); };
+    k.OnObterSenha = [this](const std::string& titulo, bool&) {
+      Registra("OnObterSenha " + titulo);
+    };
     k.OnExibeQRCode = [this](const std::string& qr) { Registra("OnExibeQRCode " + qr); };
   }
 };
-
 
 // A test of the component on a copy of the given library, at a fixed moment: 25 December 2024,
 // 10:30:15, so every dialogue gets the document number 37815.

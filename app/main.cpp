@@ -1,4 +1,4 @@
-// SvcKelvoraSiTef: the Kelvora TEF Server service executable.
+// SvcKelvoraSiTef: the Kelvora TEF Server service executable, joining the service module to the data module.
 #include "platform/FileVersion.h"
 #include "protocol/DmSitef.h"
 #include "service/ServiceProgram.h"

@@ -1,0 +1,127 @@
+// POSIX sockets behind the listener: poll, eventfd, accept4.
+#include "platform/Sockets.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <stdexcept>
+#include <vector>
+
+namespace kelvora::platform {
+namespace {
+
+[[noreturn]] void FailSocket(const std::string& what, int error) {
+  throw std::runtime_error(what + ": " + std::strerror(error));
+}
+
+int Fd(SocketHandle socket) {
+  return static_cast<int>(socket);
+}
+
+}  // namespace
+
+void CloseSocket(SocketHandle socket) noexcept {
+  ::close(Fd(socket));
+}
+
+UniqueSocket ListenOn(IpFamily family, uint16_t port, int backlog) {
+  const bool v4 = family == IpFamily::V4;
+  const char* name = v4 ? "IPv4" : "IPv6";
+  UniqueSocket socket(
+      ::socket(v4 ? AF_INET : AF_INET6, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+  if (!socket) {
+    if (!v4 && errno == EAFNOSUPPORT) return {};
+    FailSocket(std::string("Could not create the ") + name + " socket", errno);
+  }
+  const int on = 1;
+  ::setsockopt(Fd(socket.Get()), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  int bound = 0;
+  if (v4) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    address.sin_port = htons(port);
+    bound = ::bind(Fd(socket.Get()), reinterpret_cast<const sockaddr*>(&address), sizeof address);
+  } else {
+    ::setsockopt(Fd(socket.Get()), IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
+    sockaddr_in6 address{};
+    address.sin6_family = AF_INET6;
+    address.sin6_addr = in6addr_any;
+    address.sin6_port = htons(port);
+    bound = ::bind(Fd(socket.Get()), reinterpret_cast<const sockaddr*>(&address), sizeof address);
+  }
+  if (bound != 0) {
+    if (!v4 && errno == EADDRNOTAVAIL) return {};
+    FailSocket("Could not bind socket on port " + std::to_string(port) + " (" + name + ")", errno);
+  }
+  if (::listen(Fd(socket.Get()), backlog) != 0) {
+    FailSocket(std::string("Could not listen (") + name + ")", errno);
+  }
+  return socket;
+}
+
+uint16_t LocalPort(SocketHandle socket) {
+  sockaddr_storage address{};
+  socklen_t length = sizeof address;
+  ::getsockname(Fd(socket), reinterpret_cast<sockaddr*>(&address), &length);
+  return ntohs(reinterpret_cast<const sockaddr_in&>(address).sin_port);
+}
+
+UniqueSocket AcceptClient(SocketHandle listener, bool& shortage) {
+  shortage = false;
+  const int accepted = ::accept4(Fd(listener), nullptr, nullptr, SOCK_CLOEXEC);
+  if (accepted < 0) {
+    shortage = errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM;
+    return {};
+  }
+  const int on = 1;
+  ::setsockopt(accepted, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  return UniqueSocket(accepted);
+}
+
+void ShutdownSocket(SocketHandle socket) noexcept {
+  ::shutdown(Fd(socket), SHUT_RDWR);
+}
+
+int WaitForSockets(std::span<WatchedSocket> sockets, int timeoutMs) {
+  std::vector<pollfd> watched;
+  watched.reserve(sockets.size());
+  for (const WatchedSocket& s : sockets) watched.push_back({Fd(s.socket), POLLIN, 0});
+  const int ready = ::poll(watched.data(), watched.size(), timeoutMs);
+  for (size_t i = 0; i < sockets.size(); ++i) sockets[i].ready = ready > 0 && watched[i].revents;
+  return ready;
+}
+
+WakeUp::WakeUp() : read_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+  if (!read_) FailSocket("Could not create the wake-up descriptor", errno);
+}
+
+WakeUp::~WakeUp() = default;
+
+void WakeUp::Signal() noexcept {
+  const uint64_t one = 1;
+  [[maybe_unused]] const ssize_t written = ::write(Fd(read_.Get()), &one, sizeof one);
+}
+
+void WakeUp::Drain() noexcept {
+  uint64_t count = 0;
+  [[maybe_unused]] const ssize_t got = ::read(Fd(read_.Get()), &count, sizeof count);
+}
+
+std::string LastSocketError() {
+  return std::strerror(errno);
+}
+
+void IgnoreBrokenPipes() {
+  std::signal(SIGPIPE, SIG_IGN);
+}
+
+}  // namespace kelvora::platform

@@ -1,0 +1,36 @@
+// The executable's location on Windows, from GetModuleFileNameW.
+#include "platform/Paths.h"
+
+#include <windows.h>
+
+#include <system_error>
+
+namespace kelvora::platform {
+
+std::filesystem::path ExecutablePath() {
+  std::wstring buffer(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD length =
+        ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (length == 0) {
+      throw std::system_error(static_cast<int>(::GetLastError()), std::system_category(),
+                              "GetModuleFileNameW");
+    }
+    if (length < buffer.size()) {
+      buffer.resize(length);
+      return std::filesystem::path(buffer);
+    }
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+std::filesystem::path ExecutableDirectory() {
+  return ExecutablePath().parent_path();
+}
+
+std::filesystem::path ConfigFilePath(const std::filesystem::path& baseDir,
+                                     const std::filesystem::path& executable) {
+  return baseDir / executable.filename().replace_extension(".ini");
+}
+
+}  // namespace kelvora::platform

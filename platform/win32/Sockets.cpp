@@ -1,0 +1,163 @@
+// Winsock behind the listener: WSAPoll, and a loopback socket pair as the wake-up.
+#include "platform/Sockets.h"
+
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include <stdexcept>
+#include <vector>
+
+#include "platform/win32/WideText.h"
+
+namespace kelvora::platform {
+namespace {
+
+[[noreturn]] void FailSocket(const std::string& what) {
+  throw std::runtime_error(what + ": " + LastSocketError());
+}
+
+SOCKET Native(SocketHandle socket) {
+  return static_cast<SOCKET>(socket);
+}
+
+UniqueSocket Adopt(SOCKET socket) {
+  return socket == INVALID_SOCKET ? UniqueSocket()
+                                  : UniqueSocket(static_cast<SocketHandle>(socket));
+}
+
+void SetNonBlocking(SOCKET socket, bool on) {
+  u_long mode = on ? 1 : 0;
+  ::ioctlsocket(socket, FIONBIO, &mode);
+}
+
+}  // namespace
+
+void CloseSocket(SocketHandle socket) noexcept {
+  ::closesocket(Native(socket));
+}
+
+UniqueSocket ListenOn(IpFamily family, uint16_t port, int backlog) {
+  const bool v4 = family == IpFamily::V4;
+  const char* name = v4 ? "IPv4" : "IPv6";
+  UniqueSocket socket = Adopt(::WSASocketW(v4 ? AF_INET : AF_INET6, SOCK_STREAM, IPPROTO_TCP,
+                                           nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT));
+  if (!socket) {
+    if (!v4 && ::WSAGetLastError() == WSAEAFNOSUPPORT) return {};
+    FailSocket(std::string("Could not create the ") + name + " socket");
+  }
+  // Another process may not bind the same port while this one listens; a port left in TIME_WAIT
+  // by an earlier run is free on Windows without SO_REUSEADDR.
+  const BOOL on = TRUE;
+  ::setsockopt(Native(socket.Get()), SOL_SOCKET, SO_EXCLUSIVEADDRUSE,
+               reinterpret_cast<const char*>(&on), sizeof on);
+  int bound = 0;
+  if (v4) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    address.sin_port = htons(port);
+    bound =
+        ::bind(Native(socket.Get()), reinterpret_cast<const sockaddr*>(&address), sizeof address);
+  } else {
+    ::setsockopt(Native(socket.Get()), IPPROTO_IPV6, IPV6_V6ONLY,
+                 reinterpret_cast<const char*>(&on), sizeof on);
+    sockaddr_in6 address{};
+    address.sin6_family = AF_INET6;
+    address.sin6_addr = in6addr_any;
+    address.sin6_port = htons(port);
+    bound =
+        ::bind(Native(socket.Get()), reinterpret_cast<const sockaddr*>(&address), sizeof address);
+  }
+  if (bound != 0) {
+    if (!v4 && ::WSAGetLastError() == WSAEADDRNOTAVAIL) return {};
+    FailSocket("Could not bind socket on port " + std::to_string(port) + " (" + name + ")");
+  }
+  if (::listen(Native(socket.Get()), backlog) != 0) {
+    FailSocket(std::string("Could not listen (") + name + ")");
+  }
+  SetNonBlocking(Native(socket.Get()), true);
+  return socket;
+}
+
+uint16_t LocalPort(SocketHandle socket) {
+  sockaddr_storage address{};
+  int length = sizeof address;
+  ::getsockname(Native(socket), reinterpret_cast<sockaddr*>(&address), &length);
+  return ntohs(reinterpret_cast<const sockaddr_in&>(address).sin_port);
+}
+
+UniqueSocket AcceptClient(SocketHandle listener, bool& shortage) {
+  shortage = false;
+  UniqueSocket accepted = Adopt(::accept(Native(listener), nullptr, nullptr));
+  if (!accepted) {
+    const int error = ::WSAGetLastError();
+    shortage = error == WSAEMFILE || error == WSAENOBUFS;
+    return {};
+  }
+  // A socket accepted from a non-blocking listener is non-blocking too; the connection's reads
+  // and writes block.
+  SetNonBlocking(Native(accepted.Get()), false);
+  const BOOL on = TRUE;
+  ::setsockopt(Native(accepted.Get()), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on),
+               sizeof on);
+  return accepted;
+}
+
+void ShutdownSocket(SocketHandle socket) noexcept {
+  ::shutdown(Native(socket), SD_BOTH);
+}
+
+int WaitForSockets(std::span<WatchedSocket> sockets, int timeoutMs) {
+  std::vector<WSAPOLLFD> watched;
+  watched.reserve(sockets.size());
+  for (const WatchedSocket& s : sockets) watched.push_back({Native(s.socket), POLLRDNORM, 0});
+  const int ready = ::WSAPoll(watched.data(), static_cast<ULONG>(watched.size()), timeoutMs);
+  for (size_t i = 0; i < sockets.size(); ++i) sockets[i].ready = ready > 0 && watched[i].revents;
+  return ready < 0 ? -1 : ready;
+}
+
+// Winsock has no eventfd: a TCP connection to itself over the loopback address, whose reading end
+// WSAPoll watches like any socket.
+WakeUp::WakeUp() {
+  UniqueSocket listener = Adopt(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+  if (!listener) FailSocket("Could not create the wake-up socket");
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  int length = sizeof address;
+  if (::bind(Native(listener.Get()), reinterpret_cast<const sockaddr*>(&address), sizeof address) !=
+          0 ||
+      ::listen(Native(listener.Get()), 1) != 0 ||
+      ::getsockname(Native(listener.Get()), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    FailSocket("Could not create the wake-up socket");
+  }
+  write_ = Adopt(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+  if (!write_ || ::connect(Native(write_.Get()), reinterpret_cast<const sockaddr*>(&address),
+                           sizeof address) != 0) {
+    FailSocket("Could not connect the wake-up socket");
+  }
+  read_ = Adopt(::accept(Native(listener.Get()), nullptr, nullptr));
+  if (!read_) FailSocket("Could not accept the wake-up socket");
+  SetNonBlocking(Native(read_.Get()), true);
+  SetNonBlocking(Native(write_.Get()), true);
+}
+
+WakeUp::~WakeUp() = default;
+
+void WakeUp::Signal() noexcept {
+  const char one = 1;
+  ::send(Native(write_.Get()), &one, 1, 0);
+}
+
+void WakeUp::Drain() noexcept {
+  char buffer[64];
+  while (::recv(Native(read_.Get()), buffer, sizeof buffer, 0) > 0) continue;
+}
+
+std::string LastSocketError() {
+  return win32::ErrorText(static_cast<DWORD>(::WSAGetLastError()));
+}
+
+void IgnoreBrokenPipes() {}
+
+}  // namespace kelvora::platform
