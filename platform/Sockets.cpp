@@ -32,38 +32,48 @@ void CloseSocket(SocketHandle socket) noexcept {
   ::close(Fd(socket));
 }
 
-UniqueSocket ListenOn(IpFamily family, uint16_t port, int backlog) {
+UniqueSocket ListenOn(IpFamily family, const std::optional<IpAddressBytes>& address,
+                      const std::string& name, uint16_t port, int backlog) {
   const bool v4 = family == IpFamily::V4;
-  const char* name = v4 ? "IPv4" : "IPv6";
+  const bool wildcard6 = !v4 && !address;
   UniqueSocket socket(
       ::socket(v4 ? AF_INET : AF_INET6, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
   if (!socket) {
-    if (!v4 && errno == EAFNOSUPPORT) return {};
-    FailSocket(std::string("Could not create the ") + name + " socket", errno);
+    if (wildcard6 && errno == EAFNOSUPPORT) return {};
+    FailSocket("Could not create the " + name + " socket", errno);
   }
   const int on = 1;
   ::setsockopt(Fd(socket.Get()), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
   int bound = 0;
   if (v4) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_ANY);
-    address.sin_port = htons(port);
-    bound = ::bind(Fd(socket.Get()), reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    sockaddr_in ipv4{};
+    ipv4.sin_family = AF_INET;
+    if (address) {
+      std::memcpy(&ipv4.sin_addr, address->data(), sizeof ipv4.sin_addr);
+    } else {
+      ipv4.sin_addr.s_addr = htonl(INADDR_ANY);
+    }
+    ipv4.sin_port = htons(port);
+    bound = ::bind(Fd(socket.Get()), reinterpret_cast<const sockaddr*>(&ipv4), sizeof ipv4);
   } else {
+    // IPv6 listeners take IPv6 alone; IPv4 has listeners of its own.
     ::setsockopt(Fd(socket.Get()), IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
-    sockaddr_in6 address{};
-    address.sin6_family = AF_INET6;
-    address.sin6_addr = in6addr_any;
-    address.sin6_port = htons(port);
-    bound = ::bind(Fd(socket.Get()), reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    sockaddr_in6 ipv6{};
+    ipv6.sin6_family = AF_INET6;
+    if (address) {
+      std::memcpy(&ipv6.sin6_addr, address->data(), sizeof ipv6.sin6_addr);
+    } else {
+      ipv6.sin6_addr = in6addr_any;
+    }
+    ipv6.sin6_port = htons(port);
+    bound = ::bind(Fd(socket.Get()), reinterpret_cast<const sockaddr*>(&ipv6), sizeof ipv6);
   }
   if (bound != 0) {
-    if (!v4 && errno == EADDRNOTAVAIL) return {};
+    if (wildcard6 && errno == EADDRNOTAVAIL) return {};
     FailSocket("Could not bind socket on port " + std::to_string(port) + " (" + name + ")", errno);
   }
   if (::listen(Fd(socket.Get()), backlog) != 0) {
-    FailSocket(std::string("Could not listen (") + name + ")", errno);
+    FailSocket("Could not listen (" + name + ")", errno);
   }
   return socket;
 }
@@ -72,6 +82,9 @@ uint16_t LocalPort(SocketHandle socket) {
   sockaddr_storage address{};
   socklen_t length = sizeof address;
   ::getsockname(Fd(socket), reinterpret_cast<sockaddr*>(&address), &length);
+  if (address.ss_family == AF_INET6) {
+    return ntohs(reinterpret_cast<const sockaddr_in6&>(address).sin6_port);
+  }
   return ntohs(reinterpret_cast<const sockaddr_in&>(address).sin_port);
 }
 
@@ -89,6 +102,20 @@ UniqueSocket AcceptClient(SocketHandle listener, bool& shortage) {
 
 void ShutdownSocket(SocketHandle socket) noexcept {
   ::shutdown(Fd(socket), SHUT_RDWR);
+}
+
+void EnableKeepAlive(SocketHandle socket) noexcept {
+  constexpr int kIdleSeconds = 45;
+  constexpr int kIntervalSeconds = 15;
+  constexpr int kProbes = 4;
+  constexpr unsigned kUserTimeoutMs = 105000;
+  const int fd = Fd(socket);
+  const int on = 1;
+  ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+  ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &kIdleSeconds, sizeof(int));
+  ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &kIntervalSeconds, sizeof(int));
+  ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &kProbes, sizeof(int));
+  ::setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &kUserTimeoutMs, sizeof kUserTimeoutMs);
 }
 
 int WaitForSockets(std::span<WatchedSocket> sockets, int timeoutMs) {

@@ -3,7 +3,9 @@
 // POSIX sockets on Linux (Sockets.cpp), Winsock on Windows (win32/Sockets.cpp).
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <utility>
@@ -47,10 +49,13 @@ class UniqueSocket {
 
 enum class IpFamily { V4, V6 };
 
-// A non-blocking listening socket on the wildcard address of family, with address reuse (and
-// IPv6 only, for V6). Returns an empty socket when the family is IPv6 and the system has no IPv6;
-// throws std::runtime_error with the reason on any other failure.
-UniqueSocket ListenOn(IpFamily family, uint16_t port, int backlog);
+// A non-blocking listening socket with address reuse (and IPv6 only, for V6) on address (network
+// order; IPv4 uses the first 4 bytes), or on the wildcard address of family when there is none;
+// name names it in errors. Returns an empty socket when the wildcard address is IPv6 and the
+// system has no IPv6; throws std::runtime_error with the reason on any other failure.
+using IpAddressBytes = std::array<uint8_t, 16>;
+UniqueSocket ListenOn(IpFamily family, const std::optional<IpAddressBytes>& address,
+                      const std::string& name, uint16_t port, int backlog);
 
 // The local port a socket is bound to.
 uint16_t LocalPort(SocketHandle socket);
@@ -62,6 +67,14 @@ UniqueSocket AcceptClient(SocketHandle listener, bool& shortage);
 
 // Shuts both directions of a socket down, unblocking every read or write waiting on it.
 void ShutdownSocket(SocketHandle socket) noexcept;
+
+// Keep-alive on an accepted socket, so a peer that vanishes without closing (cable pulled, laptop
+// asleep) is noticed within two minutes: probes start after 45 s of silence, every 15 s, and the
+// connection ends once 105 s have passed without an answer from the peer, whether it was being
+// probed or sent a reply (on Linux; Windows gives up after its own count of probes). A page that
+// is alive acknowledges the probes in its TCP stack, so a dialogue that waits minutes on the page
+// is not disturbed.
+void EnableKeepAlive(SocketHandle socket) noexcept;
 
 // Blocks until one of the sockets has input (or a hang-up or error) or timeoutMs passes (-1: no
 // limit); marks the ones that do. Returns the number marked, 0 on timeout, -1 on an interrupted

@@ -1,8 +1,12 @@
 // Reading the listener's settings from the configuration file.
 #include "service/ServerSettings.h"
 
+#ifdef _WIN32
+#include <ws2tcpip.h>
+#else
 #include <arpa/inet.h>
 #include <sys/socket.h>
+#endif
 
 #include <cstring>
 
@@ -28,6 +32,10 @@ TServerSettings ReadServerSettings(const platform::TIniFile& config, uint16_t po
   }
   settings.Log = std::move(log);
   return settings;
+}
+
+bool TListenAddress::IsIpv4() const {
+  return Family == AF_INET;
 }
 
 std::optional<TListenAddress> ParseListenAddress(std::string_view text) {

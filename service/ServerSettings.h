@@ -50,6 +50,7 @@ TServerSettings ReadServerSettings(const platform::TIniFile& config, uint16_t po
 struct TListenAddress {
   int Family = 0;                   // AF_INET or AF_INET6
   std::array<uint8_t, 16> Bytes{};  // network order; 4 bytes for IPv4
+  bool IsIpv4() const;
 };
 std::optional<TListenAddress> ParseListenAddress(std::string_view text);
 

@@ -3,106 +3,14 @@
 
 #include "service/WebSocketHandshake.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <sys/socket.h>
-
-#include <cerrno>
-#include <csignal>
-#include <cstring>
 #include <stdexcept>
 #include <string>
 
 namespace kelvora::service {
 namespace {
 
-// A peer that vanishes without closing (cable pulled, laptop asleep) is noticed within two
-// minutes: keep-alive probes start after 45 s of silence and, with the user timeout, the
-// connection ends once 105 s have passed without an answer from the peer, whether it was being
-// probed or sent a reply. A page that is alive acknowledges the probes in its TCP stack, so a
-// payment dialogue that waits minutes on the page is not disturbed.
-constexpr int kKeepAliveIdleSeconds = 45;
-constexpr int kKeepAliveIntervalSeconds = 15;
-constexpr int kKeepAliveProbes = 4;
-constexpr unsigned kUserTimeoutMs = 105000;
-
 // The limit is logged at most this often, so a flood of connections does not flood the log.
 constexpr auto kLimitLogInterval = std::chrono::minutes(1);
-
-[[noreturn]] void FailSocket(const std::string& what, int error) {
-  throw std::runtime_error(what + ": " + std::strerror(error));
-}
-
-// A non-blocking listening socket on address (the wildcard of family when address is empty),
-// named in errors by name. Returns an empty descriptor when the wildcard is IPv6 and the system
-// has no IPv6; throws on any other failure.
-platform::UniqueFd ListenOn(int family, const std::optional<TListenAddress>& address,
-                            const std::string& name, uint16_t port) {
-  const bool wildcard6 = family == AF_INET6 && !address;
-  platform::UniqueFd socket(::socket(family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-  if (!socket) {
-    if (wildcard6 && errno == EAFNOSUPPORT) return {};
-    FailSocket("Could not create the " + name + " socket", errno);
-  }
-  const int on = 1;
-  ::setsockopt(socket.Get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  int bound = 0;
-  if (family == AF_INET) {
-    sockaddr_in ipv4{};
-    ipv4.sin_family = AF_INET;
-    if (address) {
-      std::memcpy(&ipv4.sin_addr, address->Bytes.data(), sizeof ipv4.sin_addr);
-    } else {
-      ipv4.sin_addr.s_addr = htonl(INADDR_ANY);
-    }
-    ipv4.sin_port = htons(port);
-    bound = ::bind(socket.Get(), reinterpret_cast<const sockaddr*>(&ipv4), sizeof ipv4);
-  } else {
-    // IPv6 listeners take IPv6 alone; IPv4 has listeners of its own.
-    ::setsockopt(socket.Get(), IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
-    sockaddr_in6 ipv6{};
-    ipv6.sin6_family = AF_INET6;
-    if (address) {
-      std::memcpy(&ipv6.sin6_addr, address->Bytes.data(), sizeof ipv6.sin6_addr);
-    } else {
-      ipv6.sin6_addr = in6addr_any;
-    }
-    ipv6.sin6_port = htons(port);
-    bound = ::bind(socket.Get(), reinterpret_cast<const sockaddr*>(&ipv6), sizeof ipv6);
-  }
-  if (bound != 0) {
-    if (wildcard6 && errno == EADDRNOTAVAIL) return {};
-    FailSocket("Could not bind socket on port " + std::to_string(port) + " (" + name + ")", errno);
-  }
-  if (::listen(socket.Get(), TServerThread::kListenBacklog) != 0) {
-    FailSocket("Could not listen (" + name + ")", errno);
-  }
-  return socket;
-}
-
-uint16_t LocalPort(int socket) {
-  sockaddr_storage address{};
-  socklen_t length = sizeof address;
-  ::getsockname(socket, reinterpret_cast<sockaddr*>(&address), &length);
-  if (address.ss_family == AF_INET6) {
-    return ntohs(reinterpret_cast<const sockaddr_in6&>(address).sin6_port);
-  }
-  return ntohs(reinterpret_cast<const sockaddr_in&>(address).sin_port);
-}
-
-// Options of every accepted socket: replies leave at once, and a vanished peer is noticed.
-void ConfigureAccepted(int socket) {
-  const int on = 1;
-  ::setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-  ::setsockopt(socket, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
-  ::setsockopt(socket, IPPROTO_TCP, TCP_KEEPIDLE, &kKeepAliveIdleSeconds, sizeof(int));
-  ::setsockopt(socket, IPPROTO_TCP, TCP_KEEPINTVL, &kKeepAliveIntervalSeconds, sizeof(int));
-  ::setsockopt(socket, IPPROTO_TCP, TCP_KEEPCNT, &kKeepAliveProbes, sizeof(int));
-  ::setsockopt(socket, IPPROTO_TCP, TCP_USER_TIMEOUT, &kUserTimeoutMs, sizeof kUserTimeoutMs);
-}
 
 }  // namespace
 
@@ -116,23 +24,24 @@ TServerThread::~TServerThread() {
 void TServerThread::Listen() {
   uint16_t port = settings_.Port;
   // With port 0 the first listener takes the system's choice and the others follow it.
-  auto add = [&](int family, const std::optional<TListenAddress>& address,
+  auto add = [&](platform::IpFamily family, const std::optional<platform::IpAddressBytes>& address,
                  const std::string& name) {
-    platform::UniqueFd socket = ListenOn(family, address, name, port);
+    platform::UniqueSocket socket = platform::ListenOn(family, address, name, port, kListenBacklog);
     if (!socket) return;
-    if (port == 0) port = LocalPort(socket.Get());
+    if (port == 0) port = platform::LocalPort(socket.Get());
     listeners_.push_back(std::move(socket));
   };
   if (settings_.ListenAddresses.empty()) {
-    add(AF_INET, std::nullopt, "IPv4");
-    add(AF_INET6, std::nullopt, "IPv6");
+    add(platform::IpFamily::V4, std::nullopt, "IPv4");
+    add(platform::IpFamily::V6, std::nullopt, "IPv6");
   } else {
     for (const std::string& text : settings_.ListenAddresses) {
       const std::optional<TListenAddress> address = ParseListenAddress(text);
       if (!address) {
         throw std::runtime_error("Endereço inválido em [server] listen: " + EscapeForLog(text));
       }
-      add(address->Family, address, text);
+      add(address->IsIpv4() ? platform::IpFamily::V4 : platform::IpFamily::V6, address->Bytes,
+          text);
     }
   }
   port_ = port;
@@ -141,10 +50,9 @@ void TServerThread::Listen() {
 void TServerThread::Start() {
   if (acceptThread_.joinable()) return;
   // A write to a socket the client has closed must fail, not kill the process.
-  std::signal(SIGPIPE, SIG_IGN);
+  platform::IgnoreBrokenPipes();
   context_ = CreateServerContext(TCertificateFiles::In(settings_.BaseDir));
-  wake_.Reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-  if (!wake_) FailSocket("Could not create the wake-up descriptor", errno);
+  wake_ = std::make_unique<platform::WakeUp>();
   try {
     Listen();
     stopping_ = false;
@@ -178,39 +86,33 @@ void TServerThread::Log(std::string_view text) const {
 
 // Wakes the accept thread for a stop request.
 void TServerThread::Wake() {
-  const uint64_t one = 1;
-  [[maybe_unused]] const ssize_t written = ::write(wake_.Get(), &one, sizeof one);
+  wake_->Signal();
 }
 
-// Blocks until the wake-up descriptor is signalled or timeoutMs passes (-1: no limit), and resets
-// it; true when it was signalled.
+// Blocks until the wake-up is signalled or timeoutMs passes (-1: no limit), and resets it; true
+// when it was signalled.
 bool TServerThread::WaitForWake(int timeoutMs) {
-  pollfd watched{wake_.Get(), POLLIN, 0};
-  if (::poll(&watched, 1, timeoutMs) <= 0) return false;
-  uint64_t count = 0;
-  [[maybe_unused]] const ssize_t got = ::read(wake_.Get(), &count, sizeof count);
+  platform::WatchedSocket watched{wake_->Handle()};
+  if (platform::WaitForSockets({&watched, 1}, timeoutMs) <= 0) return false;
+  wake_->Drain();
   return true;
 }
 
-// The accept thread: asleep in poll() until a client connects, a handshake deadline passes or
+// The accept thread: asleep in its wait until a client connects, a handshake deadline passes or
 // deactivation wakes it. Threads of connections that have ended are joined when it next wakes
 // rather than the moment they end, which would cost a wake-up of this thread per connection: only
 // the connections that ended since then wait to be joined.
 void TServerThread::AcceptLoop() {
-  std::vector<pollfd> watched;
-  watched.push_back({wake_.Get(), POLLIN, 0});
-  for (const platform::UniqueFd& listener : listeners_)
-    watched.push_back({listener.Get(), POLLIN, 0});
+  std::vector<platform::WatchedSocket> watched;
+  watched.push_back({wake_->Handle()});
+  for (const platform::UniqueSocket& listener : listeners_) watched.push_back({listener.Get()});
   int timeoutMs = -1;
   while (!stopping_) {
-    if (::poll(watched.data(), watched.size(), timeoutMs) < 0) continue;
-    if (watched[0].revents != 0) {
-      uint64_t count = 0;
-      [[maybe_unused]] const ssize_t got = ::read(wake_.Get(), &count, sizeof count);
-    }
+    if (platform::WaitForSockets(watched, timeoutMs) < 0) continue;
+    if (watched[0].ready) wake_->Drain();
     ReapFinished();
     for (size_t i = 1; i < watched.size() && !stopping_; ++i) {
-      if (watched[i].revents != 0) Accept(watched[i].fd);
+      if (watched[i].ready) Accept(watched[i].socket);
     }
     timeoutMs = ExpireHandshakes();
   }
@@ -233,24 +135,23 @@ int TServerThread::ExpireHandshakes() {
     }
   }
   if (!next) return -1;
-  // Rounded up, so the poll never wakes just before a deadline and finds nothing to do.
+  // Rounded up, so the wait never ends just before a deadline and finds nothing to do.
   const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*next - now);
   return static_cast<int>(wait.count());
 }
 
 // Takes one waiting client and gives it a thread of its own, or closes it when the limit is
 // reached and no connection still in its handshakes can make room.
-void TServerThread::Accept(int listener) {
-  platform::UniqueFd socket(::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC));
+void TServerThread::Accept(platform::SocketHandle listener) {
+  bool shortage = false;
+  platform::UniqueSocket socket = platform::AcceptClient(listener, shortage);
   if (!socket) {
     // Out of descriptors or memory: the listener stays readable, so back off instead of spinning.
-    if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
-      if (WaitForWake(100)) Wake();
-    }
+    if (shortage && WaitForWake(100)) Wake();
     return;
   }
-  if (!MakeRoom()) return;  // the socket closes with its descriptor
-  ConfigureAccepted(socket.Get());
+  if (!MakeRoom()) return;  // the socket closes with its owner
+  platform::EnableKeepAlive(socket.Get());
   try {
     // The slot is built in a list of its own and spliced in once its thread runs, so a failure
     // here (no memory, no thread) drops this connection alone.

@@ -3,7 +3,7 @@
 // that keep peers without credentials from exhausting it.
 #pragma once
 
-#include "platform/UniqueFd.h"
+#include "platform/Sockets.h"
 #include "service/MessageHandler.h"
 #include "service/ServerSettings.h"
 #include "service/TlsConnection.h"
@@ -21,9 +21,9 @@
 
 namespace kelvora::service {
 
-// Threads: one accept thread that blocks in poll() on the listeners and a wake-up descriptor, and
+// Threads: one accept thread that waits on the listeners and a wake-up, and
 // one thread per connection that blocks in its reads. Nothing runs while nothing happens: the
-// accept thread's poll() also times out at the earliest handshake deadline, and not otherwise.
+// accept thread's wait also times out at the earliest handshake deadline, and not otherwise.
 class TServerThread {
  public:
   static constexpr int kListenBacklog = 15;
@@ -67,7 +67,7 @@ class TServerThread {
 
   void Listen();
   void AcceptLoop();
-  void Accept(int listener);
+  void Accept(platform::SocketHandle listener);
   bool MakeRoom();
   void RunConnection(ConnectionSlot& slot);
   void TCPServerExecute(TlsConnection& AContext);
@@ -82,8 +82,8 @@ class TServerThread {
   MessageHandler& handler_;
   uint16_t port_ = 0;
   SslCtxPtr context_;
-  std::vector<platform::UniqueFd> listeners_;
-  platform::UniqueFd wake_;  // eventfd: a stop request
+  std::vector<platform::UniqueSocket> listeners_;
+  std::unique_ptr<platform::WakeUp> wake_;  // a stop request
   std::atomic<bool> stopping_{false};
   std::thread acceptThread_;
   std::mutex connectionsLock_;

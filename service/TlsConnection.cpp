@@ -4,8 +4,6 @@
 #include "service/WebSocketFrame.h"
 
 #include <openssl/err.h>
-#include <poll.h>
-#include <sys/socket.h>
 
 #include <cerrno>
 #include <cstring>
@@ -24,9 +22,9 @@ void ClearErrorQueue() {
 
 }  // namespace
 
-TlsConnection::TlsConnection(platform::UniqueFd socket, SSL_CTX* context)
+TlsConnection::TlsConnection(platform::UniqueSocket socket, SSL_CTX* context)
     : socket_(std::move(socket)), ssl_(SSL_new(context)), id_(nextConnectionId++) {
-  if (!ssl_ || SSL_set_fd(ssl_.get(), socket_.Get()) != 1) {
+  if (!ssl_ || SSL_set_fd(ssl_.get(), static_cast<int>(socket_.Get())) != 1) {
     throw ETlsError("Could not create the TLS session: " + TakeOpenSslErrors());
   }
 }
@@ -57,7 +55,7 @@ void TlsConnection::TCPServerConnect() {
 
 void TlsConnection::Shutdown() {
   broken_ = true;
-  ::shutdown(socket_.Get(), SHUT_RDWR);
+  platform::ShutdownSocket(socket_.Get());
 }
 
 void TlsConnection::Close() {
@@ -68,7 +66,7 @@ void TlsConnection::Close() {
     ERR_clear_error();
   }
   broken_ = true;
-  ::shutdown(socket_.Get(), SHUT_RDWR);
+  platform::ShutdownSocket(socket_.Get());
 }
 
 size_t TlsConnection::ReadSome(std::span<char> buffer) {
@@ -108,10 +106,10 @@ bool TlsConnection::WaitForInput(std::chrono::milliseconds timeout) {
     const std::lock_guard lock(IOHandlerLock);
     if (broken_ || SSL_has_pending(ssl_.get()) == 1) return true;
   }
-  pollfd watched{socket_.Get(), POLLIN, 0};
+  platform::WatchedSocket watched{socket_.Get()};
   int ready = 0;
   do {
-    ready = ::poll(&watched, 1, static_cast<int>(timeout.count()));
+    ready = platform::WaitForSockets({&watched, 1}, static_cast<int>(timeout.count()));
   } while (ready < 0 && errno == EINTR);
   return ready != 0;
 }

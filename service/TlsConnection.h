@@ -2,7 +2,7 @@
 // and the byte stream under its handshake and frames.
 #pragma once
 
-#include "platform/UniqueFd.h"
+#include "platform/Sockets.h"
 #include "service/ByteStream.h"
 #include "service/Connection.h"
 #include "service/TlsContext.h"
@@ -18,7 +18,7 @@ enum class TClientState { csHandshake, csConnected };
 class TlsConnection final : public Connection, public ByteStream {
  public:
   // Takes the accepted socket; the TLS session is created but not yet started.
-  TlsConnection(platform::UniqueFd socket, SSL_CTX* context);
+  TlsConnection(platform::UniqueSocket socket, SSL_CTX* context);
   TlsConnection(const TlsConnection&) = delete;
   TlsConnection& operator=(const TlsConnection&) = delete;
 
@@ -48,7 +48,7 @@ class TlsConnection final : public Connection, public ByteStream {
  private:
   [[noreturn]] void Fail(int result, const char* operation);
 
-  platform::UniqueFd socket_;
+  platform::UniqueSocket socket_;
   SslPtr ssl_;
   const uint64_t id_;
   std::mutex IOHandlerLock;               // one frame read or one frame write at a time

@@ -3,7 +3,10 @@
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
+// After winsock2.h, whose types it uses.
+#include <mstcpip.h>
 
+#include <cstring>
 #include <stdexcept>
 #include <vector>
 
@@ -36,14 +39,15 @@ void CloseSocket(SocketHandle socket) noexcept {
   ::closesocket(Native(socket));
 }
 
-UniqueSocket ListenOn(IpFamily family, uint16_t port, int backlog) {
+UniqueSocket ListenOn(IpFamily family, const std::optional<IpAddressBytes>& address,
+                      const std::string& name, uint16_t port, int backlog) {
   const bool v4 = family == IpFamily::V4;
-  const char* name = v4 ? "IPv4" : "IPv6";
+  const bool wildcard6 = !v4 && !address;
   UniqueSocket socket = Adopt(::WSASocketW(v4 ? AF_INET : AF_INET6, SOCK_STREAM, IPPROTO_TCP,
                                            nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT));
   if (!socket) {
-    if (!v4 && ::WSAGetLastError() == WSAEAFNOSUPPORT) return {};
-    FailSocket(std::string("Could not create the ") + name + " socket");
+    if (wildcard6 && ::WSAGetLastError() == WSAEAFNOSUPPORT) return {};
+    FailSocket("Could not create the " + name + " socket");
   }
   // Another process may not bind the same port while this one listens; a port left in TIME_WAIT
   // by an earlier run is free on Windows without SO_REUSEADDR.
@@ -52,28 +56,35 @@ UniqueSocket ListenOn(IpFamily family, uint16_t port, int backlog) {
                reinterpret_cast<const char*>(&on), sizeof on);
   int bound = 0;
   if (v4) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_ANY);
-    address.sin_port = htons(port);
-    bound =
-        ::bind(Native(socket.Get()), reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    sockaddr_in ipv4{};
+    ipv4.sin_family = AF_INET;
+    if (address) {
+      std::memcpy(&ipv4.sin_addr, address->data(), sizeof ipv4.sin_addr);
+    } else {
+      ipv4.sin_addr.s_addr = htonl(INADDR_ANY);
+    }
+    ipv4.sin_port = htons(port);
+    bound = ::bind(Native(socket.Get()), reinterpret_cast<const sockaddr*>(&ipv4), sizeof ipv4);
   } else {
+    // IPv6 listeners take IPv6 alone; IPv4 has listeners of its own.
     ::setsockopt(Native(socket.Get()), IPPROTO_IPV6, IPV6_V6ONLY,
                  reinterpret_cast<const char*>(&on), sizeof on);
-    sockaddr_in6 address{};
-    address.sin6_family = AF_INET6;
-    address.sin6_addr = in6addr_any;
-    address.sin6_port = htons(port);
-    bound =
-        ::bind(Native(socket.Get()), reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    sockaddr_in6 ipv6{};
+    ipv6.sin6_family = AF_INET6;
+    if (address) {
+      std::memcpy(&ipv6.sin6_addr, address->data(), sizeof ipv6.sin6_addr);
+    } else {
+      ipv6.sin6_addr = in6addr_any;
+    }
+    ipv6.sin6_port = htons(port);
+    bound = ::bind(Native(socket.Get()), reinterpret_cast<const sockaddr*>(&ipv6), sizeof ipv6);
   }
   if (bound != 0) {
-    if (!v4 && ::WSAGetLastError() == WSAEADDRNOTAVAIL) return {};
+    if (wildcard6 && ::WSAGetLastError() == WSAEADDRNOTAVAIL) return {};
     FailSocket("Could not bind socket on port " + std::to_string(port) + " (" + name + ")");
   }
   if (::listen(Native(socket.Get()), backlog) != 0) {
-    FailSocket(std::string("Could not listen (") + name + ")");
+    FailSocket("Could not listen (" + name + ")");
   }
   SetNonBlocking(Native(socket.Get()), true);
   return socket;
@@ -83,6 +94,9 @@ uint16_t LocalPort(SocketHandle socket) {
   sockaddr_storage address{};
   int length = sizeof address;
   ::getsockname(Native(socket), reinterpret_cast<sockaddr*>(&address), &length);
+  if (address.ss_family == AF_INET6) {
+    return ntohs(reinterpret_cast<const sockaddr_in6&>(address).sin6_port);
+  }
   return ntohs(reinterpret_cast<const sockaddr_in&>(address).sin_port);
 }
 
@@ -105,6 +119,18 @@ UniqueSocket AcceptClient(SocketHandle listener, bool& shortage) {
 
 void ShutdownSocket(SocketHandle socket) noexcept {
   ::shutdown(Native(socket), SD_BOTH);
+}
+
+// Windows takes the idle time and the interval between probes; the count of probes and the time
+// a reply may stay unacknowledged are its own.
+void EnableKeepAlive(SocketHandle socket) noexcept {
+  tcp_keepalive settings{};
+  settings.onoff = 1;
+  settings.keepalivetime = 45000;
+  settings.keepaliveinterval = 15000;
+  DWORD returned = 0;
+  ::WSAIoctl(Native(socket), SIO_KEEPALIVE_VALS, &settings, sizeof settings, nullptr, 0, &returned,
+             nullptr, nullptr);
 }
 
 int WaitForSockets(std::span<WatchedSocket> sockets, int timeoutMs) {
