@@ -1,9 +1,10 @@
 // The ledger CliSiTefSim.ledger: the simulated SiTef server's memory of approvals and settlements.
 #pragma once
 
-#include <sys/types.h>
-
+#include <cstddef>
+#include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -73,14 +74,25 @@ class Ledger {
   const LedgerSummary* read();
 
  private:
+  // Which file a name stands for: device and inode on Linux, volume serial number and file index
+  // on Windows.
+  struct FileIdentity {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    bool operator==(const FileIdentity&) const = default;
+  };
+  // Reads up to size bytes at an offset: the count read, 0 at the end, -1 on a failure.
+  using ReadAt = std::function<long long(char* into, std::size_t size, std::int64_t at)>;
+
   void restart();
+  // The part of read() every system shares: brings the summary up to date from the open file.
+  const LedgerSummary* take(FileIdentity identity, std::int64_t size, const ReadAt& readAt);
 
   std::filesystem::path file_;
   LedgerSummary summary_;
-  dev_t device_ = 0;
-  ino_t inode_ = 0;
-  off_t taken_ = 0;       // bytes of whole lines already applied to the summary
-  std::string lastLine_;  // the last line applied, with its LF, as it ends at `taken_`
+  FileIdentity identity_;
+  std::int64_t taken_ = 0;  // bytes of whole lines already applied to the summary
+  std::string lastLine_;    // the last line applied, with its LF, as it ends at `taken_`
 };
 
 }  // namespace kelvora::sim

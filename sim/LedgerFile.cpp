@@ -1,4 +1,5 @@
-// Appending to the ledger with POSIX calls: flock against other processes, fsync for durability.
+// The ledger file with POSIX calls: appends under flock and fsync, reads with pread from where the
+// last read stopped.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -75,6 +76,26 @@ bool Ledger::append(const Event& event) const {
   if (!end || (*end != info.st_size && ::ftruncate(fd.get(), *end) != 0)) return false;
   if (!writeAll(fd.get(), event.line() + "\n") || ::fsync(fd.get()) != 0) return false;
   return info.st_size > 0 || syncDirectory(file_.parent_path());
+}
+
+const LedgerSummary* Ledger::read() {
+  const Descriptor fd(::open(file_.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd.valid()) {
+    if (errno != ENOENT) return nullptr;
+    restart();  // deleted: the server starts from nothing
+    return &summary_;
+  }
+  struct stat info {};
+  if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return nullptr;
+
+  return take({static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)},
+              info.st_size, [&](char* into, std::size_t size, std::int64_t at) -> long long {
+                for (;;) {
+                  const ssize_t n = ::pread(fd.get(), into, size, at);
+                  if (n < 0 && errno == EINTR) continue;
+                  return n;
+                }
+              });
 }
 
 }  // namespace kelvora::sim

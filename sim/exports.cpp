@@ -1,8 +1,6 @@
 // The C entry points of the simulated library: each takes the process-wide lock, checks its
 // arguments against the library's contract and calls the simulator; no C++ exception ever crosses
 // them.
-#include <dlfcn.h>
-
 #include <chrono>
 #include <filesystem>
 #include <mutex>
@@ -12,6 +10,7 @@
 
 #include "Contract.h"
 #include "Exports.h"
+#include "LibraryDirectory.h"
 #include "Simulator.h"
 
 using kelvora::sim::Buffer;
@@ -20,21 +19,7 @@ using kelvora::sim::Value;
 
 namespace {
 
-// Any address inside the library serves dladdr to find the library's own file.
-const char kAnchor = 0;
-
-// The folder the library was loaded from, taken while the library loads, so that a relative
-// path given to dlopen still names the right folder after the process changes directory.
-std::filesystem::path libraryDirectory() {
-  Dl_info info{};
-  std::error_code error;
-  if (::dladdr(&kAnchor, &info) == 0 || info.dli_fname == nullptr) {
-    return std::filesystem::current_path(error);
-  }
-  return std::filesystem::absolute(info.dli_fname, error).parent_path();
-}
-
-const std::filesystem::path gDirectory = libraryDirectory();
+const std::filesystem::path gDirectory = kelvora::sim::libraryDirectory();
 std::mutex gMutex;
 
 Simulator& simulator() {
@@ -87,8 +72,9 @@ void delay(int (Simulator::*setting)() const) {
 }  // namespace
 
 // The additional parameters are checked for their form and not interpreted further.
-int ConfiguraIntSiTefInterativoEx(char* serverAddress, char* storeCode, char* terminalNumber,
-                                  int reserved, char* additionalParameters) {
+int KELVORA_SIM_CALL ConfiguraIntSiTefInterativoEx(char* serverAddress, char* storeCode,
+                                                   char* terminalNumber, int reserved,
+                                                   char* additionalParameters) {
   return checked("ConfiguraIntSiTefInterativoEx",
                  {{"serverAddress", serverAddress},
                   {"storeCode", storeCode},
@@ -101,8 +87,9 @@ int ConfiguraIntSiTefInterativoEx(char* serverAddress, char* storeCode, char* te
 }
 
 // Time, operator and restrictions are checked for their form and not interpreted further.
-int IniciaFuncaoSiTefInterativo(int function, char* amount, char* fiscalDocument, char* fiscalDate,
-                                char* fiscalTime, char* operatorId, char* restrictions) {
+int KELVORA_SIM_CALL IniciaFuncaoSiTefInterativo(int function, char* amount, char* fiscalDocument,
+                                                 char* fiscalDate, char* fiscalTime,
+                                                 char* operatorId, char* restrictions) {
   return checked("IniciaFuncaoSiTefInterativo",
                  {{"amount", amount},
                   {"fiscalDocument", fiscalDocument},
@@ -115,8 +102,9 @@ int IniciaFuncaoSiTefInterativo(int function, char* amount, char* fiscalDocument
                  });
 }
 
-int ContinuaFuncaoSiTefInterativo(int* command, int* fieldType, short* minimumLength,
-                                  short* maximumLength, char* buffer, int bufferSize, int proceed) {
+int KELVORA_SIM_CALL ContinuaFuncaoSiTefInterativo(int* command, int* fieldType,
+                                                   short* minimumLength, short* maximumLength,
+                                                   char* buffer, int bufferSize, int proceed) {
   delay(&Simulator::continueDelayMs);
   return checked("ContinuaFuncaoSiTefInterativo",
                  {{"command", out(command)},
@@ -133,8 +121,8 @@ int ContinuaFuncaoSiTefInterativo(int* command, int* fieldType, short* minimumLe
 }
 
 // The time is checked and not used: the simulated server files transactions by document and date.
-int FinalizaTransacaoSiTefInterativo(int confirm, char* fiscalDocument, char* fiscalDate,
-                                     char* fiscalTime) {
+int KELVORA_SIM_CALL FinalizaTransacaoSiTefInterativo(int confirm, char* fiscalDocument,
+                                                      char* fiscalDate, char* fiscalTime) {
   delay(&Simulator::finalizeDelayMs);
   return checked("FinalizaTransacaoSiTefInterativo",
                  {{"confirm", confirm},
@@ -146,46 +134,47 @@ int FinalizaTransacaoSiTefInterativo(int confirm, char* fiscalDocument, char* fi
                  });
 }
 
-int ObtemQuantidadeTransacoesPendentes(char* fiscalDate, char* fiscalDocument) {
+int KELVORA_SIM_CALL ObtemQuantidadeTransacoesPendentes(char* fiscalDate, char* fiscalDocument) {
   return checked(
       "ObtemQuantidadeTransacoesPendentes",
       {{"fiscalDate", fiscalDate}, {"fiscalDocument", fiscalDocument}},
       [&](Simulator& s) { return s.pendingCount(text(fiscalDate), text(fiscalDocument)); });
 }
 
-int VerificaPresencaPinPad(void) {
+int KELVORA_SIM_CALL VerificaPresencaPinPad(void) {
   return guarded([](Simulator& s) { return s.pinpadPresence(); });
 }
 
-int EscreveMensagemPermanentePinPad(char* message) {
+int KELVORA_SIM_CALL EscreveMensagemPermanentePinPad(char* message) {
   return checked("EscreveMensagemPermanentePinPad", {{"message", message}},
                  [](Simulator& s) { return s.writePermanentMessage(); });
 }
 
 // The message buffer is not read: callers may pass one whose content they never set.
-int LeTrilha3(char* /*message*/) {
+int KELVORA_SIM_CALL LeTrilha3(char* /*message*/) {
   return guarded([](Simulator& s) { return s.readTrack3(); });
 }
 
 // The message buffer is neither read nor written, for the same reason; the timeout does not
 // apply, since the simulated card is read at once.
-int LeCartaoDiretoEx(char* /*message*/, char* track1, char* track2, short /*timeout*/,
-                     void* /*reserved*/) {
+int KELVORA_SIM_CALL LeCartaoDiretoEx(char* /*message*/, char* track1, char* track2,
+                                      short /*timeout*/, void* /*reserved*/) {
   return checked("LeCartaoDiretoEx", {{"track1", out(track1)}, {"track2", out(track2)}},
                  [&](Simulator& s) { return s.readCardDirect(track1, track2); });
 }
 
 // Resolved by the automation and never called; secure reading would need a real pin-pad's
 // encryption, which the simulator does not have.
-int LeCartaoSeguro(char* /*message*/) {
+int KELVORA_SIM_CALL LeCartaoSeguro(char* /*message*/) {
   return checked("LeCartaoSeguro", {}, [](Simulator&) { return kelvora::sim::kInvalidArgument; });
 }
 
-int LeCartaoDiretoSeguro(char* /*message*/, char* /*track1*/, char* /*track2*/, short /*timeout*/) {
+int KELVORA_SIM_CALL LeCartaoDiretoSeguro(char* /*message*/, char* /*track1*/, char* /*track2*/,
+                                          short /*timeout*/) {
   return checked("LeCartaoDiretoSeguro", {},
                  [](Simulator&) { return kelvora::sim::kInvalidArgument; });
 }
 
-int KelvoraCliSiTefSimulador(void) {
+int KELVORA_SIM_CALL KelvoraCliSiTefSimulador(void) {
   return 1;
 }

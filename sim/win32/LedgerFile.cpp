@@ -1,7 +1,8 @@
-// Appending to the ledger with the Windows API: a whole-file lock against other processes,
-// FlushFileBuffers for durability.
+// The ledger file with the Windows API: appends under a whole-file lock and FlushFileBuffers,
+// reads with ReadFile at an offset from where the last read stopped.
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 
 #include "Ledger.h"
@@ -24,6 +25,18 @@ class Handle {
  private:
   HANDLE handle_;
 };
+
+// Reads up to size bytes at offset at: the count read, 0 at the end, -1 on a failure.
+long long readAt(HANDLE file, char* into, std::size_t size, std::int64_t at) {
+  OVERLAPPED where{};
+  where.Offset = static_cast<DWORD>(static_cast<std::uint64_t>(at) & 0xFFFFFFFF);
+  where.OffsetHigh = static_cast<DWORD>(static_cast<std::uint64_t>(at) >> 32);
+  DWORD got = 0;
+  if (!::ReadFile(file, into, static_cast<DWORD>(size), &got, &where)) {
+    return ::GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
+  }
+  return got;
+}
 
 // Like WriteFile but makes sure the whole of `data` is written before returning.
 bool writeAll(HANDLE file, std::string_view data) {
@@ -83,6 +96,32 @@ bool Ledger::append(const Event& event) const {
     return false;
   }
   return writeAll(file.get(), event.line() + "\n") && ::FlushFileBuffers(file.get());
+}
+
+const LedgerSummary* Ledger::read() {
+  // Shared for deletion too, so that the file can still be deleted or replaced while it is read.
+  const Handle file(::CreateFileW(file_.wstring().c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.valid()) {
+    const DWORD error = ::GetLastError();
+    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) return nullptr;
+    restart();  // deleted: the server starts from nothing
+    return &summary_;
+  }
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!::GetFileInformationByHandle(file.get(), &info) ||
+      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return nullptr;
+  }
+  const FileIdentity identity{
+      info.dwVolumeSerialNumber,
+      (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+  const auto size = static_cast<std::int64_t>(
+      (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow);
+  return take(identity, size, [&](char* into, std::size_t count, std::int64_t at) {
+    return readAt(file.get(), into, count, at);
+  });
 }
 
 }  // namespace kelvora::sim
