@@ -46,7 +46,7 @@ DynamicLibrary DynamicLibrary::Open(const std::string& file, bool StayMapped, st
     ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_PIN | GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
                          reinterpret_cast<LPCWSTR>(module), &pinned);
   }
-  return DynamicLibrary(module);
+  return DynamicLibrary(module, {});
 }
 
 void* DynamicLibrary::Symbol(const std::string& name, std::string& Error) const {

@@ -3,7 +3,11 @@
 #include "service/ServerSettings.h"
 
 #include <gtest/gtest.h>
+#ifdef _WIN32
+#include <winsock2.h>
+#else
 #include <sys/socket.h>
+#endif
 
 namespace kelvora::service {
 namespace {

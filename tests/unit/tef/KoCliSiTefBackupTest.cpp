@@ -1,7 +1,6 @@
 // Tests of the backup files of approved payments: numbering, the start-up confirmation of
 // leftovers, the reversal of pending payments and the printed report of a non-payment response,
 // against the scripted stand-in library.
-#include <dlfcn.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -19,8 +18,11 @@
 
 // The one file whose deletion fails, as on a file system that refuses it; every other file is
 // deleted by the C library. The component deletes through unlink, which this definition replaces
-// in the test program.
+// in the test program (on Linux, where the dynamic loader lets it reach the real one).
 static std::string gNaoApagavel;
+
+#ifndef _WIN32
+#include <dlfcn.h>
 
 extern "C" int unlink(const char* caminho) noexcept {
   using Unlink = int (*)(const char*);
@@ -31,6 +33,7 @@ extern "C" int unlink(const char* caminho) noexcept {
   }
   return real(caminho);
 }
+#endif
 
 namespace kelvora::tef {
 namespace {
@@ -43,7 +46,8 @@ using ::testing::HasSubstr;
 std::vector<std::string> Chamadas(const Ambiente& ambiente, const std::string& nome) {
   std::vector<std::string> saida;
   for (const std::string& linha : ambiente.Linhas("CliSiTefChamadas.txt")) {
-    if (linha.compare(0, nome.size() + 1, nome + "|") == 0) saida.push_back(linha.substr(nome.size() + 1));
+    if (linha.compare(0, nome.size() + 1, nome + "|") == 0)
+      saida.push_back(linha.substr(nome.size() + 1));
   }
   return saida;
 }
@@ -73,8 +77,9 @@ TEST_F(Backups, CopiarRespostaTakesTheFirstFreeNumber) {
   EXPECT_EQ(g.CopiarResposta(), ambiente.Backup(3));
   EXPECT_EQ(g.Resp().ArqBackup(), ambiente.Backup(3));
   EXPECT_EQ(testing::TempDir::Read(ambiente.Backup(3)), "899-100 = CRT\r\n899-101 = 37815\r\n");
-  EXPECT_THAT(ambiente.Log(), HasSubstr(" - KoCliSiTef CopiarResposta: CRT - 37815 Arq: " +
-                                        ambiente.Backup(3) + "\r\n"));
+  EXPECT_THAT(
+      ambiente.Log(),
+      HasSubstr(" - KoCliSiTef CopiarResposta: CRT - 37815 Arq: " + ambiente.Backup(3) + "\r\n"));
 
   std::filesystem::remove(ambiente.Backup(1));
   EXPECT_EQ(g.CopiarResposta(), ambiente.Backup(1));
@@ -86,9 +91,10 @@ TEST_F(Backups, WithAllNineHundredNinetyNineNamesTakenNoBackupIsWritten) {
     g.CopiarResposta();
     ADD_FAILURE() << "a backup was accepted without a free name";
   } catch (const EKoCliSiTefArquivo& e) {
-    EXPECT_EQ(std::string(e.what()),
-              "Não há número livre para um novo arquivo de backup (limite de 999 arquivos) em:\r\n" +
-                  ambiente.PathBackup());
+    EXPECT_EQ(
+        std::string(e.what()),
+        "Não há número livre para um novo arquivo de backup (limite de 999 arquivos) em:\r\n" +
+            ambiente.PathBackup());
   }
   EXPECT_EQ(ambiente.Backups().size(), 999u);
 }
@@ -140,8 +146,9 @@ TEST_F(Backups, ALeftoverThatCannotBeReadStaysForALaterPassAndTheOthersGoOn) {
   k.Inicializar(gpCliSiTef);
   EXPECT_THAT(Chamadas(ambiente, "finaliza"), ElementsAre("1|11|20241225|103015"));
   EXPECT_THAT(ambiente.Backups(), ElementsAre("KoCliSiTef_CliSiTef_001.tef"));
-  EXPECT_THAT(ambiente.Log(), HasSubstr("CliSiTef ConfirmarTransacoesPendentesClass: " +
-                                        ambiente.Backup(1) + " - "));
+  EXPECT_THAT(
+      ambiente.Log(),
+      HasSubstr("CliSiTef ConfirmarTransacoesPendentesClass: " + ambiente.Backup(1) + " - "));
   EXPECT_TRUE(k.Inicializado());
 
   // The reversal pass leaves it in place the same way.
@@ -158,8 +165,7 @@ TEST_F(Backups, ReversalUndoesEveryBackupInTheLibraryAndDeletesIt) {
   k.CancelarTransacoesPendentes();
 
   EXPECT_THAT(Chamadas(ambiente, "finaliza"),
-              ElementsAre("0|12|20241225|103015", "0|11|20241225|103015",
-                          "0|10|20241225|103015"));
+              ElementsAre("0|12|20241225|103015", "0|11|20241225|103015", "0|10|20241225|103015"));
   EXPECT_EQ(app.Conta("OnAntesCancelarTransacao"), 3);
   EXPECT_EQ(app.Conta("OnExibeMsg opmOK Transação \"TEF\" não efetuada."), 3);
   EXPECT_EQ(app.Eventos.back(), "OnDepoisCancelarTransacoes 0");
@@ -221,6 +227,9 @@ TEST_F(Backups, APaymentUndoneForItsUnprintedReceiptLosesItsBackupEvenWhenTheNot
 }
 
 TEST_F(Backups, AConfirmedPaymentWhoseBackupCannotBeDeletedIsNeverUndoneNorConfirmedAgain) {
+#ifdef _WIN32
+  GTEST_SKIP() << "a failing deletion is made by replacing unlink, which only Linux allows";
+#endif
   struct Caso {
     const char* passe;
     std::function<void()> executa;
