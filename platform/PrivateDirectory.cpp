@@ -17,8 +17,10 @@ bool CreatePrivateDirectory(const std::filesystem::path& directory, std::error_c
 bool CreatePrivateDirectories(const std::filesystem::path& directory, std::error_code& error) {
   error.clear();
   if (directory.empty()) return false;
-  std::filesystem::path level;
-  for (const std::filesystem::path& part : directory.lexically_normal()) {
+  // The root (a drive such as "C:" on Windows) is never made, only what lies below it.
+  const std::filesystem::path normal = directory.lexically_normal();
+  std::filesystem::path level = normal.root_path();
+  for (const std::filesystem::path& part : normal.relative_path()) {
     level /= part;
     if (part.empty() || std::filesystem::is_directory(level, error)) continue;
     if (!CreatePrivateDirectory(level, error)) return false;
