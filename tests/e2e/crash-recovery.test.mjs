@@ -9,7 +9,7 @@ import path from 'node:path';
 import { afterEach, describe, test } from 'node:test';
 import { connectClient, openSession, sessionClaims } from './lib/index.mjs';
 import { killHard, restartService, waitUntil } from './lib/processState.mjs';
-import { assertMessage, debitAnswers, pendingIn, startTransactionService } from './transaction-support.mjs';
+import { assertMessage, pendingIn, startDebit, startTransactionService } from './transaction-support.mjs';
 
 const INITIALIZED = { type: 'initialize', message: 'Inicializado com sucesso.' };
 
@@ -40,29 +40,6 @@ async function keptReports(baseDir) {
   } catch {
     return [];
   }
-}
-
-// Starts a debit on the first page and answers its prompts in the background, keeping every
-// message it receives; the page goes silent when the service dies.
-async function startDebit(t) {
-  const seen = [];
-  await t.request({ type: 'transaction', operation: '0', payer_name: 'Maria', transaction_value: '10,00' });
-  let closed = false;
-  t.client.closed.then(() => { closed = true; });
-  (async () => {
-    while (!closed) {
-      let msg;
-      try {
-        msg = await t.next(t.client, 200);
-      } catch {
-        continue;
-      }
-      seen.push(msg);
-      const members = debitAnswers(msg);
-      if (members) await t.answer(members).catch(() => {});
-    }
-  })();
-  return seen;
 }
 
 // Kills the service, starts it again on the same base directory and port, and opens a new page

@@ -10,7 +10,7 @@ import { afterEach, test } from 'node:test';
 import { startStubSalesApi } from '../../tools/stub-sales-api.mjs';
 import { connectClient, openSession, sessionClaims } from './lib/index.mjs';
 import { killHard, restartService, waitUntil } from './lib/processState.mjs';
-import { debitAnswers, startTransactionService } from './transaction-support.mjs';
+import { startDebit, startTransactionService } from './transaction-support.mjs';
 
 const cleanups = [];
 afterEach(async () => {
@@ -40,21 +40,7 @@ test('connections that start nothing leave a leftover alone; it is reported wher
   const otherApi = await startStubSalesApi();
   cleanups.push(() => otherApi.close());
 
-  await t.request({ type: 'transaction', operation: '0', payer_name: 'Maria', transaction_value: '10,00' });
-  let closed = false;
-  t.client.closed.then(() => { closed = true; });
-  (async () => {
-    while (!closed) {
-      let msg;
-      try {
-        msg = await t.next(t.client, 200);
-      } catch {
-        continue;
-      }
-      const members = debitAnswers(msg);
-      if (members) await t.answer(members).catch(() => {});
-    }
-  })();
+  await startDebit(t);
   await waitUntil(async () => (await backups(t.svc.baseDir)).length === 1
     && (await t.ledger()).some((e) => e.event === 'APPROVED'), 'the backup and the approval');
   const backupText = await fs.readFile(path.join(t.svc.baseDir, 'TEF', (await backups(t.svc.baseDir))[0]), 'latin1');

@@ -161,3 +161,26 @@ export async function payByDebit(t, members = {}, { on = t.client, uuid = t.sess
     on, uuid);
   return runToResult(t, debitAnswers, on);
 }
+
+// Starts a debit on the first page and answers its prompts in the background, keeping every
+// message it receives; the page goes silent when the service dies.
+export async function startDebit(t) {
+  const seen = [];
+  await t.request(PAYMENT);
+  let closed = false;
+  t.client.closed.then(() => { closed = true; });
+  (async () => {
+    while (!closed) {
+      let msg;
+      try {
+        msg = await t.next(t.client, 200);
+      } catch {
+        continue;
+      }
+      seen.push(msg);
+      const members = debitAnswers(msg);
+      if (members) await t.answer(members).catch(() => {});
+    }
+  })();
+  return seen;
+}
