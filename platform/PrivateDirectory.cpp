@@ -1,31 +1,29 @@
-// Directories made with a fixed mode: created, then given the mode, so the umask cannot widen it.
+// Private directories on Linux: created, then given their mode, so the umask cannot widen it.
 #include "platform/PrivateDirectory.h"
 
 namespace kelvora::platform {
+namespace {
+
+bool CreateWithMode(const std::filesystem::path& directory, std::filesystem::perms mode,
+                    std::error_code& error) {
+  if (!std::filesystem::create_directory(directory, error)) return false;
+  std::filesystem::permissions(directory, mode, std::filesystem::perm_options::replace, error);
+  return !error;
+}
+
+}  // namespace
 
 bool CreatePrivateDirectory(const std::filesystem::path& directory, std::error_code& error) {
   error.clear();
-  if (std::filesystem::create_directory(directory, error)) {
-    std::filesystem::permissions(directory, kPrivateDirectoryMode,
-                                 std::filesystem::perm_options::replace, error);
-    if (error) return false;
-  }
-  if (error) return false;
+  if (!CreateWithMode(directory, kPrivateDirectoryMode, error) && error) return false;
   return std::filesystem::is_directory(directory, error);
 }
 
-bool CreatePrivateDirectories(const std::filesystem::path& directory, std::error_code& error) {
+bool CreateOwnerOnlyDirectory(const std::filesystem::path& directory, std::error_code& error) {
   error.clear();
-  if (directory.empty()) return false;
-  // The root (a drive such as "C:" on Windows) is never made, only what lies below it.
-  const std::filesystem::path normal = directory.lexically_normal();
-  std::filesystem::path level = normal.root_path();
-  for (const std::filesystem::path& part : normal.relative_path()) {
-    level /= part;
-    if (part.empty() || std::filesystem::is_directory(level, error)) continue;
-    if (!CreatePrivateDirectory(level, error)) return false;
-  }
-  return std::filesystem::is_directory(directory, error);
+  if (CreateWithMode(directory, std::filesystem::perms::owner_all, error)) return true;
+  if (!error) error = std::make_error_code(std::errc::file_exists);
+  return false;
 }
 
 }  // namespace kelvora::platform

@@ -1,5 +1,7 @@
 // Directories and files the service keeps to itself: logs, backups and reports may hold sale data,
-// so they are readable by the owner and its group only, whatever the process's umask.
+// so they are readable by the owner and its group only, whatever the process's umask. On Windows
+// the same directories get an access list of their own instead of the modes: the local system
+// account, the administrators and the running user, nothing inherited from the folder above.
 #pragma once
 
 #include <filesystem>
@@ -22,5 +24,9 @@ bool CreatePrivateDirectories(const std::filesystem::path& directory, std::error
 
 // The same for one level: the parent must exist.
 bool CreatePrivateDirectory(const std::filesystem::path& directory, std::error_code& error);
+
+// A new directory for the running user alone (rwx------; on Windows the private access list),
+// where secrets are assembled. False when it cannot be made or already exists, with the reason.
+bool CreateOwnerOnlyDirectory(const std::filesystem::path& directory, std::error_code& error);
 
 }  // namespace kelvora::platform

@@ -12,6 +12,7 @@
 #include "platform/FileSystem.h"
 #include "platform/LocalTime.h"
 #include "platform/PrivateDirectory.h"
+#include "platform/Utf8Path.h"
 #include "protocol/Json.h"
 #include "tef/KoCliSiTefUtil.h"
 
@@ -89,10 +90,10 @@ std::string TSaleReportOutbox::Keep(const TSaleReport& report) {
 void TSaleReportOutbox::Answered(const std::string& record, TReportDelivery answer) {
   if (record.empty()) return;
   if (answer == TReportDelivery::Refused) {
-    std::filesystem::path refused(record);
+    std::filesystem::path refused = platform::PathFromUtf8(record);
     refused.replace_extension(".recusado");
     std::error_code failed;
-    std::filesystem::rename(record, refused, failed);
+    std::filesystem::rename(platform::PathFromUtf8(record), refused, failed);
     if (!failed) platform::FlushToStableStorage(refused.string());
     log_("Registro de transação recusado pela API, guardado em: " +
          (failed ? record : refused.string()));
@@ -145,7 +146,7 @@ void TSaleReportOutbox::Work() {
 void TSaleReportOutbox::Deliver(Pending pending) {
   std::optional<TSaleReport> report;
   try {
-    if (!std::filesystem::exists(pending.Record)) return;
+    if (!std::filesystem::exists(platform::PathFromUtf8(pending.Record))) return;
     report = ReadRecord(pending.Record);
   } catch (const std::exception&) {
     // Read as unreadable below.

@@ -4,9 +4,13 @@
 #include <openssl/rand.h>
 
 #include <cstdio>
-#include <fstream>
 #include <stdexcept>
 #include <string>
+#include <system_error>
+
+#include "platform/FileSystem.h"
+#include "platform/PrivateDirectory.h"
+#include "platform/Utf8Path.h"
 
 namespace kelvora::service {
 namespace {
@@ -30,14 +34,9 @@ TPrivateWorkDir::TPrivateWorkDir(const std::filesystem::path& parent) {
   namespace fs = std::filesystem;
   path_ = parent / (".kelvora-work-" + RandomSuffix());
   std::error_code error;
-  if (!fs::create_directory(path_, error) || error) {
+  // Made for the owner alone while still empty, so nobody can already hold a file of it open.
+  if (!platform::CreateOwnerOnlyDirectory(path_, error)) {
     throw std::runtime_error("cannot create " + path_.string() + ": " + error.message());
-  }
-  // The folder is still empty here, so nobody can already hold a file of it open.
-  fs::permissions(path_, fs::perms::owner_all, fs::perm_options::replace, error);
-  if (error) {
-    fs::remove(path_, error);
-    throw std::runtime_error("cannot restrict " + path_.string() + ": " + error.message());
   }
 }
 
@@ -48,12 +47,11 @@ TPrivateWorkDir::~TPrivateWorkDir() {
 
 std::filesystem::path TPrivateWorkDir::Write(std::string_view name, std::string_view bytes,
                                              std::filesystem::perms permissions) const {
-  const std::filesystem::path file = path_ / name;
-  {
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    out.flush();
-    if (!out) throw std::runtime_error("cannot write " + file.string());
+  const std::filesystem::path file = path_ / platform::PathFromUtf8(name);
+  try {
+    platform::ReplaceFileBytes(file.string(), bytes, /*durable=*/false);
+  } catch (const std::system_error&) {
+    throw std::runtime_error("cannot write " + file.string());
   }
   std::error_code error;
   std::filesystem::permissions(file, permissions, std::filesystem::perm_options::replace, error);

@@ -9,7 +9,8 @@ namespace kelvora::service {
 
 // Created empty inside `parent` and made owner-only before anything is written to it, so that no
 // other user can open a file in it while it holds a private key; removed with what is left in it
-// when the object goes. On Windows the permissions are those of the parent folder's ACLs.
+// when the object goes. On Windows the folder and its files get the service's private access
+// list, whatever permissions are asked for.
 class TPrivateWorkDir {
  public:
   // Throws std::runtime_error when the folder cannot be made.

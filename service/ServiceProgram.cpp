@@ -5,13 +5,17 @@
 #include "service/JwtSecretFile.h"
 
 #include "platform/Paths.h"
+#include "platform/ProgramArguments.h"
 #include "platform/ServiceHost.h"
 #include "platform/ServiceInstaller.h"
+#include "platform/Utf8Path.h"
 
 #include <charconv>
 #include <cstdio>
 #include <exception>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 namespace kelvora::service {
 namespace {
@@ -117,7 +121,8 @@ TProgramArguments ParseProgramArguments(std::span<const char* const> arguments) 
     } else if (argument == "--base-dir") {
       const std::string_view directory = value();
       if (directory.empty()) throw std::invalid_argument("--base-dir needs a directory");
-      parsed.BaseDir = std::filesystem::absolute(directory).lexically_normal();
+      parsed.BaseDir =
+          std::filesystem::absolute(platform::PathFromUtf8(directory)).lexically_normal();
     } else if (!commandSeen && IsCommand(argument, "install")) {
       parsed.Command = TProgramCommand::Install;
       commandSeen = true;
@@ -136,7 +141,7 @@ TProgramArguments ParseProgramArguments(std::span<const char* const> arguments) 
       parsed.Days = ParseDays(value());
     } else if (IsGenerateCommand(parsed.Command) && !parsed.Target && !argument.empty() &&
                !argument.starts_with('-')) {
-      parsed.Target = std::filesystem::path(argument);
+      parsed.Target = platform::PathFromUtf8(argument);
     } else if (IsCommand(argument, "silent")) {
       parsed.Silent = true;
     } else {
@@ -156,9 +161,12 @@ TProgramArguments ParseProgramArguments(std::span<const char* const> arguments) 
 
 int RunServiceProgram(int argc, char** argv,
                       const TKelvoraSiTefService::DataModuleFactory& createDataModule) {
+  const std::vector<std::string> text = platform::ProgramArguments(argc, argv);
+  std::vector<const char*> words;
+  for (size_t i = 1; i < text.size(); ++i) words.push_back(text[i].c_str());
   TProgramArguments arguments;
   try {
-    arguments = ParseProgramArguments(std::span<const char* const>(argv + 1, argc - 1));
+    arguments = ParseProgramArguments(words);
   } catch (const std::invalid_argument& e) {
     std::fprintf(stderr, "%s\n", e.what());
     PrintUsage(argv[0]);

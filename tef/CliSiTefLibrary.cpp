@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include "platform/Utf8Path.h"
 #include "tef/KoCliSiTefUtil.h"
 
 namespace kelvora::tef {
@@ -11,17 +12,22 @@ namespace kelvora::tef {
 std::string NomeCompletoDLL(const std::string& PathDLL, const std::string& NomeDLL) {
   if (PathDLL.empty()) return NomeDLL;
   std::string pasta = Trim(PathDLL);
-  if (pasta.empty() || pasta.back() != '/') pasta += '/';
+  constexpr char kSeparador = static_cast<char>(std::filesystem::path::preferred_separator);
+  if (pasta.empty() || (pasta.back() != '/' && pasta.back() != kSeparador)) pasta += kSeparador;
   return pasta + NomeDLL;
 }
 
 TLocalDLL LocalizaDLL(const std::string& DiretorioBase, const std::string& Configurado) {
-  const std::filesystem::path base(DiretorioBase);
+  const std::filesystem::path base = platform::PathFromUtf8(DiretorioBase);
   const std::string texto = Trim(Configurado);
-  if (texto.empty()) return {(base / "dll").string() + "/", kNomeDLL};
-  const std::filesystem::path caminho = (base / texto).lexically_normal();
+  const auto pasta = [](std::filesystem::path caminho) {
+    return caminho.make_preferred().string() +
+           static_cast<char>(std::filesystem::path::preferred_separator);
+  };
+  if (texto.empty()) return {pasta(base / "dll"), kNomeDLL};
+  const std::filesystem::path caminho = (base / platform::PathFromUtf8(texto)).lexically_normal();
   const std::string nome = caminho.filename().string();
-  return {caminho.parent_path().string() + "/", nome.empty() ? std::string(kNomeDLL) : nome};
+  return {pasta(caminho.parent_path()), nome.empty() ? std::string(kNomeDLL) : nome};
 }
 
 template <class Funcao>

@@ -41,15 +41,16 @@ using TLeCartaoDiretoSeguro = int(KELVORA_LIBRARY_CALL*)(char* Mensagem, char* T
 inline constexpr const char* kNomeDLL = "CliSiTef32I.dll";
 
 // The full name the library is loaded by: PathDLL trimmed of blanks and control characters, with
-// "/" appended when it does not end in one, followed by the file name (CliSiTef32I.dll unless
-// another is configured); the bare file name when PathDLL is empty (the system's library search
-// then applies).
+// the system's separator appended when it does not end in one, followed by the file name
+// (CliSiTef32I.dll unless another is configured); the bare file name when PathDLL is empty (the
+// system's library search then applies).
 std::string NomeCompletoDLL(const std::string& PathDLL, const std::string& NomeDLL = kNomeDLL);
 
 // Where the library is, from the text configured for it (an absolute path, or one relative to the
-// base directory) and the base directory: PathDLL is its folder with a trailing "/", NomeDLL its
-// file name. Nothing configured (or only blanks) gives <base>/dll/CliSiTef32I.dll; a configured
-// path that ends in "/" names a folder that holds CliSiTef32I.dll.
+// base directory, in UTF-8) and the base directory: PathDLL is its folder with the system's
+// separator at the end ("/" on Linux, "\" on Windows), NomeDLL its file name. Nothing configured
+// (or only blanks) gives <base>/dll/CliSiTef32I.dll; a configured path that ends in a separator
+// names a folder that holds CliSiTef32I.dll.
 struct TLocalDLL {
   std::string PathDLL;
   std::string NomeDLL;

@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "platform/PrivateDirectory.h"
+#include "platform/Utf8Path.h"
 #include "tef/KoCliSiTefCliSiTef.h"
 #include "tef/KoCliSiTefUtil.h"
 
@@ -52,8 +53,8 @@ TKoCliSiTef::~TKoCliSiTef() = default;
 
 void TKoCliSiTef::VerificaSemRespostasPendentes(const char* propriedade) const {
   if (fRespostasPendentes.Count() > 0) {
-    throw std::runtime_error(
-        std::string("Existem Respostas Pendentes. Não é possível alterar \"") + propriedade + "\"");
+    throw std::runtime_error(std::string("Existem Respostas Pendentes. Não é possível alterar \"") +
+                             propriedade + "\"");
   }
 }
 
@@ -83,7 +84,7 @@ void TKoCliSiTef::SetEsperaSleep(int32_t value) {
 }
 
 const std::string& TKoCliSiTef::PathBackup() {
-  if (fPathBackup.empty()) fPathBackup = (std::filesystem::path(fDiretorioBase) / "TEF").string();
+  if (fPathBackup.empty()) fPathBackup = (platform::PathFromUtf8(fDiretorioBase) / "TEF").string();
   return fPathBackup;
 }
 
@@ -140,8 +141,9 @@ void TKoCliSiTef::Inicializar(TKoCliSiTefTipo GP) {
 
   const std::string& diretorio = PathBackup();
   std::error_code erro;
-  platform::CreatePrivateDirectories(diretorio, erro);
-  if (!std::filesystem::is_directory(diretorio, erro)) {
+  const std::filesystem::path pasta = platform::PathFromUtf8(diretorio);
+  platform::CreatePrivateDirectories(pasta, erro);
+  if (!std::filesystem::is_directory(pasta, erro)) {
     throw std::runtime_error("Diretório de Backup não existente:\r\n" + diretorio);
   }
 
@@ -337,7 +339,9 @@ const TKoCliSiTefClass& TKoCliSiTef::GatewayDoLog() const {
   return fTEF != nullptr ? *fTEF : *fTEFCliSiTef;
 }
 
-void TKoCliSiTef::GravaLog(std::string_view texto) const { GatewayDoLog().GravaLog(texto); }
+void TKoCliSiTef::GravaLog(std::string_view texto) const {
+  GatewayDoLog().GravaLog(texto);
+}
 
 int TKoCliSiTef::DoExibeMsg(TKoCliSiTefOperacaoMensagem Operacao, const std::string& Mensagem) {
   GravaLog(GatewayDoLog().Name() + " DoExibeMsg: Oper: " + NomeValor(Operacao) +
@@ -346,7 +350,8 @@ int TKoCliSiTef::DoExibeMsg(TKoCliSiTefOperacaoMensagem Operacao, const std::str
     RestaurarFocoAplicacao();
   }
   int AModalResult = 0;
-  if (OnExibeMsg) OnExibeMsg(Operacao, platform::FromAnsi(platform::ToAnsi(Mensagem)), AModalResult);
+  if (OnExibeMsg)
+    OnExibeMsg(Operacao, platform::FromAnsi(platform::ToAnsi(Mensagem)), AModalResult);
   return AModalResult;
 }
 

@@ -7,6 +7,7 @@
 #include <system_error>
 #include <vector>
 
+#include "platform/Utf8Path.h"
 #include "tef/KoCliSiTef.h"
 #include "tef/KoCliSiTefClass.h"
 #include "tef/KoCliSiTefRespTXT.h"
@@ -31,10 +32,12 @@ constexpr int32_t kSequenciaEncerrado = 108;
 
 bool Existe(const std::string& arquivo) {
   std::error_code erro;
-  return std::filesystem::exists(arquivo, erro);
+  return std::filesystem::exists(platform::PathFromUtf8(arquivo), erro);
 }
 
-bool Vazio(const std::string& texto) { return Trim(texto).empty(); }
+bool Vazio(const std::string& texto) {
+  return Trim(texto).empty();
+}
 
 // The Delphi Pos test: a non-empty text that occurs somewhere in another.
 bool OcorreEm(const std::string& trecho, const std::string& texto) {
@@ -42,7 +45,9 @@ bool OcorreEm(const std::string& trecho, const std::string& texto) {
 }
 
 // "Destaque a 2ª Via" for copy 2.
-std::string DestaqueVia(int via) { return "Destaque a " + std::to_string(via) + "ª Via"; }
+std::string DestaqueVia(int via) {
+  return "Destaque a " + std::to_string(via) + "ª Via";
+}
 
 // Sets a flag for the life of a scope and clears it however the scope ends.
 class FlagDeEscopo {
@@ -313,7 +318,8 @@ void TKoCliSiTefClass::CancelarTransacoesPendentesClass(
     for (const auto& feito : Feitos) {
       if (dynamic_cast<const TKoCliSiTefRespTXT*>(feito.get()) != nullptr || fTipo == gpVeSPague) {
         if (feito->Rede() == resp.Rede() && feito->NSU() == resp.NSU() &&
-            feito->Finalizacao() == resp.Finalizacao() && feito->ValorTotal() == resp.ValorTotal()) {
+            feito->Finalizacao() == resp.Finalizacao() &&
+            feito->ValorTotal() == resp.ValorTotal()) {
           return true;
         }
       } else if (feito->DocumentoVinculado() == resp.DocumentoVinculado()) {

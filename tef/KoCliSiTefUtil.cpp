@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "platform/FileSystem.h"
+#include "platform/Utf8Path.h"
 #include "tef/KoCliSiTefErro.h"
 
 namespace kelvora::tef {
@@ -105,7 +106,7 @@ void AnexaArquivo(const std::string& NomeArquivo, platform::AnsiStringView Texto
 std::vector<std::string> ListaArquivos(const std::string& Mascara, bool ComCaminho) {
   std::vector<std::string> nomes = platform::FindFiles(Mascara);
   if (!ComCaminho) {
-    for (std::string& nome : nomes) nome = std::filesystem::path(nome).filename().string();
+    for (std::string& nome : nomes) nome = platform::PathFromUtf8(nome).filename().string();
   }
   return nomes;
 }

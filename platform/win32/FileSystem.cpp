@@ -1,5 +1,6 @@
 // Windows implementation of the file-system services: FindFirstFileW for the search,
-// FlushFileBuffers and write-through MoveFileExW for durability, wide paths throughout.
+// FlushFileBuffers and write-through MoveFileExW for durability, wide paths throughout, and new
+// files private to the service.
 #include "platform/FileSystem.h"
 
 #include <windows.h>
@@ -9,6 +10,7 @@
 #include <system_error>
 #include <utility>
 
+#include "platform/win32/PrivateSecurity.h"
 #include "platform/win32/WideText.h"
 
 namespace kelvora::platform {
@@ -37,9 +39,10 @@ class UniqueHandle {
 // Files are shared for reading, writing and deletion, as the POSIX calls they replace allow.
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
+// A file the call creates gets the service's private access; an existing one keeps its own.
 UniqueHandle OpenFile(const std::wstring& path, DWORD access, DWORD disposition) {
-  return UniqueHandle(::CreateFileW(path.c_str(), access, kShareAll, nullptr, disposition,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+  return UniqueHandle(::CreateFileW(path.c_str(), access, kShareAll, win32::PrivateFileSecurity(),
+                                    disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 // Writes every byte; false with GetLastError set on failure.
@@ -97,7 +100,9 @@ void ReplaceFileBytes(const std::string& path, std::string_view bytes, bool dura
   const std::wstring temporary =
       (target.parent_path() / (L"." + target.filename().wstring() + L".tmp")).wstring();
   {
-    const UniqueHandle file = OpenFile(temporary, GENERIC_WRITE, CREATE_ALWAYS);
+    // A leftover of an interrupted write is removed first: overwriting it would keep its access.
+    ::DeleteFileW(temporary.c_str());
+    const UniqueHandle file = OpenFile(temporary, GENERIC_WRITE, CREATE_NEW);
     if (!file.Valid()) ThrowError(::GetLastError(), "Cannot create file", path);
     if (!WriteAll(file.Get(), bytes)) {
       const DWORD error = ::GetLastError();

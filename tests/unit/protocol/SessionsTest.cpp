@@ -6,8 +6,8 @@
 #include <optional>
 
 #include "DataModuleFixture.h"
-#include "tests/unit/support/ScopedTimeZone.h"
 #include "protocol/JwtSecret.h"
+#include "tests/unit/support/ScopedTimeZone.h"
 
 namespace kelvora::protocol::testing {
 namespace {
@@ -15,7 +15,6 @@ namespace {
 using ::kelvora::testing::ScopedTimeZone;
 
 using std::chrono::milliseconds;
-
 
 Json Parsed(const std::string& text) {
   std::optional<Json> json = ParseJson(text);
@@ -131,7 +130,7 @@ TEST_F(DataModuleTest, SettingsReadBeforeARefusedClaimStayInEffect) {
 
   const TGatewaySettings settings = Dm().GatewaySettings();
   EXPECT_TRUE(settings.ModoServico);
-  EXPECT_EQ(settings.PathDLL, (base_.Path() / "dll").string() + "/");
+  EXPECT_EQ(settings.PathDLL, (base_.Path() / "dll" / "").string());
   EXPECT_EQ(settings.EnderecoIP, "10.0.0.5");
   EXPECT_EQ(settings.CodigoLoja, "00000001");
   EXPECT_EQ(settings.NumeroTerminal, "AG001200");

@@ -13,10 +13,12 @@
 #include <stdexcept>
 
 #include "tests/unit/service/TempDir.h"
+#include "tests/unit/support/PrivateAccess.h"
 
 namespace kelvora::service {
 namespace {
 
+using kelvora::testing::IsPrivate;
 using testing::TempDir;
 namespace fs = std::filesystem;
 
@@ -72,8 +74,7 @@ TEST(GenerateCertificates, MakesASetThatVerifiesOnlyForLoopbackNames) {
   EXPECT_TRUE(EVP_PKEY_is_a(key.get(), "EC"));
   EXPECT_EQ(X509_check_private_key(LoadCertificate(dir / kServerCertificateFile).get(), key.get()),
             1);
-  EXPECT_EQ(fs::status(dir / kServerKeyFile).permissions() & fs::perms::all,
-            fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_TRUE(IsPrivate(dir / kServerKeyFile, fs::perms::owner_read | fs::perms::owner_write));
 
   // Only the three files are left: the CA's key and the work folder are gone.
   int entries = 0;

@@ -2,6 +2,7 @@
 #include "service/ServiceLog.h"
 
 #include "TempDir.h"
+#include "tests/unit/support/PrivateAccess.h"
 
 #include <gtest/gtest.h>
 
@@ -16,6 +17,7 @@
 namespace kelvora::service {
 namespace {
 
+using kelvora::testing::IsPrivate;
 using testing::TempDir;
 
 // A clock stopped at a local date and time.
@@ -157,13 +159,11 @@ TEST(GravaLog, CreatesItsDirectoriesAndFilesForOwnerAndGroupOnly) {
   const platform::TDateTime date = *platform::TryEncodeDate(2025, 10, 7);
   TefLogFileName(base.Path(), date);
   ::umask(previous);
-  const auto mode = [](const std::filesystem::path& path) {
-    return static_cast<unsigned>(std::filesystem::status(path).permissions());
-  };
-  EXPECT_EQ(mode(base.Path() / "Log"), 0750u);
-  EXPECT_EQ(mode(base.Path() / "Log" / "Outubro-2025"), 0750u);
-  EXPECT_EQ(mode(base.Path() / "Log" / "10-2025"), 0750u);
-  EXPECT_EQ(mode(log.FileFor(date)), 0640u);
+  const auto directory = std::filesystem::perms(0750), file = std::filesystem::perms(0640);
+  EXPECT_TRUE(IsPrivate(base.Path() / "Log", directory));
+  EXPECT_TRUE(IsPrivate(base.Path() / "Log" / "Outubro-2025", directory));
+  EXPECT_TRUE(IsPrivate(base.Path() / "Log" / "10-2025", directory));
+  EXPECT_TRUE(IsPrivate(log.FileFor(date), file));
 }
 
 TEST(TefLogFileName, CreatesTheMonthDirectoryAndNamesTheDaysFile) {

@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -21,9 +22,9 @@ namespace {
 
 using testing::Ambiente;
 using testing::Aplicacao;
-using testing::RelogioFixo;
-using testing::kSemArquivo;
 using ::testing::HasSubstr;
+using testing::kSemArquivo;
+using testing::RelogioFixo;
 
 // Runs a call and returns the message it failed with ("" when it did not fail).
 std::string Falha(const std::function<void()>& chamada) {
@@ -100,8 +101,10 @@ TEST(KoCliSiTefFacade, InicializarWithoutTheLibraryReportsTheConnectionErrorAndL
   EXPECT_FALSE(app.KoCliSiTef.TEFCliSiTef().Habilitado());
   EXPECT_THAT(ambiente.Log(), HasSubstr("CliSiTef Inicializar: Erro ao carregar a função:"
                                         "ConfiguraIntSiTefInterativoEx de: CliSiTef32I.dll"));
-  EXPECT_THAT(ambiente.Log(), HasSubstr("CliSiTef CarregarFuncoesDLL: " + ambiente.PathDLL() +
-                                        "/CliSiTef32I.dll: " + kSemArquivo));
+  EXPECT_THAT(ambiente.Log(),
+              HasSubstr("CliSiTef CarregarFuncoesDLL: " +
+                        (std::filesystem::path(ambiente.PathDLL()) / "CliSiTef32I.dll").string() +
+                        ": " + kSemArquivo));
   // The backup directory was created on the way.
   EXPECT_TRUE(std::filesystem::is_directory(ambiente.PathBackup()));
 }
@@ -150,9 +153,9 @@ TEST(KoCliSiTefFacade, SaleSettingsCannotChangeWhileResponsesArePending) {
     Ambiente ambiente;
     TKoCliSiTef k(ambiente.Base());
     k.RespostasPendentes().Add(std::make_unique<TKoCliSiTefResp>());
-    EXPECT_EQ(Falha([&] { caso.define(k, !caso.atual); }),
-              std::string("Existem Respostas Pendentes. Não é possível alterar \"") + caso.nome +
-                  "\"")
+    EXPECT_EQ(
+        Falha([&] { caso.define(k, !caso.atual); }),
+        std::string("Existem Respostas Pendentes. Não é possível alterar \"") + caso.nome + "\"")
         << caso.nome;
     EXPECT_EQ(Falha([&] { caso.define(k, caso.atual); }), "") << caso.nome;
     k.RespostasPendentes().Clear();
@@ -268,7 +271,8 @@ TEST(KoCliSiTefFacade, DoExibeMsgLogsAndHandsTheTextAsTheCodePageHoldsIt) {
   EXPECT_EQ(app.KoCliSiTef.DoExibeMsg(opmOK, "ok"), 0);
   EXPECT_EQ(app.Eventos,
             (std::vector<std::string>{"OnExibeMsg opmYesNo Olá € ?", "OnExibeMsg opmOK ok"}));
-  EXPECT_THAT(ambiente.Log(), HasSubstr(" - CliSiTef DoExibeMsg: Oper: opmYesNo Mensagem: Olá € ?"));
+  EXPECT_THAT(ambiente.Log(),
+              HasSubstr(" - CliSiTef DoExibeMsg: Oper: opmYesNo Mensagem: Olá € ?"));
 
   TKoCliSiTef semEventos(ambiente.Base());
   EXPECT_EQ(semEventos.DoExibeMsg(opmYesNo, "?"), 0);
@@ -300,7 +304,9 @@ TEST(KoCliSiTefCliSiTef, FormatarMensagemSiTefBreaksLinesAtTheLibrarysMarks) {
 }
 
 TEST(CliSiTefLibrary, LibraryNameFollowsPathDLL) {
-  EXPECT_EQ(NomeCompletoDLL("  /opt/x/dll \t"), "/opt/x/dll/CliSiTef32I.dll");
+  const char separador = static_cast<char>(std::filesystem::path::preferred_separator);
+  EXPECT_EQ(NomeCompletoDLL("  /opt/x/dll \t"),
+            std::string("/opt/x/dll") + separador + "CliSiTef32I.dll");
   EXPECT_EQ(NomeCompletoDLL("/opt/x/dll/"), "/opt/x/dll/CliSiTef32I.dll");
   EXPECT_EQ(NomeCompletoDLL(""), "CliSiTef32I.dll");
   EXPECT_EQ(NomeCompletoDLL("/opt/x/", "libclisitef.so"), "/opt/x/libclisitef.so");
@@ -322,7 +328,10 @@ TEST(CliSiTefLibrary, TheConfiguredLibraryGivesItsFolderAndFileName) {
   };
   for (const Caso& caso : casos) {
     const TLocalDLL local = LocalizaDLL("/base", caso.configurado);
-    EXPECT_EQ(local.PathDLL, caso.pathDLL) << caso.configurado;
+    std::string pasta = caso.pathDLL;
+    std::replace(pasta.begin(), pasta.end(), '/',
+                 static_cast<char>(std::filesystem::path::preferred_separator));
+    EXPECT_EQ(local.PathDLL, pasta) << caso.configurado;
     EXPECT_EQ(local.NomeDLL, caso.nomeDLL) << caso.configurado;
   }
 }
@@ -333,9 +342,9 @@ TEST(KoCliSiTefNumero, ReadsDecimalsWithEitherSeparator) {
     std::optional<double> valor;
   };
   const std::vector<Caso> casos = {
-      {"12,5", 12.5},   {" 12.5 ", 12.5},  {"-3", -3.0},        {"+7,25", 7.25}, {",5", 0.5},
-      {"1e2", 100.0},   {"abc", {}},       {"1.234,56", {}},    {"", {}},        {"inf", {}},
-      {"12,", 12.0},    {"1 2", {}},       {"0x10", {}},        {"-", {}},
+      {"12,5", 12.5}, {" 12.5 ", 12.5}, {"-3", -3.0},     {"+7,25", 7.25}, {",5", 0.5},
+      {"1e2", 100.0}, {"abc", {}},      {"1.234,56", {}}, {"", {}},        {"inf", {}},
+      {"12,", 12.0},  {"1 2", {}},      {"0x10", {}},     {"-", {}},
   };
   for (const Caso& caso : casos) EXPECT_EQ(LeNumeroDecimal(caso.texto), caso.valor) << caso.texto;
 }
