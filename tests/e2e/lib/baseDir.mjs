@@ -4,8 +4,9 @@ import net from 'node:net';
 import os from 'node:os';
 import path from 'node:path';
 
-// A new empty directory under the system's temporary directory.
-export async function makeBaseDir(prefix = 'kelvora-e2e-') {
+// A new empty directory under the system's temporary directory. Its name has an accented letter,
+// so every test also shows that such a base folder works (on Windows paths pass through wide text).
+export async function makeBaseDir(prefix = 'kelvora-e2e-balcão-') {
   return fs.mkdtemp(path.join(os.tmpdir(), prefix));
 }
 
