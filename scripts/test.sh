@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # The one test command: installs what is missing, builds, and runs every test through ctest; then
-# the same unit and end-to-end tests in an AddressSanitizer + UndefinedBehaviorSanitizer build, the
-# concurrency tests in a ThreadSanitizer build, and a short run of every fuzz target.
-# Any failure or sanitizer report fails the command. SKIP_SANITIZERS=1 or SKIP_FUZZ=1 leave those
-# parts out for a quick local run.
+# the 32-bit Windows build's tests under Wine (unit and end-to-end tests, the service under the
+# service control manager, the installer: scripts/build-windows.sh --test); then the same unit and
+# end-to-end tests in an AddressSanitizer + UndefinedBehaviorSanitizer build, the concurrency tests
+# in a ThreadSanitizer build, and a short run of every fuzz target.
+# Any failure or sanitizer report fails the command. SKIP_WINDOWS=1, SKIP_SANITIZERS=1 or
+# SKIP_FUZZ=1 leave those parts out for a quick local run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -11,6 +13,10 @@ scripts/build.sh
 build_dir=${BUILD_DIR:-build}
 jobs=$(nproc)
 ctest --test-dir "$build_dir" --output-on-failure -j"$jobs" "$@"
+
+if [ "${SKIP_WINDOWS:-0}" != 1 ]; then
+  scripts/build-windows.sh --test
+fi
 
 if [ "${SKIP_SANITIZERS:-0}" != 1 ]; then
   # Packaging, the demo and the browser are about the release build; the memory-flatness test
