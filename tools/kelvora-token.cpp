@@ -15,6 +15,8 @@
 #include <vector>
 
 #include "platform/IniFile.h"
+#include "platform/ProgramArguments.h"
+#include "platform/Utf8Path.h"
 #include "protocol/Json.h"
 #include "protocol/JwtSecret.h"
 #include "tokens/Jose.h"
@@ -146,7 +148,7 @@ Options ParseOptions(std::span<char*> arguments) {
 
 // The whole content of a file; throws std::runtime_error when it cannot be read.
 std::string ReadWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(kelvora::platform::PathFromUtf8(path), std::ios::binary);
   std::ostringstream content;
   if (in) content << in.rdbuf();
   if (!in || in.bad()) throw std::runtime_error("cannot read " + path);
@@ -179,7 +181,8 @@ std::string SigningSecret(const Options& options) {
     }
     case KeySource::Config: {
       ReadWholeFile(options.KeyArgument);  // a missing file must not read as an empty key
-      const kelvora::platform::TIniFile config(options.KeyArgument);
+      const kelvora::platform::TIniFile config(
+          kelvora::platform::PathFromUtf8(options.KeyArgument));
       key = config.ReadString(kelvora::protocol::kJwtSecretSection,
                               kelvora::protocol::kJwtSecretKey, "");
       if (key.empty()) {
@@ -211,9 +214,13 @@ std::string SigningSecret(const Options& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // UTF-8 on every system: file names and claim texts may carry accented letters.
+  std::vector<std::string> text = kelvora::platform::ProgramArguments(argc, argv);
+  std::vector<char*> words;
+  for (size_t i = 1; i < text.size(); ++i) words.push_back(text[i].data());
   Options options;
   try {
-    options = ParseOptions(std::span<char*>(argv + 1, argc - 1));
+    options = ParseOptions(words);
   } catch (const std::invalid_argument& e) {
     std::fprintf(stderr, "kelvora-token: %s (see kelvora-token --help)\n", e.what());
     return 2;
