@@ -77,8 +77,8 @@ describe('the service under the service control manager', { skip: !windowsBuild 
   });
 
   test('install registers the service with its names, description and automatic start', async () => {
+    installed = true;  // from here on, also when the install fails halfway
     const out = await wine(installedExe(), '--port', String(port), 'install');
-    installed = true;
     assert.match(out, /Service installed successfully/);
     assert.deepEqual((await wine(svcctl, 'config', NAME)).split(/\r?\n/).filter(Boolean),
       [NAME, 'AUTO', DESCRIPTION]);

@@ -54,7 +54,7 @@ long ReadOnce(SocketHandle socket) {
 }
 
 TEST(ShutdownSocket, EndsReadsBlockedInOtherThreadsWhilePeerStaysSilent) {
-  const WinsockSession winsock;
+  [[maybe_unused]] const WinsockSession winsock;
   UniqueSocket listener = ListenOn(IpFamily::V4, kLoopback, "test", 0, 4);
   UniqueSocket client = ConnectLoopback(LocalPort(listener.Get()));
   WatchedSocket waiting{listener.Get()};
