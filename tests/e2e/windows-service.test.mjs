@@ -56,11 +56,10 @@ describe('the service under the service control manager', { skip: !windowsBuild 
     await fs.copyFile(simulatorLibrary, path.join(baseDir, 'dll', 'CliSiTef32I.dll'));
     await fs.writeFile(path.join(baseDir, 'SvcKelvoraSiTef.ini'),
       '[server]\r\nlisten=127.0.0.1\r\n[security]\r\njwt_secret=Q2w3E4r5T6y7U8i9O0p1A2s3D4f5G6h7\r\n');
-    // The prefix is made first and its server ends; then one persistent server with a single
-    // boot, so exactly one service control manager runs and nothing boots the prefix again
-    // (a boot starts services with automatic start by itself).
-    await detached('wineboot', ['-i']);
-    await detached('wineserver', ['-w']);
+    // One persistent server, then one boot that also makes the prefix: exactly one service
+    // control manager runs, and nothing boots the prefix again (a boot starts the services with
+    // automatic start by itself). "wineboot -i" would start a second manager beside the first,
+    // and each request would reach either one.
     await detached('wineserver', ['-p']);
     await detached('wineboot', []);
   });
