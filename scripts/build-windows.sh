@@ -93,7 +93,12 @@ cmake --build "$build_dir" -j"$jobs" -- -k 0
 export WINEPREFIX=$root/$build_dir/wineprefix WINEDEBUG=-all WINEARCH=win32
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   wineboot -i >/dev/null 2>&1
+  wineserver -w  # its server ends, so that the persistent one below is ours
 fi
 wineserver -p >/dev/null 2>&1 || true  # already running for this prefix: use it
+# The prefix boots here, its output going nowhere: booted by the first test instead, the programs
+# the boot leaves running (services.exe and its kin) would hold that test's output pipe open, and
+# CTest would wait on it until the test's timeout.
+wineboot </dev/null >/dev/null 2>&1
 trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 ctest --test-dir "$build_dir" --output-on-failure -j"$jobs"

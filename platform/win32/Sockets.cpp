@@ -1,4 +1,5 @@
-// Winsock behind the listener: WSAPoll, and a loopback socket pair as the wake-up.
+// Winsock behind the listener: WSAPoll, a loopback socket pair as the wake-up, and the
+// cancellation that ends blocked calls at shutdown.
 #include "platform/Sockets.h"
 
 #include <winsock2.h>
@@ -117,8 +118,14 @@ UniqueSocket AcceptClient(SocketHandle listener, bool& shortage) {
   return accepted;
 }
 
+// Winsock does not promise that shutdown() ends a recv or send another thread is already blocked
+// in: such a receive may wait for the peer, and a page that froze or vanished never answers, so a
+// pause or stop would wait until the keep-alive gives up on it. Cancelling the socket's pending
+// I/O (of every thread) ends those calls at once; shutdown() comes first, so that a call made
+// after the cancellation fails at once instead of blocking in its turn.
 void ShutdownSocket(SocketHandle socket) noexcept {
   ::shutdown(Native(socket), SD_BOTH);
+  ::CancelIoEx(reinterpret_cast<HANDLE>(Native(socket)), nullptr);
 }
 
 // Windows takes the idle time and the interval between probes; the count of probes and the time

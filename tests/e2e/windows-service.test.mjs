@@ -1,0 +1,136 @@
+// SvcKelvoraSiTef.exe as a Windows service under Wine's service control manager: installed from
+// a folder of its own, then started, paused, continued and stopped through the service API (by
+// kelvora-svcctl.exe) with a page connected, and uninstalled. Runs in a Wine prefix of its own, so
+// the service, which installs itself with automatic start, never starts in another test's prefix.
+import assert from 'node:assert/strict';
+import { execFile, spawn } from 'node:child_process';
+import fs from 'node:fs/promises';
+import net from 'node:net';
+import os from 'node:os';
+import path from 'node:path';
+import { after, before, describe, test } from 'node:test';
+import { promisify } from 'node:util';
+import {
+  EVERY_ORIGIN_WARNING, buildDir, connectClient, freePort, generateCertificates, makeBaseDir,
+  readServiceLogTexts, removeBaseDir, serviceBinary, simulatorLibrary, windowsBuild,
+} from './lib/index.mjs';
+
+const run = promisify(execFile);
+const NAME = 'KelvoraSiTefService';
+const DESCRIPTION = 'Serviço guardião do Kelvora DataSnap Servidor- Mantenha este serviço iniciado.';
+const SIMULATOR_WARNING = 'A biblioteca SiTef em dll/ é o SIMULADOR: nenhum pagamento é real.';
+const svcctl = path.join(buildDir, 'tests', 'kelvora-svcctl.exe');
+
+// Resolves to true when a TCP connection to the port is refused.
+function refused(port) {
+  return new Promise((resolve) => {
+    const socket = net.connect(port, '127.0.0.1');
+    socket.once('connect', () => { socket.destroy(); resolve(false); });
+    socket.once('error', () => resolve(true));
+  });
+}
+
+describe('the service under the service control manager', { skip: !windowsBuild && 'Windows build only' }, () => {
+  let prefix;
+  let baseDir;
+  let port;
+  let installed = false;
+  const env = () => ({ ...process.env, WINEPREFIX: prefix, WINEDEBUG: '-all', WINEARCH: 'win32' });
+  const installedExe = () => path.join(baseDir, 'SvcKelvoraSiTef.exe');
+  // Runs a Wine tool that leaves programs running (the wineserver, the prefix's services), so
+  // its output pipes would never close: its output is dropped and only its exit is awaited.
+  const detached = (command, args) => new Promise((resolve, reject) => {
+    spawn(command, args, { env: env(), stdio: 'ignore' }).once('exit', resolve).once('error', reject);
+  });
+  const wine = async (program, ...args) => (await run('wine', [program, ...args], { env: env() })).stdout;
+  // The service's state once it settled after the control (RUNNING, PAUSED, STOPPED).
+  const control = async (command) => (await wine(svcctl, command, NAME)).trim();
+
+  before(async () => {
+    prefix = await fs.mkdtemp(path.join(os.tmpdir(), 'kelvora-wine-service-'));
+    baseDir = await makeBaseDir();
+    port = await freePort();
+    await generateCertificates(baseDir);
+    await fs.mkdir(path.join(baseDir, 'dll'));
+    await fs.copyFile(serviceBinary, path.join(baseDir, 'SvcKelvoraSiTef.exe'));
+    await fs.copyFile(simulatorLibrary, path.join(baseDir, 'dll', 'CliSiTef32I.dll'));
+    await fs.writeFile(path.join(baseDir, 'SvcKelvoraSiTef.ini'),
+      '[server]\r\nlisten=127.0.0.1\r\n[security]\r\njwt_secret=Q2w3E4r5T6y7U8i9O0p1A2s3D4f5G6h7\r\n');
+    // One persistent server, then one boot that also makes the prefix: exactly one service
+    // control manager runs, and nothing boots the prefix again (a boot starts the services with
+    // automatic start by itself). "wineboot -i" would start a second manager beside the first,
+    // and each request would reach either one.
+    await detached('wineserver', ['-p']);
+    await detached('wineboot', []);
+  });
+
+  after(async () => {
+    if (!prefix) return;
+    if (installed) {
+      await wine(svcctl, 'stop', NAME).catch(() => {});
+      await wine(installedExe(), 'uninstall', 'silent').catch(() => {});
+    }
+    await detached('wineserver', ['-k']).catch(() => {});
+    await fs.rm(prefix, { recursive: true, force: true });
+    await removeBaseDir(baseDir);
+  });
+
+  test('install registers the service with its names, description and automatic start', async () => {
+    installed = true;  // from here on, also when the install fails halfway
+    const out = await wine(installedExe(), '--port', String(port), 'install');
+    assert.match(out, /Service installed successfully/);
+    assert.deepEqual((await wine(svcctl, 'config', NAME)).split(/\r?\n/).filter(Boolean),
+      [NAME, 'AUTO', DESCRIPTION]);
+    assert.equal(await control('query'), 'STOPPED');
+    // Nothing boots this prefix again, but should something do so, a service with automatic
+    // start would start by itself in the middle of the steps below.
+    await wine(svcctl, 'demand', NAME);
+  });
+
+  // The page stops reading before each pause and stop, as a frozen tab does: ending its
+  // connection must not wait for the page to answer.
+  let page;
+  test('start: running, listening for pages, the start lines in the log', async () => {
+    assert.equal(await control('start'), 'RUNNING');
+    page = await connectClient(port);
+    assert.deepEqual(await readServiceLogTexts(baseDir), [
+      'Iniciando servidor socket.', EVERY_ORIGIN_WARNING, 'O serviço foi inciado.', SIMULATOR_WARNING,
+    ]);
+  });
+
+  test('pause with a silent page connected: paused, the page closed, new connections refused', async () => {
+    page.ws.pause();
+    assert.equal(await control('pause'), 'PAUSED');
+    page.ws.resume();
+    await page.waitClosed();
+    assert.equal(await refused(port), true, 'a paused service accepts nothing');
+  });
+
+  test('continue: running, a page connects again', async () => {
+    assert.equal(await control('continue'), 'RUNNING');
+    page = await connectClient(port);
+  });
+
+  test('stop with a silent page connected: stopped, the page closed, the port closed', async () => {
+    page.ws.pause();
+    assert.equal(await control('stop'), 'STOPPED');
+    page.ws.resume();
+    await page.waitClosed();
+    assert.equal(await refused(port), true);
+    assert.deepEqual((await readServiceLogTexts(baseDir)).slice(4), [
+      'O serviço foi pausado.',
+      'Iniciando servidor socket.', EVERY_ORIGIN_WARNING, 'O serviço foi retomado.',
+      'O serviço foi parado.',
+    ]);
+  });
+
+  test('uninstall removes the service', async () => {
+    assert.match(await wine(installedExe(), 'uninstall'),
+      /Service uninstalled successfully/);
+    installed = false;
+    await assert.rejects(wine(svcctl, 'query', NAME), (error) => {
+      assert.match(error.stderr, /OpenServiceW failed: error 1060/);
+      return true;
+    });
+  });
+});

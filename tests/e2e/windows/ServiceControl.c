@@ -1,0 +1,160 @@
+/* Drives a service through the service control manager's API, for the tests that run the real
+   service under Wine (whose "sc pause" and "sc continue" do nothing):
+     kelvora-svcctl start|pause|continue|stop|query NAME
+       sends the control (query sends none), waits until the service leaves the pending state and
+       prints the state it settled in (RUNNING, PAUSED, STOPPED, or the pending state when it did
+       not settle within 20 s: far longer than a sound service takes, shorter than the minute a
+       connection's keep-alive takes to give up on a silent peer);
+     kelvora-svcctl demand NAME
+       sets the start type to on demand, so that no later boot of the Wine prefix starts it;
+     kelvora-svcctl config NAME
+       prints the display name, the start type (AUTO, DEMAND, DISABLED, ...) and the service's
+       Description value from the registry, one a line, in UTF-8.
+   Exits 0 when the request was taken, 1 with the system's reason on stderr otherwise. */
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <windows.h>
+
+/* How long a pending state may last before the program gives up waiting and prints it. */
+#define SETTLE_LIMIT_MS 20000
+#define POLL_INTERVAL_MS 50
+
+static int fail(const char* what) {
+  fprintf(stderr, "%s failed: error %lu\n", what, (unsigned long)GetLastError());
+  return 1;
+}
+
+static const char* state_name(DWORD state) {
+  switch (state) {
+    case SERVICE_STOPPED:
+      return "STOPPED";
+    case SERVICE_START_PENDING:
+      return "START_PENDING";
+    case SERVICE_STOP_PENDING:
+      return "STOP_PENDING";
+    case SERVICE_RUNNING:
+      return "RUNNING";
+    case SERVICE_CONTINUE_PENDING:
+      return "CONTINUE_PENDING";
+    case SERVICE_PAUSE_PENDING:
+      return "PAUSE_PENDING";
+    case SERVICE_PAUSED:
+      return "PAUSED";
+    default:
+      return "UNKNOWN";
+  }
+}
+
+static const char* start_type_name(DWORD type) {
+  switch (type) {
+    case SERVICE_BOOT_START:
+      return "BOOT";
+    case SERVICE_SYSTEM_START:
+      return "SYSTEM";
+    case SERVICE_AUTO_START:
+      return "AUTO";
+    case SERVICE_DEMAND_START:
+      return "DEMAND";
+    case SERVICE_DISABLED:
+      return "DISABLED";
+    default:
+      return "UNKNOWN";
+  }
+}
+
+static int is_pending(DWORD state) {
+  return state == SERVICE_START_PENDING || state == SERVICE_STOP_PENDING ||
+         state == SERVICE_CONTINUE_PENDING || state == SERVICE_PAUSE_PENDING;
+}
+
+/* Writes text as UTF-8 and a line end, so the test reads the accented letters as they are. */
+static void print_line(const wchar_t* text) {
+  char buffer[4096];
+  int length = WideCharToMultiByte(CP_UTF8, 0, text, -1, buffer, sizeof buffer, NULL, NULL);
+  if (length > 1) fwrite(buffer, 1, (size_t)length - 1, stdout);
+  fputc('\n', stdout);
+}
+
+/* Polls the status until it is no longer pending, or the limit passes; prints the last one. */
+static int wait_and_print(SC_HANDLE service) {
+  SERVICE_STATUS status;
+  DWORD waited = 0;
+  for (;;) {
+    if (!QueryServiceStatus(service, &status)) return fail("QueryServiceStatus");
+    if (!is_pending(status.dwCurrentState) || waited >= SETTLE_LIMIT_MS) break;
+    Sleep(POLL_INTERVAL_MS);
+    waited += POLL_INTERVAL_MS;
+  }
+  printf("%s\n", state_name(status.dwCurrentState));
+  return 0;
+}
+
+static int print_config(SC_HANDLE service, const wchar_t* name) {
+  DWORD needed = 0;
+  QueryServiceConfigW(service, NULL, 0, &needed);
+  QUERY_SERVICE_CONFIGW* config = malloc(needed);
+  if (config == NULL) return 1;
+  if (!QueryServiceConfigW(service, config, needed, &needed)) {
+    free(config);
+    return fail("QueryServiceConfigW");
+  }
+  print_line(config->lpDisplayName);
+  printf("%s\n", start_type_name(config->dwStartType));
+  free(config);
+
+  wchar_t key[512];
+  wchar_t description[1024];
+  DWORD size = sizeof description;
+  _snwprintf(key, sizeof key / sizeof key[0], L"SYSTEM\\CurrentControlSet\\Services\\%ls", name);
+  LSTATUS read = RegGetValueW(HKEY_LOCAL_MACHINE, key, L"Description", RRF_RT_REG_SZ, NULL,
+                              description, &size);
+  if (read != ERROR_SUCCESS) {
+    SetLastError((DWORD)read);
+    return fail("RegGetValueW");
+  }
+  print_line(description);
+  return 0;
+}
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc != 3) {
+    fprintf(stderr, "usage: kelvora-svcctl start|pause|continue|stop|query|demand|config NAME\n");
+    return 2;
+  }
+  const wchar_t* command = argv[1];
+  SC_HANDLE manager = OpenSCManagerW(NULL, NULL, SC_MANAGER_CONNECT);
+  if (manager == NULL) return fail("OpenSCManagerW");
+  SC_HANDLE service = OpenServiceW(manager, argv[2], SERVICE_ALL_ACCESS);
+  if (service == NULL) {
+    CloseServiceHandle(manager);
+    return fail("OpenServiceW");
+  }
+  int result = 0;
+  SERVICE_STATUS status;
+  if (wcscmp(command, L"start") == 0) {
+    if (!StartServiceW(service, 0, NULL)) result = fail("StartServiceW");
+  } else if (wcscmp(command, L"pause") == 0) {
+    if (!ControlService(service, SERVICE_CONTROL_PAUSE, &status)) result = fail("pause");
+  } else if (wcscmp(command, L"continue") == 0) {
+    if (!ControlService(service, SERVICE_CONTROL_CONTINUE, &status)) result = fail("continue");
+  } else if (wcscmp(command, L"stop") == 0) {
+    if (!ControlService(service, SERVICE_CONTROL_STOP, &status)) result = fail("stop");
+  } else if (wcscmp(command, L"demand") == 0) {
+    if (!ChangeServiceConfigW(service, SERVICE_NO_CHANGE, SERVICE_DEMAND_START, SERVICE_NO_CHANGE,
+                              NULL, NULL, NULL, NULL, NULL, NULL, NULL)) {
+      result = fail("ChangeServiceConfigW");
+    }
+  } else if (wcscmp(command, L"config") == 0) {
+    result = print_config(service, argv[2]);
+  } else if (wcscmp(command, L"query") != 0) {
+    fprintf(stderr, "unknown command\n");
+    result = 2;
+  }
+  if (result == 0 && wcscmp(command, L"config") != 0 && wcscmp(command, L"demand") != 0) {
+    result = wait_and_print(service);
+  }
+  CloseServiceHandle(service);
+  CloseServiceHandle(manager);
+  return result;
+}
