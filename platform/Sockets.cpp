@@ -15,6 +15,8 @@
 #include <stdexcept>
 #include <vector>
 
+#include "platform/SocketAddress.h"
+
 namespace kelvora::platform {
 namespace {
 
@@ -44,31 +46,12 @@ UniqueSocket ListenOn(IpFamily family, const std::optional<IpAddressBytes>& addr
   }
   const int on = 1;
   ::setsockopt(Fd(socket.Get()), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  int bound = 0;
-  if (v4) {
-    sockaddr_in ipv4{};
-    ipv4.sin_family = AF_INET;
-    if (address) {
-      std::memcpy(&ipv4.sin_addr, address->data(), sizeof ipv4.sin_addr);
-    } else {
-      ipv4.sin_addr.s_addr = htonl(INADDR_ANY);
-    }
-    ipv4.sin_port = htons(port);
-    bound = ::bind(Fd(socket.Get()), reinterpret_cast<const sockaddr*>(&ipv4), sizeof ipv4);
-  } else {
+  if (!v4) {
     // IPv6 listeners take IPv6 alone; IPv4 has listeners of its own.
     ::setsockopt(Fd(socket.Get()), IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
-    sockaddr_in6 ipv6{};
-    ipv6.sin6_family = AF_INET6;
-    if (address) {
-      std::memcpy(&ipv6.sin6_addr, address->data(), sizeof ipv6.sin6_addr);
-    } else {
-      ipv6.sin6_addr = in6addr_any;
-    }
-    ipv6.sin6_port = htons(port);
-    bound = ::bind(Fd(socket.Get()), reinterpret_cast<const sockaddr*>(&ipv6), sizeof ipv6);
   }
-  if (bound != 0) {
+  const BindAddress where = ListenAddress(family, address, port);
+  if (::bind(Fd(socket.Get()), where.Get(), static_cast<socklen_t>(where.length)) != 0) {
     if (wildcard6 && errno == EADDRNOTAVAIL) return {};
     FailSocket("Could not bind socket on port " + std::to_string(port) + " (" + name + ")", errno);
   }
@@ -82,10 +65,7 @@ uint16_t LocalPort(SocketHandle socket) {
   sockaddr_storage address{};
   socklen_t length = sizeof address;
   ::getsockname(Fd(socket), reinterpret_cast<sockaddr*>(&address), &length);
-  if (address.ss_family == AF_INET6) {
-    return ntohs(reinterpret_cast<const sockaddr_in6&>(address).sin6_port);
-  }
-  return ntohs(reinterpret_cast<const sockaddr_in&>(address).sin_port);
+  return PortOf(address);
 }
 
 UniqueSocket AcceptClient(SocketHandle listener, bool& shortage) {

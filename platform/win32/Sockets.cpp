@@ -11,6 +11,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "platform/SocketAddress.h"
 #include "platform/win32/WideText.h"
 
 namespace kelvora::platform {
@@ -55,32 +56,13 @@ UniqueSocket ListenOn(IpFamily family, const std::optional<IpAddressBytes>& addr
   const BOOL on = TRUE;
   ::setsockopt(Native(socket.Get()), SOL_SOCKET, SO_EXCLUSIVEADDRUSE,
                reinterpret_cast<const char*>(&on), sizeof on);
-  int bound = 0;
-  if (v4) {
-    sockaddr_in ipv4{};
-    ipv4.sin_family = AF_INET;
-    if (address) {
-      std::memcpy(&ipv4.sin_addr, address->data(), sizeof ipv4.sin_addr);
-    } else {
-      ipv4.sin_addr.s_addr = htonl(INADDR_ANY);
-    }
-    ipv4.sin_port = htons(port);
-    bound = ::bind(Native(socket.Get()), reinterpret_cast<const sockaddr*>(&ipv4), sizeof ipv4);
-  } else {
+  if (!v4) {
     // IPv6 listeners take IPv6 alone; IPv4 has listeners of its own.
     ::setsockopt(Native(socket.Get()), IPPROTO_IPV6, IPV6_V6ONLY,
                  reinterpret_cast<const char*>(&on), sizeof on);
-    sockaddr_in6 ipv6{};
-    ipv6.sin6_family = AF_INET6;
-    if (address) {
-      std::memcpy(&ipv6.sin6_addr, address->data(), sizeof ipv6.sin6_addr);
-    } else {
-      ipv6.sin6_addr = in6addr_any;
-    }
-    ipv6.sin6_port = htons(port);
-    bound = ::bind(Native(socket.Get()), reinterpret_cast<const sockaddr*>(&ipv6), sizeof ipv6);
   }
-  if (bound != 0) {
+  const BindAddress where = ListenAddress(family, address, port);
+  if (::bind(Native(socket.Get()), where.Get(), where.length) != 0) {
     if (wildcard6 && ::WSAGetLastError() == WSAEADDRNOTAVAIL) return {};
     FailSocket("Could not bind socket on port " + std::to_string(port) + " (" + name + ")");
   }
@@ -95,10 +77,7 @@ uint16_t LocalPort(SocketHandle socket) {
   sockaddr_storage address{};
   int length = sizeof address;
   ::getsockname(Native(socket), reinterpret_cast<sockaddr*>(&address), &length);
-  if (address.ss_family == AF_INET6) {
-    return ntohs(reinterpret_cast<const sockaddr_in6&>(address).sin6_port);
-  }
-  return ntohs(reinterpret_cast<const sockaddr_in&>(address).sin_port);
+  return PortOf(address);
 }
 
 UniqueSocket AcceptClient(SocketHandle listener, bool& shortage) {
