@@ -92,7 +92,13 @@ Section "Kelvora TEF Server" SecServer
   ${EndIf}
 
   ; Certificates already there (made by an earlier installation, or the store's own) are kept.
-  ${IfNot} ${FileExists} "$INSTDIR\Certificado\server_cert.pem"
+  ; An incomplete set is never completed or replaced, since its files may be the store's own, but
+  ; the service cannot serve with it: the run reports it instead of ending as a success.
+  ${If} ${FileExists} "$INSTDIR\Certificado\server_cert.pem"
+  ${AndIf} ${FileExists} "$INSTDIR\Certificado\server_key.pem"
+  ${AndIf} ${FileExists} "$INSTDIR\Certificado\ca_cert.pem"
+    DetailPrint "Mantidos os certificados de $INSTDIR\Certificado."
+  ${ElseIfNot} ${FileExists} "$INSTDIR\Certificado\server_cert.pem"
   ${AndIfNot} ${FileExists} "$INSTDIR\Certificado\server_key.pem"
   ${AndIfNot} ${FileExists} "$INSTDIR\Certificado\ca_cert.pem"
     nsExec::ExecToLog '"$INSTDIR\SvcKelvoraSiTef.exe" generate-certificates "$INSTDIR\Certificado"'
@@ -101,6 +107,9 @@ Section "Kelvora TEF Server" SecServer
       Call ReportFailure
       DetailPrint "Aviso: os certificados não foram criados em $INSTDIR\Certificado."
     ${EndIf}
+  ${Else}
+    Call ReportFailure
+    DetailPrint "Aviso: falta um dos arquivos server_cert.pem, server_key.pem e ca_cert.pem em $INSTDIR\Certificado; nenhum foi substituído. Complete-os ou apague os três e reinstale."
   ${EndIf}
 
   WriteUninstaller "$INSTDIR\Uninstall.exe"

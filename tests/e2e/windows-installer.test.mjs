@@ -118,6 +118,17 @@ describe('the installer under Wine', { skip: skipWine }, () => {
       /^jwt_secret=StandInKey0+\r?$/m);
   });
 
+  // Its files may be the store's own. (The run's exit code says nothing here: the stand-in is no
+  // service, so every run here ends with 2.)
+  test('an incomplete set of certificates is neither completed nor replaced', async () => {
+    const key = await fs.readFile(path.join(dir, 'Certificado', 'server_key.pem'));
+    await fs.rm(path.join(dir, 'Certificado', 'ca_cert.pem'));
+    assert.equal(await install(), 2);
+    assert.ok(!(await calls()).slice(3).some((call) => call.startsWith('generate-certificates')));
+    assert.deepEqual(await fs.readFile(path.join(dir, 'Certificado', 'server_key.pem')), key);
+    assert.ok(!(await exists('Certificado/ca_cert.pem')));
+  });
+
   test('the uninstaller with no pending payment removes the configuration and the logs but keeps the vendor library', async () => {
     await fs.writeFile(path.join(dir, 'dll', 'CliSiTef32I.dll'), 'the vendor library');
     await fs.writeFile(path.join(dir, 'Log', 'a.log'), 'log');
