@@ -98,5 +98,8 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   wineboot -i >/dev/null 2>&1
 fi
 wineserver -p >/dev/null 2>&1 || true  # already running for this prefix: use it
+# The first Wine program of a session starts Wine's system processes, which outlive it holding its
+# output open: booted here, with the output discarded, so that no test's pipes are held forever.
+wine cmd /c exit >/dev/null 2>&1 || true
 trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 ctest --test-dir "$build_dir" --output-on-failure -j"$jobs"
