@@ -178,14 +178,18 @@ describe('the installer with the real programs under Wine', { skip }, () => {
     assert.ok(!(await plain.serviceLog()).includes(SIMULATOR_LINE));
   });
 
-  test('an upgrade keeps the key and the certificates and never puts the simulator over the vendor library', async () => {
+  test('an upgrade keeps the configuration and the certificates and never puts the simulator over the vendor library', async () => {
     const secret = await plain.jwtSecret();
     const certificates = await readCertificates(plain);
+    const ini = plain.file('SvcKelvoraSiTef.ini');
+    await fs.writeFile(ini, (await fs.readFile(ini, 'latin1')).replace(/^pdv_number=0/m,
+      'pdv_number=7'), 'latin1');
     await fs.mkdir(plain.file('dll'), { recursive: true });
     await fs.writeFile(plain.file('dll', 'CliSiTef32I.dll'), 'the vendor library');
 
     assert.equal(await plain.install('/SIMULADOR'), 0);
     assert.equal(await plain.jwtSecret(), secret);
+    assert.match(await fs.readFile(ini, 'latin1'), /^pdv_number=7\r?$/m, 'the store\'s settings kept');
     assert.deepEqual(await readCertificates(plain), certificates);
     assert.equal(await fs.readFile(plain.file('dll', 'CliSiTef32I.dll'), 'latin1'),
       'the vendor library');
