@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the 32-bit Windows programs with MinGW-w64 into build-win32/ (or WIN_BUILD_DIR): the
-# service, the simulator DLL, kelvora-token and the unit tests, which CTest runs under Wine.
+# service, the simulator DLL, kelvora-token, the unit tests, which CTest runs under Wine, and the
+# installer KelvoraSiTef-setup.exe in the build folder.
 # OpenSSL and libcurl are cross-built once from Debian's source packages into build-win32/deps/.
 #   scripts/build-windows.sh              builds
 #   scripts/build-windows.sh --deps-only  builds only OpenSSL and libcurl
@@ -85,6 +86,8 @@ cmake -S . -B "$build_dir" -G Ninja \
   -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-Release}" \
   -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
 cmake --build "$build_dir" -j"$jobs" -- -k 0
+# The installer from the programs just built; the Windows tests install it under Wine.
+scripts/build-windows-installer.sh "$build_dir/bin" "$build_dir/KelvoraSiTef-setup.exe"
 
 [ "${1:-}" = "--test" ] || exit 0
 

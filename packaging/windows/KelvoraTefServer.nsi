@@ -92,7 +92,13 @@ Section "Kelvora TEF Server" SecServer
   ${EndIf}
 
   ; Certificates already there (made by an earlier installation, or the store's own) are kept.
-  ${IfNot} ${FileExists} "$INSTDIR\Certificado\server_cert.pem"
+  ; An incomplete set is never completed or replaced, since its files may be the store's own, but
+  ; the service cannot serve with it: the run reports it instead of ending as a success.
+  ${If} ${FileExists} "$INSTDIR\Certificado\server_cert.pem"
+  ${AndIf} ${FileExists} "$INSTDIR\Certificado\server_key.pem"
+  ${AndIf} ${FileExists} "$INSTDIR\Certificado\ca_cert.pem"
+    DetailPrint "Mantidos os certificados de $INSTDIR\Certificado."
+  ${ElseIfNot} ${FileExists} "$INSTDIR\Certificado\server_cert.pem"
   ${AndIfNot} ${FileExists} "$INSTDIR\Certificado\server_key.pem"
   ${AndIfNot} ${FileExists} "$INSTDIR\Certificado\ca_cert.pem"
     nsExec::ExecToLog '"$INSTDIR\SvcKelvoraSiTef.exe" generate-certificates "$INSTDIR\Certificado"'
@@ -101,6 +107,9 @@ Section "Kelvora TEF Server" SecServer
       Call ReportFailure
       DetailPrint "Aviso: os certificados não foram criados em $INSTDIR\Certificado."
     ${EndIf}
+  ${Else}
+    Call ReportFailure
+    DetailPrint "Aviso: falta um dos arquivos server_cert.pem, server_key.pem e ca_cert.pem em $INSTDIR\Certificado; nenhum foi substituído. Complete-os ou apague os três e reinstale."
   ${EndIf}
 
   WriteUninstaller "$INSTDIR\Uninstall.exe"
@@ -214,18 +223,23 @@ Section "Uninstall"
   RMDir "$INSTDIR\Certificado"
 
   ; A backup holds an approved payment not yet confirmed, and a kept sales-API report may be the
-  ; only record of a payment the sales system has not heard of: TEF\ goes only when empty.
+  ; only record of a payment the sales system has not heard of: TEF\ goes only when empty. While
+  ; it stays, so do the configuration, whose token key the sales system signs with (a reinstall
+  ; that finishes those payments then needs no new key), and the logs that trace them.
   RMDir "$INSTDIR\TEF\RegistrosAPI"
   RMDir "$INSTDIR\TEF"
   ${If} ${FileExists} "$INSTDIR\TEF\*.*"
-    DetailPrint "Mantido: $INSTDIR\TEF guarda pagamentos ou registros ainda pendentes."
-    MessageBox MB_OK|MB_ICONEXCLAMATION "A pasta $INSTDIR\TEF guarda pagamentos aprovados ainda não confirmados ou registros não enviados ao sistema de vendas e foi mantida. Reinstale o serviço para concluí-los." /SD IDOK
+    DetailPrint "Mantido: $INSTDIR\TEF guarda pagamentos ou registros ainda pendentes; SvcKelvoraSiTef.ini e Log\ também foram mantidos."
+    MessageBox MB_OK|MB_ICONEXCLAMATION "A pasta $INSTDIR\TEF guarda pagamentos aprovados ainda não confirmados ou registros não enviados ao sistema de vendas e foi mantida, com a configuração e os logs. Reinstale o serviço para concluí-los." /SD IDOK
+  ${Else}
+    Delete "$INSTDIR\SvcKelvoraSiTef.ini"
+    RMDir /r "$INSTDIR\Log"
   ${EndIf}
-  ; The logs and the configuration (with the token key the sales system signs with) are kept.
 
+  DeleteRegKey HKLM "${UNINSTALL_KEY}"
+  ; Last, so that its disappearance tells a silent caller that the uninstallation is over.
   Delete "$INSTDIR\Uninstall.exe"
   RMDir "$INSTDIR"
-  DeleteRegKey HKLM "${UNINSTALL_KEY}"
 SectionEnd
 
 ; The size in bytes of the file on the stack, or -1 when it cannot be opened.
