@@ -5,12 +5,10 @@ import assert from 'node:assert/strict';
 import net from 'node:net';
 import { afterEach, describe, test } from 'node:test';
 import {
-  clientFrame, connectRawTls, exchange, handshakeRequest, openSession, sessionClaims, startProtocolService,
+  PROBE, PROBE_REPLY, clientFrame, connectRawTls, exchange, handshakeRequest, openSession, sessionClaims,
+  startProtocolService,
 } from './lib/index.mjs';
 
-// A request answered from memory alone, so that no file the service reads can change the answer.
-const PROBE = { route: '/version', type: 'version', category: 'x' };
-const PROBE_REPLY = { type: 'error', message: 'Categoria inválida. Valores permitidos [service_exe, clisitef_dll]' };
 // The same reply as the service writes it: everything outside ASCII escaped.
 const PROBE_REPLY_TEXT = JSON.stringify(PROBE_REPLY).replace('á', '\\u00E1');
 const INITIALIZED = { type: 'initialize', message: 'Inicializado com sucesso.' };

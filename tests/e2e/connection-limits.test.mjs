@@ -8,12 +8,10 @@ import net from 'node:net';
 import { promisify } from 'node:util';
 import { afterEach, test } from 'node:test';
 import {
-  connectClient, connectRawTls, exchange, handshakeRequest, readServiceLogTexts, startProtocolService, timeScale,
+  PROBE, PROBE_REPLY, connectClient, connectRawTls, exchange, handshakeRequest, readServiceLogTexts,
+  startProtocolService, timeScale,
 } from './lib/index.mjs';
 import { APPROVED, assertMessage, payByDebit, startTransactionService } from './transaction-support.mjs';
-
-const PROBE = { route: '/version', type: 'version', category: 'x' };
-const PROBE_REPLY = { type: 'error', message: 'Categoria inválida. Valores permitidos [service_exe, clisitef_dll]' };
 
 const cleanups = [];
 afterEach(async () => {

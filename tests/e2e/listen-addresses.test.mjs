@@ -6,12 +6,9 @@ import net from 'node:net';
 import path from 'node:path';
 import { afterEach, test } from 'node:test';
 import {
-  connectClient, exchange, freePort, generateCertificates, makeBaseDir, readServiceLogTexts, removeBaseDir,
-  startService,
+  PROBE, PROBE_REPLY, connectClient, exchange, freePort, generateCertificates, makeBaseDir, readServiceLogTexts,
+  removeBaseDir, startService,
 } from './lib/index.mjs';
-
-const PROBE = { route: '/version', type: 'version', category: 'x' };
-const PROBE_REPLY = { type: 'error', message: 'Categoria inválida. Valores permitidos [service_exe, clisitef_dll]' };
 
 const cleanups = [];
 afterEach(async () => {

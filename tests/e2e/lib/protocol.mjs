@@ -119,3 +119,8 @@ export async function openSession(client, claims = sessionClaims(), options = {}
 export function errorReply(message) {
   return { type: 'error', message };
 }
+
+// A request answered from memory alone, so that no file the service reads can change the answer:
+// the tests send it to see whether a connection is still served.
+export const PROBE = { route: '/version', type: 'version', category: 'x' };
+export const PROBE_REPLY = errorReply('Categoria inválida. Valores permitidos [service_exe, clisitef_dll]');
