@@ -1,6 +1,19 @@
 # Helpers that register unit tests (GoogleTest) and end-to-end tests (Node's test runner) with CTest.
 include(GoogleTest)
 
+# Under Wine, the loader of the build's architecture and the kind of prefix it boots: a 64-bit
+# build runs under the 64-bit loader named by its path, so that a machine that also has 32-bit
+# Wine never boots its prefix with the other one.
+if(CMAKE_CROSSCOMPILING AND WIN32)
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(KELVORA_WINE_ENVIRONMENT
+        "KELVORA_WINE=/usr/lib/wine/wine64;WINELOADER=/usr/lib/wine/wine64;KELVORA_WINEARCH=win64")
+  else()
+    set(KELVORA_WINE_ENVIRONMENT "KELVORA_WINE=wine;KELVORA_WINEARCH=win32")
+  endif()
+  string(APPEND KELVORA_WINE_ENVIRONMENT ";WINEDEBUG=-all;WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix")
+endif()
+
 # kelvora_unit_test(<name> SOURCES <files...> LIBS <targets...>)
 # Builds one GoogleTest executable and registers each of its tests with CTest.
 function(kelvora_unit_test name)
@@ -13,7 +26,7 @@ function(kelvora_unit_test name)
     # which prints every GoogleTest case and its result.
     add_test(NAME ${name} COMMAND ${name} --gtest_brief=0)
     set_tests_properties(${name} PROPERTIES LABELS unit TIMEOUT 600
-      ENVIRONMENT "WINEDEBUG=-all;WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix")
+      ENVIRONMENT "${KELVORA_WINE_ENVIRONMENT}")
   else()
     gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS unit)
   endif()
@@ -36,7 +49,7 @@ function(kelvora_node_test name file)
   if(CMAKE_CROSSCOMPILING AND WIN32)
     # The Windows programs run under Wine, whose start-up stretches every wait.
     string(APPEND environment ";KELVORA_E2E_WINDOWS=${CMAKE_BINARY_DIR};KELVORA_TEST_TIME_SCALE=3"
-           ";WINEDEBUG=-all;WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix")
+           ";${KELVORA_WINE_ENVIRONMENT}")
   endif()
   set_tests_properties(${name} PROPERTIES
     TIMEOUT ${ARG_TIMEOUT}

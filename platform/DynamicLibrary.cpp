@@ -4,10 +4,12 @@
 #include <dlfcn.h>
 
 #include <filesystem>
+#include <optional>
 #include <set>
 #include <system_error>
 
 #include "platform/ElfDependencies.h"
+#include "platform/LibraryArchitecture.h"
 
 namespace kelvora::platform {
 namespace {
@@ -79,6 +81,10 @@ DynamicLibrary DynamicLibrary::Open(const std::string& file, bool StayMapped, st
   const int flags = RTLD_NOW | RTLD_LOCAL | (StayMapped ? RTLD_NODELETE : 0);
   std::vector<void*> dependencies;
   if (file.find('/') != std::string::npos) {
+    if (std::optional<std::string> mismatch = LibraryArchitectureMismatch(file)) {
+      Error = file + ": " + *mismatch;
+      return DynamicLibrary();
+    }
     const std::filesystem::path library(file);
     std::set<std::string> seen{Identity(library)};
     if (!LoadFolderDependencies(library, library.parent_path(), flags, seen, dependencies, Error)) {

@@ -31,7 +31,9 @@ class DynamicLibrary {
   // (RTLD_NOW | RTLD_LOCAL). A name without "/" goes through the system's library search. With
   // StayMapped the library is never unmapped, even after its last handle is closed, so that code
   // and state of a library that may still run threads of its own outlive the handle. On failure
-  // the handle stays empty and Error holds the loader's text.
+  // the handle stays empty and Error holds the loader's text. A library named by a path whose
+  // header shows another architecture (a 32-bit library for a 64-bit service, or the reverse) is
+  // refused before the loader sees it, with the reason in words.
   //
   // A library named by a path finds the shared objects it needs in its own folder, as a vendor
   // ships them, without LD_LIBRARY_PATH: the loader does not look there by itself, so every

@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Builds the Windows installer of Kelvora TEF Server from a folder of Windows binaries.
 #
-#   scripts/build-windows-installer.sh BINDIR OUT.exe
+#   scripts/build-windows-installer.sh [--arch x86|x64] BINDIR OUT.exe
+#
+# --arch x64 makes the 64-bit installer (NSIS's amd64 stub) for the 64-bit programs; x86, the
+# default, the 32-bit one.
 #
 # BINDIR holds SvcKelvoraSiTef.exe, kelvora-token.exe and dll/CliSiTef32I.dll (the simulator, which
 # the installer offers only as an unchecked test component), plus any runtime DLLs the programs
@@ -10,8 +13,13 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-if [ $# -ne 2 ]; then
-  echo "usage: scripts/build-windows-installer.sh BINDIR OUT.exe" >&2
+arch=x86
+if [ "${1:-}" = --arch ]; then
+  arch=${2:-}
+  shift 2 || true
+fi
+if [ $# -ne 2 ] || { [ "$arch" != x86 ] && [ "$arch" != x64 ]; }; then
+  echo "usage: scripts/build-windows-installer.sh [--arch x86|x64] BINDIR OUT.exe" >&2
   exit 2
 fi
 bindir=$(realpath "$1")
@@ -35,9 +43,10 @@ mkdir -p "$(dirname "$out")"
 out=$(realpath "$out")
 version=$(sed -n 's/^project(KelvoraTEF VERSION \([0-9.]*\) .*/\1/p' CMakeLists.txt)
 # Runtime DLLs beside the executables (a MinGW runtime not linked statically) go with them.
-runtime=()
-if compgen -G "$bindir/*.dll" >/dev/null; then runtime=(-DRUNTIME_DLLS); fi
+defines=()
+if compgen -G "$bindir/*.dll" >/dev/null; then defines=(-DRUNTIME_DLLS); fi
+if [ "$arch" = x64 ]; then defines+=(-DX64); fi
 # -WX: a warning (a file left out, a label never used) fails the build instead of shipping.
-makensis -V2 -WX -DBINDIR="$bindir" -DOUTFILE="$out" -DVERSION="${version:-1.0.0.4}" "${runtime[@]}" \
+makensis -V2 -WX -DBINDIR="$bindir" -DOUTFILE="$out" -DVERSION="${version:-1.0.0.4}" "${defines[@]}" \
   packaging/windows/KelvoraTefServer.nsi
 echo "build-windows-installer: wrote $out"

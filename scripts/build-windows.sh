@@ -1,22 +1,49 @@
 #!/usr/bin/env bash
-# Builds the 32-bit Windows programs with MinGW-w64 into build-win32/ (or WIN_BUILD_DIR): the
-# service, the simulator DLL, kelvora-token, the unit tests, which CTest runs under Wine, and the
-# installer KelvoraSiTef-setup.exe in the build folder.
-# OpenSSL and libcurl are cross-built once from Debian's source packages into build-win32/deps/.
-#   scripts/build-windows.sh              builds
-#   scripts/build-windows.sh --deps-only  builds only OpenSSL and libcurl
-#   scripts/build-windows.sh --test       builds, then runs the tests under a headless Wine
+# Builds the Windows programs with MinGW-w64 for one architecture: the service, the simulator DLL,
+# kelvora-token, the unit tests, which CTest runs under Wine, and the installer
+# KelvoraSiTef-setup.exe in the build folder.
+#   --arch x86   (the default) 32-bit programs into build-win32/
+#   --arch x64   64-bit programs into build-win64/, for stores whose SiTef library is 64-bit
+# WIN_BUILD_DIR names another folder. OpenSSL and libcurl are cross-built once from Debian's source
+# packages into <build>/deps/.
+#   scripts/build-windows.sh [--arch A]              builds
+#   scripts/build-windows.sh [--arch A] --deps-only  builds only OpenSSL and libcurl
+#   scripts/build-windows.sh [--arch A] --test       builds, then runs the tests under a headless Wine
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
-build_dir=${WIN_BUILD_DIR:-build-win32}
-deps=$root/$build_dir/deps
-prefix=$deps/i686
-host=i686-w64-mingw32
-jobs=$(nproc)
-export KELVORA_WIN32_PREFIX=$prefix
 
-source scripts/install-deps.sh --windows-only
+arch=x86
+action=build
+while [ $# -gt 0 ]; do
+  case $1 in
+    --arch) arch=${2:-}; shift 2 ;;
+    --arch=*) arch=${1#--arch=}; shift ;;
+    --deps-only) action=deps; shift ;;
+    --test) action=test; shift ;;
+    *) echo "build-windows: unknown argument $1" >&2; exit 2 ;;
+  esac
+done
+case $arch in
+  x86) host=i686-w64-mingw32 openssl_target=mingw wine_arch=win32 bits=32 ;;
+  x64) host=x86_64-w64-mingw32 openssl_target=mingw64 wine_arch=win64 bits=64 ;;
+  *) echo "build-windows: --arch must be x86 or x64, not '$arch'" >&2; exit 2 ;;
+esac
+build_dir=${WIN_BUILD_DIR:-build-win$bits}
+deps=$root/$build_dir/deps
+prefix=$deps/${host%%-*}
+toolchain=$root/cmake/mingw-w64-${host%%-*}.cmake
+jobs=$(nproc)
+export KELVORA_WINDOWS_PREFIX=$prefix
+# The Wine loader of the architecture: the 64-bit one by its own path, so that a machine with both
+# never boots a 64-bit prefix with the 32-bit loader.
+if [ "$arch" = x64 ]; then
+  export KELVORA_WINE=/usr/lib/wine/wine64 WINELOADER=/usr/lib/wine/wine64
+else
+  export KELVORA_WINE=wine
+fi
+
+KELVORA_WINDOWS_ARCH=$arch source scripts/install-deps.sh --windows-only
 
 # The source of a Debian package, unpacked once into deps/src/<name>. The patched Debian source
 # when apt can fetch all of it; the upstream tarball of the package otherwise (some mirrors carry
@@ -47,15 +74,22 @@ unpack_source() {
   )
 }
 
+# OpenSSL never reads a configuration file by itself (the service runs as SYSTEM, and the default
+# configuration folder of a cross-build is a path that any local user could create on C:), and its
+# own folder is one that only administrators may write.
 build_openssl() {
   [ -f "$prefix/lib/libssl.a" ] && return
   unpack_source openssl
   echo "Cross-building OpenSSL for $host"
   (
     cd "$deps/src/openssl"
-    ./Configure mingw no-shared no-tests no-module no-dso --prefix="$prefix" --libdir=lib \
+    ./Configure "$openssl_target" no-shared no-tests no-module no-dso no-autoload-config \
+      --prefix="$prefix" --libdir=lib --openssldir="C:/Program Files/Kelvora TEF Server/ssl" \
       --cross-compile-prefix=$host- >/dev/null
-    make -j"$jobs" build_libs >/dev/null
+    # The 64-bit sources warn of Windows' socket type by the hundred: the warnings go to a log,
+    # shown only when the build fails.
+    make -j"$jobs" build_libs >/dev/null 2>"$deps/openssl-build.log" ||
+      { cat "$deps/openssl-build.log" >&2; exit 1; }
     make install_dev >/dev/null
   )
 }
@@ -65,10 +99,11 @@ build_curl() {
   unpack_source curl
   echo "Cross-building libcurl for $host"
   cmake -S "$deps/src/curl" -B "$deps/build-curl" -G Ninja \
-    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-i686.cmake" \
+    -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
     -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" -DCMAKE_PREFIX_PATH="$prefix" \
     -DBUILD_SHARED_LIBS=OFF -DBUILD_CURL_EXE=OFF -DBUILD_TESTING=OFF -DHTTP_ONLY=ON \
     -DCURL_USE_OPENSSL=ON -DOPENSSL_ROOT_DIR="$prefix" -DOPENSSL_USE_STATIC_LIBS=ON \
+    -DCURL_DISABLE_OPENSSL_AUTO_LOAD_CONFIG=ON \
     -DCURL_ZLIB=OFF -DCURL_BROTLI=OFF -DCURL_ZSTD=OFF -DUSE_NGHTTP2=OFF -DUSE_LIBIDN2=OFF \
     -DCURL_USE_LIBSSH2=OFF -DCURL_USE_LIBPSL=OFF -DENABLE_MANUAL=OFF -DCURL_DISABLE_LDAP=ON \
     -DCURL_CA_BUNDLE=none -DCURL_CA_PATH=none >/dev/null
@@ -79,29 +114,29 @@ build_curl() {
 mkdir -p "$deps/src"
 build_openssl
 build_curl
-[ "${1:-}" = "--deps-only" ] && exit 0
+[ "$action" = deps ] && exit 0
 
 cmake -S . -B "$build_dir" -G Ninja \
-  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-i686.cmake" \
+  -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
   -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-Release}" \
   -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
 cmake --build "$build_dir" -j"$jobs" -- -k 0
 # The installer from the programs just built; the Windows tests install it under Wine.
-scripts/build-windows-installer.sh "$build_dir/bin" "$build_dir/KelvoraSiTef-setup.exe"
+scripts/build-windows-installer.sh --arch "$arch" "$build_dir/bin" "$build_dir/KelvoraSiTef-setup.exe"
 
-[ "${1:-}" = "--test" ] || exit 0
+[ "$action" = test ] || exit 0
 
 # A Wine prefix of the build's own, created once; one wineserver for the whole run, so each
 # program starts in a second rather than booting Wine again. Wine's chatter stays out of the log.
-export WINEPREFIX=$root/$build_dir/wineprefix WINEDEBUG=-all WINEARCH=win32
+export WINEPREFIX=$root/$build_dir/wineprefix WINEDEBUG=-all WINEARCH=$wine_arch
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  wineboot -i >/dev/null 2>&1
+  "$KELVORA_WINE" wineboot -i >/dev/null 2>&1
   wineserver -w  # its server ends, so that the persistent one below is ours
 fi
 wineserver -p >/dev/null 2>&1 || true  # already running for this prefix: use it
 # The prefix boots here, its output going nowhere: booted by the first test instead, the programs
 # the boot leaves running (services.exe and its kin) would hold that test's output pipe open, and
 # CTest would wait on it until the test's timeout.
-wineboot </dev/null >/dev/null 2>&1
+"$KELVORA_WINE" wineboot </dev/null >/dev/null 2>&1
 trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 ctest --test-dir "$build_dir" --output-on-failure -j"$jobs"

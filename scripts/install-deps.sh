@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what building and testing need, and only what is missing: Debian packages, then npm packages.
-# With --windows-only (as scripts/build-windows.sh sources it) it installs only what the 32-bit
-# Windows build and its tests under Wine need, so the Linux path never waits for them.
+# With --windows-only (as scripts/build-windows.sh sources it) it installs only what the Windows
+# builds and their tests under Wine need, so the Linux path never waits for them.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -19,18 +19,23 @@ not_installed() {
   done
 }
 
-# The MinGW-w64 cross compiler, Wine with 32-bit support, and the source entries that let
-# build-windows.sh fetch Debian's OpenSSL and curl sources.
+# The MinGW-w64 cross compilers, 64-bit Wine, NSIS, osslsigncode, and the source entries that let
+# build-windows.sh fetch Debian's OpenSSL and curl sources; 32-bit Wine only where the kernel runs
+# 32-bit programs: elsewhere wine32 and the i386 libraries it pulls in fail in their own
+# installation scripts ("Exec format error") and would leave apt broken.
 install_windows_deps() {
   local sudo=""
   [ "$(id -u)" -ne 0 ] && sudo="sudo"
-  local updated=0
-  if ! dpkg --print-foreign-architectures | grep -qx i386; then
-    $sudo dpkg --add-architecture i386
-    updated=1
+  local updated=0 wine32=""
+  if scripts/probe-windows-arch.sh --kernel-i386 >/dev/null; then
+    wine32=wine32:i386
+    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+      $sudo dpkg --add-architecture i386
+      updated=1
+    fi
   fi
   local sources=/etc/apt/sources.list.d/kelvora-src.sources
-  if [ ! -f "$sources" ]; then
+  if [ ! -f "$sources" ] && [ ! -f "${sources%.sources}.list" ]; then
     # The deb-src twins of the machine's own deb822 entries, so sources come from the same mirror.
     local existing
     existing=$(ls /etc/apt/sources.list.d/*.sources 2>/dev/null | grep -v "$sources" || true)
@@ -44,8 +49,8 @@ install_windows_deps() {
     updated=1
   fi
   local missing
-  missing=$(not_installed g++-mingw-w64-i686-posix wine wine32:i386 dpkg-dev nlohmann-json3-dev \
-    googletest nodejs cmake ninja-build)
+  missing=$(not_installed g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine wine64 $wine32 \
+    nsis osslsigncode dpkg-dev nlohmann-json3-dev googletest nodejs cmake ninja-build)
   if [ -n "$missing" ] || [ "$updated" -eq 1 ]; then
     apt_get update -qq
   fi

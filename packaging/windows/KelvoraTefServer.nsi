@@ -1,12 +1,19 @@
 ; The Windows installer of Kelvora TEF Server: the service and its tool, its own certificates and
 ; token key, the service registered and started, and the simulator only when asked for.
 ;
-;   makensis -DBINDIR=<folder with the Windows binaries> -DOUTFILE=<installer.exe> KelvoraTefServer.nsi
+;   makensis -DBINDIR=<folder with the Windows binaries> -DOUTFILE=<installer.exe> [-DX64] KelvoraTefServer.nsi
 ;
+; With -DX64 the installer is itself a 64-bit program for the 64-bit build: it installs into the
+; 64-bit Program Files and refuses a 32-bit Windows. Everything else (the service's name, its
+; settings, key, certificates and the uninstall rules) is the same for both.
 ; BINDIR holds SvcKelvoraSiTef.exe, kelvora-token.exe and dll/CliSiTef32I.dll (the simulator);
 ; with -DRUNTIME_DLLS, also the runtime DLLs beside the executables.
 
-Unicode true
+!ifdef X64
+  Target amd64-unicode
+!else
+  Unicode true
+!endif
 SetCompressor /SOLID lzma
 RequestExecutionLevel admin
 
@@ -28,10 +35,15 @@ RequestExecutionLevel admin
 !include "LogicLib.nsh"
 !include "Sections.nsh"
 !include "FileFunc.nsh"
+!include "x64.nsh"
 
 Name "${PRODUCT}"
 OutFile "${OUTFILE}"
-InstallDir "$PROGRAMFILES32\${PRODUCT}"
+!ifdef X64
+  InstallDir "$PROGRAMFILES64\${PRODUCT}"
+!else
+  InstallDir "$PROGRAMFILES32\${PRODUCT}"
+!endif
 InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
 ShowInstDetails show
 ShowUninstDetails show
@@ -177,6 +189,13 @@ SectionEnd
 ; "/SIMULADOR" on the command line selects the simulator, so that a silent installation for tests
 ; can have it; without it a silent installation never does.
 Function .onInit
+  !ifdef X64
+    ${IfNot} ${RunningX64}
+      MessageBox MB_ICONSTOP "Este instalador é de 64 bits; este Windows é de 32 bits. Use o instalador de 32 bits." /SD IDOK
+      SetErrorLevel 2
+      Abort
+    ${EndIf}
+  !endif
   ${GetParameters} $R0
   ClearErrors
   ${GetOptions} $R0 "/SIMULADOR" $R1

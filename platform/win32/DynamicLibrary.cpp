@@ -4,8 +4,10 @@
 #include <windows.h>
 
 #include <filesystem>
+#include <optional>
 #include <utility>
 
+#include "platform/LibraryArchitecture.h"
 #include "platform/win32/WideText.h"
 
 namespace kelvora::platform {
@@ -35,6 +37,12 @@ DynamicLibrary DynamicLibrary::Open(const std::string& file, bool StayMapped, st
   const std::wstring path =
       hasFolder ? std::filesystem::absolute(std::filesystem::path(name)).make_preferred().wstring()
                 : name;
+  if (hasFolder) {
+    if (std::optional<std::string> mismatch = LibraryArchitectureMismatch(file)) {
+      Error = file + ": " + *mismatch;
+      return DynamicLibrary();
+    }
+  }
   HMODULE module = ::LoadLibraryExW(path.c_str(), nullptr, flags);
   if (module == nullptr) {
     Error = file + ": " + win32::ErrorText(::GetLastError());

@@ -91,7 +91,7 @@ describe('the vendor\'s library', () => {
       new RegExp(`CliSiTef Biblioteca carregada: ${t.folder}/${VENDOR_LIBRARY}\r\n`));
   });
 
-  test('that cannot load gives the page its error and both logs the loader\'s reason', async () => {
+  test('that cannot load gives the page its error and both logs the reason', async () => {
     const cases = [
       {
         what: 'its dependency missing',
@@ -103,7 +103,7 @@ describe('the vendor\'s library', () => {
         what: 'a 32-bit build',
         files: { [VENDOR_LIBRARY]: elf32Header() },
         library: `vendor/${VENDOR_LIBRARY}`,
-        reason: 'wrong ELF class: ELFCLASS32',
+        reason: 'a biblioteca é de 32 bits; este serviço é de 64 bits',
       },
       {
         what: 'an export missing',

@@ -1,6 +1,7 @@
 // The Windows installer script compiles with makensis (warnings count as errors) from a folder of
-// stand-in binaries, and the build script refuses a folder that lacks one of them. Where Wine and
-// MinGW are at hand, the installer runs silently in a Wine prefix of its own with a stand-in
+// stand-in binaries, and the build script refuses a folder that lacks one of them. Where 64-bit
+// Wine and MinGW are at hand (every machine that runs Wine at all runs its 64-bit half), the
+// 64-bit installer runs silently in a Wine prefix of its own with a stand-in
 // service executable that records how it is called, and the uninstaller's cleanup without a
 // pending payment is checked there; the installer with the real programs is the Windows build's
 // test (tests/e2e/windows/installer.test.mjs).
@@ -26,8 +27,9 @@ function has(program) {
   }
 }
 const skip = has('makensis') ? false : 'makensis (Debian package nsis) is not installed';
-const skipWine = skip || (['wine', 'wineserver', 'i686-w64-mingw32-gcc'].every(has)
-  ? false : 'wine or i686-w64-mingw32-gcc is not installed');
+const wine64 = '/usr/lib/wine/wine64';
+const skipWine = skip || ([wine64, 'wineserver', 'x86_64-w64-mingw32-gcc'].every(has)
+  ? false : '64-bit Wine or x86_64-w64-mingw32-gcc is not installed');
 
 let work;
 before(async () => {
@@ -77,14 +79,16 @@ describe('the installer under Wine', { skip: skipWine }, () => {
   let prefix;
   let installer;
   let dir;
-  const env = () => ({ ...process.env, WINEPREFIX: prefix, WINEDEBUG: '-all', WINEARCH: 'win32' });
+  const env = () => ({
+    ...process.env, WINEPREFIX: prefix, WINEDEBUG: '-all', WINEARCH: 'win64', WINELOADER: wine64,
+  });
   const calls = async () => (await fs.readFile(path.join(prefix, 'drive_c', 'stand-in-calls.txt'),
     'latin1')).split(/\r?\n/).filter(Boolean);
   const exists = (name) => fs.access(path.join(dir, name)).then(() => true, () => false);
   // The installer's exit code: 0, or 2 when a step failed (here "sc start": the stand-in is no service).
   const install = async (...args) => {
     try {
-      await run('wine', [installer, '/S', ...args], { env: env() });
+      await run(wine64, [installer, '/S', ...args], { env: env() });
       return 0;
     } catch (error) {
       return error.code;
@@ -94,11 +98,11 @@ describe('the installer under Wine', { skip: skipWine }, () => {
   before(async () => {
     prefix = await fs.mkdtemp(path.join(buildDir, 'wine-installer-'));
     const bin = await standIns('wine-bin');
-    await run('i686-w64-mingw32-gcc', ['-O1', '-static', '-o', path.join(bin, 'SvcKelvoraSiTef.exe'),
+    await run('x86_64-w64-mingw32-gcc', ['-O1', '-static', '-o', path.join(bin, 'SvcKelvoraSiTef.exe'),
       path.resolve('tests/e2e/windows/StandInService.c')]);
     installer = path.join(work, 'out', 'KelvoraTefServer-wine.exe');
-    await run(script, [bin, installer], { maxBuffer: 1 << 24 });
-    await run('wineboot', ['-i'], { env: env() });
+    await run(script, ['--arch', 'x64', bin, installer], { maxBuffer: 1 << 24 });
+    await run(wine64, ['wineboot', '-i'], { env: env() });
     dir = path.join(prefix, 'drive_c', 'Program Files', 'Kelvora TEF Server');
   });
   after(async () => {
@@ -132,7 +136,7 @@ describe('the installer under Wine', { skip: skipWine }, () => {
   test('the uninstaller with no pending payment removes the configuration and the logs but keeps the vendor library', async () => {
     await fs.writeFile(path.join(dir, 'dll', 'CliSiTef32I.dll'), 'the vendor library');
     await fs.writeFile(path.join(dir, 'Log', 'a.log'), 'log');
-    await run('wine', [path.join(dir, 'Uninstall.exe'), '/S'], { env: env() });
+    await run(wine64, [path.join(dir, 'Uninstall.exe'), '/S'], { env: env() });
     // The uninstaller works from a copy of itself and deletes the original last.
     for (let i = 0; i < 600 && await exists('Uninstall.exe'); ++i) {
       await new Promise((resolve) => { setTimeout(resolve, 100); });

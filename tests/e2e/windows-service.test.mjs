@@ -12,7 +12,7 @@ import { after, before, describe, test } from 'node:test';
 import { promisify } from 'node:util';
 import {
   EVERY_ORIGIN_WARNING, buildDir, connectClient, freePort, generateCertificates, makeBaseDir,
-  readServiceLogTexts, removeBaseDir, serviceBinary, simulatorLibrary, windowsBuild,
+  readServiceLogTexts, removeBaseDir, serviceBinary, simulatorLibrary, windowsBuild, wineArch, wineLoader,
 } from './lib/index.mjs';
 
 const run = promisify(execFile);
@@ -35,14 +35,14 @@ describe('the service under the service control manager', { skip: !windowsBuild 
   let baseDir;
   let port;
   let installed = false;
-  const env = () => ({ ...process.env, WINEPREFIX: prefix, WINEDEBUG: '-all', WINEARCH: 'win32' });
+  const env = () => ({ ...process.env, WINEPREFIX: prefix, WINEDEBUG: '-all', WINEARCH: wineArch });
   const installedExe = () => path.join(baseDir, 'SvcKelvoraSiTef.exe');
   // Runs a Wine tool that leaves programs running (the wineserver, the prefix's services), so
   // its output pipes would never close: its output is dropped and only its exit is awaited.
   const detached = (command, args) => new Promise((resolve, reject) => {
     spawn(command, args, { env: env(), stdio: 'ignore' }).once('exit', resolve).once('error', reject);
   });
-  const wine = async (program, ...args) => (await run('wine', [program, ...args], { env: env() })).stdout;
+  const wine = async (program, ...args) => (await run(wineLoader, [program, ...args], { env: env() })).stdout;
   // The service's state once it settled after the control (RUNNING, PAUSED, STOPPED).
   const control = async (command) => (await wine(svcctl, command, NAME)).trim();
 
@@ -61,7 +61,7 @@ describe('the service under the service control manager', { skip: !windowsBuild 
     // automatic start by itself). "wineboot -i" would start a second manager beside the first,
     // and each request would reach either one.
     await detached('wineserver', ['-p']);
-    await detached('wineboot', []);
+    await detached(wineLoader, ['wineboot']);
   });
 
   after(async () => {

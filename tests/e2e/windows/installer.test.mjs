@@ -8,7 +8,7 @@ import { X509Certificate, createPrivateKey } from 'node:crypto';
 import fs from 'node:fs/promises';
 import path from 'node:path';
 import { after, before, describe, test } from 'node:test';
-import { buildDir, windowsBuild } from '../lib/paths.mjs';
+import { buildDir, windowsBuild, wineArch, wineLoader } from '../lib/paths.mjs';
 
 const SERVICE = 'KelvoraSiTefService';
 const DESCRIPTION = 'Serviço guardião do Kelvora DataSnap Servidor- Mantenha este serviço iniciado.';
@@ -41,7 +41,7 @@ class Prefix {
   static async create(created) {
     const prefix = new Prefix(await fs.mkdtemp(path.join(buildDir, 'wine-installer-')));
     created.push(prefix);
-    assert.equal(await run('wineboot', ['-i'], prefix.env), 0, 'wineboot -i');
+    assert.equal(await run(wineLoader, ['wineboot', '-i'], prefix.env), 0, 'wineboot -i');
     await run('wineserver', ['-w'], prefix.env);
     assert.equal(await run('wineserver', ['-p'], prefix.env), 0, 'wineserver -p');
     return prefix;
@@ -49,7 +49,7 @@ class Prefix {
 
   constructor(dir) {
     this.dir = dir;
-    this.env = { ...process.env, WINEPREFIX: dir, WINEDEBUG: '-all', WINEARCH: 'win32' };
+    this.env = { ...process.env, WINEPREFIX: dir, WINEDEBUG: '-all', WINEARCH: wineArch };
     this.installDir = path.join(dir, 'drive_c', 'Program Files', 'Kelvora TEF Server');
   }
 
@@ -59,7 +59,7 @@ class Prefix {
 
   // Runs a Windows program and resolves to its exit code.
   wine(...args) {
-    return run('wine', args, this.env);
+    return run(wineLoader, args, this.env);
   }
 
   install(...switches) {
