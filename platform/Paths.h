@@ -18,4 +18,9 @@ std::filesystem::path ExecutableDirectory();
 std::filesystem::path ConfigFilePath(const std::filesystem::path& baseDir,
                                      const std::filesystem::path& executable = ExecutablePath());
 
+// The certificate authorities shipped beside the executable (ca-bundle.crt: Debian's list when the
+// Windows build was made), trusted by TLS clients besides the system's own store, which on Windows
+// a service may find incomplete; empty when there is no such file.
+std::filesystem::path BundledCaFile();
+
 }  // namespace kelvora::platform

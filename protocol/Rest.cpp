@@ -7,6 +7,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/Paths.h"
+
 namespace kelvora::protocol {
 namespace {
 
@@ -97,7 +99,8 @@ int AbandonWhenSet(void* flag, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
 
 TRestResponse ExecuteRequest(std::string_view method, std::string url,
                              const TArrayParamRequest& params, std::string_view body,
-                             const std::atomic<bool>* pAbandon, const TRequestLimits& pLimits) {
+                             const std::atomic<bool>* pAbandon, const TRequestLimits& pLimits,
+                             const TRequestTrust& pTrust) {
   EnsureCurlGlobalInit();
   EasyHandle handle(curl_easy_init());
   if (!handle) throw ERequestError("Request Error Failed initialization");
@@ -158,6 +161,12 @@ TRestResponse ExecuteRequest(std::string_view method, std::string url,
   curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, pLimits.RedirectProtocols);
   curl_easy_setopt(curl, CURLOPT_MAXREDIRS, pLimits.MaxRedirects);
   curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.get());
+  // The system's authorities (Windows' store; elsewhere OpenSSL's list, which the option leaves
+  // alone), then the store's own file, or else the list shipped with the program.
+  curl_easy_setopt(curl, CURLOPT_SSL_OPTIONS, static_cast<long>(CURLSSLOPT_NATIVE_CA));
+  const std::string caFile =
+      !pTrust.CaFile.empty() ? pTrust.CaFile : platform::BundledCaFile().string();
+  if (!caFile.empty()) curl_easy_setopt(curl, CURLOPT_CAINFO, caFile.c_str());
   curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, CollectBody);
   curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
   curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, CollectStatusText);

@@ -50,6 +50,13 @@ struct TRequestLimits {
   size_t MaxAnswerBytes = size_t{1} << 20;
 };
 
+// Whom a request over TLS trusts: the system's certificate authorities (on Windows its certificate
+// store, and the list shipped with the program), plus those of CaFile when it names one, as a
+// store whose sales API has a certificate of its own CA configures.
+struct TRequestTrust {
+  std::string CaFile;
+};
+
 // Performs one request with its own easy handle: method (GET, POST, PUT, DELETE ...) to url, with
 // Accept "*/*", Accept-Charset "UTF-8, *;q=0.8", no User-Agent, redirects followed, a time limit
 // of kRequestTimeoutMs, and every status code returned as an answer rather than raised. Params
@@ -58,10 +65,11 @@ struct TRequestLimits {
 // A non-empty body is sent as JSON (Content-Type application/json). A transport failure raises
 // ERequestError("Request Error " + libcurl's text), and so does a redirect or an answer beyond
 // pLimits. When pAbandon is given and becomes true, the request is given up within about a second
-// and raises the same way.
+// and raises the same way. A server certificate that pTrust does not vouch for fails the request.
 TRestResponse ExecuteRequest(std::string_view method, std::string url,
                              const TArrayParamRequest& params, std::string_view body,
                              const std::atomic<bool>* pAbandon = nullptr,
-                             const TRequestLimits& pLimits = {});
+                             const TRequestLimits& pLimits = {},
+                             const TRequestTrust& pTrust = {});
 
 }  // namespace kelvora::protocol

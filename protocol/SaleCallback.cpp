@@ -1,6 +1,8 @@
 // The report of an approved outcome to the sales system's HTTP API and the payment id it assigns.
 #include <functional>
 
+#include "platform/IniFile.h"
+#include "platform/Utf8Path.h"
 #include "protocol/Convert.h"
 #include "protocol/DmSitef.h"
 #include "protocol/Rest.h"
@@ -47,6 +49,15 @@ TReportDelivery ClassifyAnswer(const TRestResponse& response,
   return later ? TReportDelivery::Unanswered : TReportDelivery::Refused;
 }
 
+// Whom the reports trust beyond the system's authorities: "[sales_api] ca_file", the certificate
+// authorities of a sales API with a CA of the store's own, absolute or relative to the base
+// directory; read at every report, as the other settings are.
+TRequestTrust SalesApiTrust(const platform::TIniFile& config) {
+  const std::string configured = config.ReadString("sales_api", "ca_file", "");
+  if (configured.empty()) return {};
+  return {(config.FileName().parent_path() / platform::PathFromUtf8(configured)).string()};
+}
+
 }  // namespace
 
 std::string TDmSitef::CallbackAddress(const std::string& pCallbackURL, const std::string& pSecret) {
@@ -63,8 +74,9 @@ TReportDelivery TDmSitef::DeliverSaleReport(const TSaleReport& pReport,
     return TReportDelivery::Unanswered;
   }
   try {
-    const TRestResponse response = ExecuteRequest(
-        "POST", CallbackAddress(pReport.CallbackURL, *secret.Key), {}, pReport.Body, &pStop);
+    const TRestResponse response =
+        ExecuteRequest("POST", CallbackAddress(pReport.CallbackURL, *secret.Key), {}, pReport.Body,
+                       &pStop, {}, SalesApiTrust(FService.Config()));
     return ClassifyAnswer(response, [this](std::string_view text) { Log(text); });
   } catch (const std::exception& e) {
     Log(std::string(kCallbackLog) + e.what());
@@ -114,7 +126,8 @@ bool TDmSitef::SendSaleCallback(Json& pMessage, const TSaleData& pSale) {
   }
   try {
     const TRestResponse response =
-        ExecuteRequest("POST", CallbackAddress(callbackURL, *secret.Key), {}, body);
+        ExecuteRequest("POST", CallbackAddress(callbackURL, *secret.Key), {}, body, nullptr, {},
+                       SalesApiTrust(FService.Config()));
     const TReportDelivery answer =
         ClassifyAnswer(response, [this](std::string_view text) { Log(text); });
     answered = true;

@@ -6,7 +6,8 @@
 # --arch x64 makes the 64-bit installer (NSIS's amd64 stub) for the 64-bit programs; x86, the
 # default, the 32-bit one.
 #
-# BINDIR holds SvcKelvoraSiTef.exe, kelvora-token.exe and dll/CliSiTef32I.dll (the simulator, which
+# BINDIR holds SvcKelvoraSiTef.exe, kelvora-token.exe, ca-bundle.crt (the certificate authorities
+# the sales-API reports trust) and dll/CliSiTef32I.dll (the simulator, which
 # the installer offers only as an unchecked test component), plus any runtime DLLs the programs
 # need. makensis comes from Debian's nsis package, installed here when missing: only the Windows
 # build needs it.
@@ -25,7 +26,7 @@ fi
 bindir=$(realpath "$1")
 out=$2
 
-for file in SvcKelvoraSiTef.exe kelvora-token.exe dll/CliSiTef32I.dll; do
+for file in SvcKelvoraSiTef.exe kelvora-token.exe ca-bundle.crt dll/CliSiTef32I.dll; do
   if [ ! -f "$bindir/$file" ]; then
     echo "build-windows-installer: $bindir/$file is missing" >&2
     exit 1

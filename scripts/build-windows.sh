@@ -25,8 +25,10 @@ while [ $# -gt 0 ]; do
   esac
 done
 case $arch in
-  x86) host=i686-w64-mingw32 openssl_target=mingw wine_arch=win32 bits=32 ;;
-  x64) host=x86_64-w64-mingw32 openssl_target=mingw64 wine_arch=win64 bits=64 ;;
+  x86) host=i686-w64-mingw32 openssl_target=mingw wine_arch=win32 bits=32
+       install_dir="C:/Program Files (x86)/Kelvora TEF Server" ;;
+  x64) host=x86_64-w64-mingw32 openssl_target=mingw64 wine_arch=win64 bits=64
+       install_dir="C:/Program Files/Kelvora TEF Server" ;;
   *) echo "build-windows: --arch must be x86 or x64, not '$arch'" >&2; exit 2 ;;
 esac
 build_dir=${WIN_BUILD_DIR:-build-win$bits}
@@ -75,8 +77,10 @@ unpack_source() {
 }
 
 # OpenSSL never reads a configuration file by itself (the service runs as SYSTEM, and the default
-# configuration folder of a cross-build is a path that any local user could create on C:), and its
-# own folder is one that only administrators may write.
+# configuration folder of a cross-build would be a path of this machine, which on the till any
+# local user could create on C:). Its own folders name the installation's, which only
+# administrators may write; Configure takes a Windows path for a relative one, so they are given
+# to make instead.
 build_openssl() {
   [ -f "$prefix/lib/libssl.a" ] && return
   unpack_source openssl
@@ -84,11 +88,11 @@ build_openssl() {
   (
     cd "$deps/src/openssl"
     ./Configure "$openssl_target" no-shared no-tests no-module no-dso no-autoload-config \
-      --prefix="$prefix" --libdir=lib --openssldir="C:/Program Files/Kelvora TEF Server/ssl" \
-      --cross-compile-prefix=$host- >/dev/null
+      --prefix="$prefix" --libdir=lib --cross-compile-prefix=$host- >/dev/null
     # The 64-bit sources warn of Windows' socket type by the hundred: the warnings go to a log,
     # shown only when the build fails.
-    make -j"$jobs" build_libs >/dev/null 2>"$deps/openssl-build.log" ||
+    make -j"$jobs" build_libs OPENSSLDIR="$install_dir/ssl" ENGINESDIR="$install_dir/engines" \
+      MODULESDIR="$install_dir/modules" >/dev/null 2>"$deps/openssl-build.log" ||
       { cat "$deps/openssl-build.log" >&2; exit 1; }
     make install_dev >/dev/null
   )
@@ -104,6 +108,7 @@ build_curl() {
     -DBUILD_SHARED_LIBS=OFF -DBUILD_CURL_EXE=OFF -DBUILD_TESTING=OFF -DHTTP_ONLY=ON \
     -DCURL_USE_OPENSSL=ON -DOPENSSL_ROOT_DIR="$prefix" -DOPENSSL_USE_STATIC_LIBS=ON \
     -DCURL_DISABLE_OPENSSL_AUTO_LOAD_CONFIG=ON \
+    -DCMAKE_C_FLAGS="-ffile-prefix-map=$deps/src/curl/=curl/" \
     -DCURL_ZLIB=OFF -DCURL_BROTLI=OFF -DCURL_ZSTD=OFF -DUSE_NGHTTP2=OFF -DUSE_LIBIDN2=OFF \
     -DCURL_USE_LIBSSH2=OFF -DCURL_USE_LIBPSL=OFF -DENABLE_MANUAL=OFF -DCURL_DISABLE_LDAP=ON \
     -DCURL_CA_BUNDLE=none -DCURL_CA_PATH=none >/dev/null
@@ -111,9 +116,16 @@ build_curl() {
   cmake --install "$deps/build-curl" >/dev/null
 }
 
+# Libraries built by an earlier recipe (other flags, another folder) are built again from fresh
+# sources, since make does not notice changed flags.
 mkdir -p "$deps/src"
+recipe=$(declare -f build_openssl build_curl | sha256sum | cut -d' ' -f1)
+if [ "$(cat "$prefix/recipe" 2>/dev/null)" != "$recipe" ]; then
+  rm -rf "$prefix" "$deps/src/openssl" "$deps/src/curl" "$deps/build-curl"
+fi
 build_openssl
 build_curl
+echo "$recipe" >"$prefix/recipe"
 [ "$action" = deps ] && exit 0
 
 cmake -S . -B "$build_dir" -G Ninja \
@@ -121,6 +133,9 @@ cmake -S . -B "$build_dir" -G Ninja \
   -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-Release}" \
   -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
 cmake --build "$build_dir" -j"$jobs" -- -k 0
+# The certificate authorities of Debian's ca-certificates as the program's own list: the sales-API
+# reports trust them besides Windows' store, which on a till may lack a root it never fetched.
+cp /etc/ssl/certs/ca-certificates.crt "$build_dir/bin/ca-bundle.crt"
 # The installer from the programs just built; the Windows tests install it under Wine.
 scripts/build-windows-installer.sh --arch "$arch" "$build_dir/bin" "$build_dir/KelvoraSiTef-setup.exe"
 

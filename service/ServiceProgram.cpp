@@ -4,6 +4,7 @@
 #include "service/Certificates.h"
 #include "service/JwtSecretFile.h"
 
+#include "platform/LibrarySearch.h"
 #include "platform/Paths.h"
 #include "platform/ProgramArguments.h"
 #include "platform/ServiceHost.h"
@@ -13,6 +14,7 @@
 #include <charconv>
 #include <cstdio>
 #include <exception>
+#include <filesystem>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -177,12 +179,15 @@ int RunServiceProgram(int argc, char** argv,
     // First, before any thread exists, so that every thread inherits the blocked control signals.
     platform::ServiceHost host;
     TServiceOptions options;
-    options.BaseDir = arguments.BaseDir.value_or(platform::ExecutableDirectory());
+    // Absolute, since the working folder may become the base directory.
+    options.BaseDir =
+        std::filesystem::absolute(arguments.BaseDir.value_or(platform::ExecutableDirectory()));
     options.Port = arguments.Port.value_or(443);
     options.ConfigFile = platform::ConfigFilePath(options.BaseDir);
     TKelvoraSiTefService service(options, createDataModule);
     switch (arguments.Command) {
       case TProgramCommand::Run:
+        platform::RestrictLibrarySearch(options.BaseDir);
         host.Run(service);
         return 0;
       case TProgramCommand::Install:

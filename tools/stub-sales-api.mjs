@@ -3,14 +3,16 @@
 //
 //   node tools/stub-sales-api.mjs --port N [--host H]
 //
-// Importable for tests: startStubSalesApi({ port, host, respond, log }) resolves to
+// Importable for tests: startStubSalesApi({ port, host, respond, log, tls }) resolves to
 // { url, port, requests, close() }. Each callback received is appended to `requests` as
 // { method, path, token, headers, rawBody, body (parsed JSON, or null), receivedAt }.
 // `respond(request, body)` may return { status, body, headers, delayMs } to replace the usual
 // answer (a string body is sent as it is, anything else as JSON); returning nothing keeps the
-// usual 201 {"data": <next id>}, ids counting from 1000.
+// usual 201 {"data": <next id>}, ids counting from 1000. With tls ({ cert, key }, PEM) it answers
+// over HTTPS at https://localhost:<port>/, the name its certificate is for.
 import fs from 'node:fs';
 import http from 'node:http';
+import https from 'node:https';
 import { fileURLToPath } from 'node:url';
 import { parseArgs } from 'node:util';
 
@@ -49,7 +51,7 @@ function describe(record) {
   return [`${record.method} ${record.path}`, ...headers, body].join('\n');
 }
 
-export async function startStubSalesApi({ port = 0, host = '127.0.0.1', respond, log = () => {} } = {}) {
+export async function startStubSalesApi({ port = 0, host = '127.0.0.1', respond, log = () => {}, tls } = {}) {
   const requests = [];
   const timers = new Set();
   let nextPaymentId = FIRST_PAYMENT_ID;
@@ -99,22 +101,23 @@ export async function startStubSalesApi({ port = 0, host = '127.0.0.1', respond,
   };
 
   // A failing `respond` becomes a 500 answer instead of stopping the process.
-  const server = http.createServer((request, response) => {
+  const listener = (request, response) => {
     handle(request, response).catch((error) => {
       log(`stub-sales-api: ${error.message}`);
       if (!response.headersSent) send(response, { status: 500, body: { message: error.message } });
       else response.destroy();
     });
-  });
+  };
+  const server = tls ? https.createServer(tls, listener) : http.createServer(listener);
 
   await new Promise((resolve, reject) => {
     server.once('error', reject);
     server.listen(port, host, resolve);
   });
   const actual = server.address().port;
-  const shownHost = host.includes(':') ? `[${host}]` : host;
+  const shownHost = tls ? 'localhost' : host.includes(':') ? `[${host}]` : host;
   return {
-    url: `http://${shownHost}:${actual}/`,
+    url: `${tls ? 'https' : 'http'}://${shownHost}:${actual}/`,
     port: actual,
     requests,
     // Stops at once, also with answers still delayed, so that a test never hangs on its stub.

@@ -6,7 +6,8 @@
 ; With -DX64 the installer is itself a 64-bit program for the 64-bit build: it installs into the
 ; 64-bit Program Files and refuses a 32-bit Windows. Everything else (the service's name, its
 ; settings, key, certificates and the uninstall rules) is the same for both.
-; BINDIR holds SvcKelvoraSiTef.exe, kelvora-token.exe and dll/CliSiTef32I.dll (the simulator);
+; BINDIR holds SvcKelvoraSiTef.exe, kelvora-token.exe, ca-bundle.crt and dll/CliSiTef32I.dll (the
+; simulator);
 ; with -DRUNTIME_DLLS, also the runtime DLLs beside the executables.
 
 !ifdef X64
@@ -85,6 +86,8 @@ Section "Kelvora TEF Server" SecServer
   SetOutPath "$INSTDIR"
   File "${BINDIR}/SvcKelvoraSiTef.exe"
   File "${BINDIR}/kelvora-token.exe"
+  ; The certificate authorities the sales-API reports trust besides Windows' own store.
+  File "${BINDIR}/ca-bundle.crt"
   !ifdef RUNTIME_DLLS
     File "${BINDIR}/*.dll"
   !endif
@@ -235,6 +238,7 @@ Section "Uninstall"
 
   Delete "$INSTDIR\SvcKelvoraSiTef.exe"
   Delete "$INSTDIR\kelvora-token.exe"
+  Delete "$INSTDIR\ca-bundle.crt"
   Delete "$INSTDIR\*.dll"
   Delete "$INSTDIR\Certificado\server_cert.pem"
   Delete "$INSTDIR\Certificado\server_key.pem"
@@ -245,14 +249,31 @@ Section "Uninstall"
   ; only record of a payment the sales system has not heard of: TEF\ goes only when empty. While
   ; it stays, so do the configuration, whose token key the sales system signs with (a reinstall
   ; that finishes those payments then needs no new key), and the logs that trace them.
+  ;
+  ; The configuration stays in any case unless the removal is asked to be complete (/PURGE): it
+  ; holds the token key the sales system signs with, so an uninstallation and reinstallation (a
+  ; repair, a move to the other architecture's build) must not cut the till off from its sales
+  ; system.
   RMDir "$INSTDIR\TEF\RegistrosAPI"
   RMDir "$INSTDIR\TEF"
+  ${GetParameters} $R0
+  ClearErrors
+  ${GetOptions} $R0 "/PURGE" $R1
+  ${If} ${Errors}
+    StrCpy $R2 0
+  ${Else}
+    StrCpy $R2 1
+  ${EndIf}
   ${If} ${FileExists} "$INSTDIR\TEF\*.*"
     DetailPrint "Mantido: $INSTDIR\TEF guarda pagamentos ou registros ainda pendentes; SvcKelvoraSiTef.ini e Log\ também foram mantidos."
     MessageBox MB_OK|MB_ICONEXCLAMATION "A pasta $INSTDIR\TEF guarda pagamentos aprovados ainda não confirmados ou registros não enviados ao sistema de vendas e foi mantida, com a configuração e os logs. Reinstale o serviço para concluí-los." /SD IDOK
   ${Else}
-    Delete "$INSTDIR\SvcKelvoraSiTef.ini"
     RMDir /r "$INSTDIR\Log"
+    ${If} $R2 == 1
+      Delete "$INSTDIR\SvcKelvoraSiTef.ini"
+    ${Else}
+      DetailPrint "Mantido: $INSTDIR\SvcKelvoraSiTef.ini, com a chave do sistema de vendas (remova com /PURGE)."
+    ${EndIf}
   ${EndIf}
 
   DeleteRegKey HKLM "${UNINSTALL_KEY}"

@@ -44,6 +44,11 @@ DynamicLibrary DynamicLibrary::Open(const std::string& file, bool StayMapped, st
     }
   }
   HMODULE module = ::LoadLibraryExW(path.c_str(), nullptr, flags);
+  if (module == nullptr && hasFolder && ::GetLastError() == ERROR_INVALID_PARAMETER) {
+    // A Windows 7 without the search-path update knows no LOAD_LIBRARY_SEARCH_* flag: the older
+    // flag also searches the DLL's own folder for its dependencies.
+    module = ::LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  }
   if (module == nullptr) {
     Error = file + ": " + win32::ErrorText(::GetLastError());
     return DynamicLibrary();

@@ -10,6 +10,7 @@
 #include <system_error>
 #include <utility>
 
+#include "platform/win32/FileSystem.h"
 #include "platform/win32/PrivateSecurity.h"
 #include "platform/win32/WideText.h"
 
@@ -121,8 +122,17 @@ void ReplaceFileBytes(const std::string& path, std::string_view bytes, bool dura
   }
 }
 
+namespace win32 {
+
+HANDLE OpenForAppending(const std::wstring& path) {
+  return ::CreateFileW(path.c_str(), GENERIC_READ | FILE_APPEND_DATA, kShareAll,
+                       PrivateFileSecurity(), OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+}  // namespace win32
+
 void AppendFileBytes(const std::string& path, std::string_view bytes) {
-  const UniqueHandle file = OpenFile(win32::Widen(path), FILE_APPEND_DATA, OPEN_ALWAYS);
+  const UniqueHandle file(win32::OpenForAppending(win32::Widen(path)));
   if (!file.Valid()) ThrowError(::GetLastError(), "Cannot open file", path);
   // Waits while another appender writes: an exclusive lock on the whole file, released at close.
   OVERLAPPED whole{};

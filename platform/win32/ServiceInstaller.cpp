@@ -1,10 +1,14 @@
-// Registration with the service control manager: CreateServiceW, DeleteService, and the
-// service's Description value in the registry.
+// Registration with the service control manager: CreateServiceW (or, for a service already
+// there, ChangeServiceConfigW, so an upgrade gets the whole configuration), the recovery actions,
+// DeleteService, and the service's description.
 #include "platform/ServiceInstaller.h"
 
 #include <windows.h>
 
+#include <cstdio>
+#include <iterator>
 #include <stdexcept>
+#include <utility>
 
 #include "platform/win32/WideText.h"
 
@@ -17,6 +21,10 @@ class ScHandle {
   explicit ScHandle(SC_HANDLE handle) : handle_(handle) {}
   ScHandle(const ScHandle&) = delete;
   ScHandle& operator=(const ScHandle&) = delete;
+  ScHandle& operator=(ScHandle&& other) noexcept {
+    std::swap(handle_, other.handle_);
+    return *this;
+  }
   ~ScHandle() {
     if (handle_ != nullptr) ::CloseServiceHandle(handle_);
   }
@@ -47,6 +55,32 @@ std::wstring CommandLine(const std::vector<std::string>& arguments) {
   return line;
 }
 
+// After a crash, or a stop that reports a failure (a port it cannot listen on), the service
+// control manager starts the service again after 5 s, then 30 s, then every 60 s, counting the
+// failures afresh after a day without one; without these a till stays without payments until
+// someone restarts it by hand. A manager that does not know these settings (Wine's refuses them
+// as an invalid level) gets the service without them, with a warning.
+void SetRecoveryActions(SC_HANDLE service, const std::string& name) {
+  SC_ACTION actions[] = {{SC_ACTION_RESTART, 5'000}, {SC_ACTION_RESTART, 30'000},
+                         {SC_ACTION_RESTART, 60'000}};
+  SERVICE_FAILURE_ACTIONSW failure{};
+  failure.dwResetPeriod = 24 * 60 * 60;
+  failure.cActions = static_cast<DWORD>(std::size(actions));
+  failure.lpsaActions = actions;
+  SERVICE_FAILURE_ACTIONS_FLAG onFailedStop{TRUE};
+  if (::ChangeServiceConfig2W(service, SERVICE_CONFIG_FAILURE_ACTIONS, &failure) &&
+      ::ChangeServiceConfig2W(service, SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &onFailedStop)) {
+    return;
+  }
+  if (::GetLastError() != ERROR_INVALID_LEVEL) {
+    Fail("Cannot set the recovery actions of the service " + name);
+  }
+  std::fprintf(stderr,
+               "Warning: this service control manager has no recovery actions; %s will not be "
+               "restarted after a failure\n",
+               name.c_str());
+}
+
 }  // namespace
 
 void InstallService(const ServiceRegistration& registration) {
@@ -54,11 +88,23 @@ void InstallService(const ServiceRegistration& registration) {
   const std::wstring name = win32::Widen(registration.Name);
   const std::wstring display = win32::Widen(registration.DisplayName);
   const std::wstring command = CommandLine(registration.CommandLine);
-  const ScHandle service(::CreateServiceW(manager.Get(), name.c_str(), display.c_str(),
-                                          SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
-                                          SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, command.c_str(),
-                                          nullptr, nullptr, nullptr, nullptr, nullptr));
+  ScHandle service(::CreateServiceW(manager.Get(), name.c_str(), display.c_str(),
+                                    SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+                                    SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, command.c_str(),
+                                    nullptr, nullptr, nullptr, nullptr, nullptr));
+  if (!service && ::GetLastError() == ERROR_SERVICE_EXISTS) {
+    // An upgrade or a repair: the existing registration is brought to this program's, path
+    // included, rather than left as an older version made it.
+    service = ScHandle(::OpenServiceW(manager.Get(), name.c_str(), SERVICE_ALL_ACCESS));
+    if (!service) Fail("Cannot open the service " + registration.Name);
+    if (!::ChangeServiceConfigW(service.Get(), SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START,
+                                SERVICE_ERROR_NORMAL, command.c_str(), nullptr, nullptr, nullptr,
+                                nullptr, nullptr, display.c_str())) {
+      Fail("Cannot update the service " + registration.Name);
+    }
+  }
   if (!service) Fail("Cannot install the service " + registration.Name);
+  SetRecoveryActions(service.Get(), registration.Name);
 }
 
 void UninstallService(std::string_view name) {
@@ -69,19 +115,16 @@ void UninstallService(std::string_view name) {
   if (!::DeleteService(service.Get())) Fail("Cannot uninstall the service " + std::string(name));
 }
 
+// Through the service control manager, which keeps it as the registry's Description value.
 bool SetServiceDescription(std::string_view name, std::string_view description) {
-  const std::wstring key = L"SYSTEM\\CurrentControlSet\\Services\\" + win32::Widen(name);
-  HKEY opened = nullptr;
-  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ | KEY_WRITE | KEY_WOW64_64KEY,
-                      &opened) != ERROR_SUCCESS) {
-    return false;
-  }
-  const std::wstring text = win32::Widen(description);
-  const LSTATUS written = ::RegSetValueExW(opened, L"Description", 0, REG_SZ,
-                                           reinterpret_cast<const BYTE*>(text.c_str()),
-                                           static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
-  ::RegCloseKey(opened);
-  return written == ERROR_SUCCESS;
+  const ScHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+  if (!manager) return false;
+  const ScHandle service(
+      ::OpenServiceW(manager.Get(), win32::Widen(name).c_str(), SERVICE_CHANGE_CONFIG));
+  if (!service) return false;
+  std::wstring text = win32::Widen(description);
+  SERVICE_DESCRIPTIONW value{text.data()};
+  return ::ChangeServiceConfig2W(service.Get(), SERVICE_CONFIG_DESCRIPTION, &value) != FALSE;
 }
 
 }  // namespace kelvora::platform

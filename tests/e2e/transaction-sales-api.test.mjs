@@ -2,7 +2,10 @@
 // SiTef simulator: whatever the API says, or when it cannot be reached, the page receives the
 // approved result; the payment id is the API's when it gave one, and the failures are logged.
 import assert from 'node:assert/strict';
+import fs from 'node:fs/promises';
+import path from 'node:path';
 import { after, before, test } from 'node:test';
+import { startStubSalesApi } from '../../tools/stub-sales-api.mjs';
 import { APPROVED, assertMessage, payByDebit, startTransactionService } from './transaction-support.mjs';
 
 let t;
@@ -53,5 +56,44 @@ test('every answer of the sales API, and none, leaves the page with the approved
       assert.equal(lines.length, 1, `${c.name}: ${lines}`);
       assert.ok(typeof c.log === 'function' ? c.log(lines[0]) : lines[0] === c.log, `${c.name}: ${lines[0]}`);
     }
+  }
+});
+
+// A sales API over HTTPS whose certificate comes from a CA of the store's own (here the one of the
+// service's certificates): refused with curl's reason until the configuration names that CA.
+test('an https sales API is trusted through [sales_api] ca_file, and refused in the log without it', async () => {
+  const certificates = path.join(t.svc.baseDir, 'Certificado');
+  const api = await startStubSalesApi({
+    tls: {
+      cert: await fs.readFile(path.join(certificates, 'server_cert.pem')),
+      key: await fs.readFile(path.join(certificates, 'server_key.pem')),
+    },
+  });
+  const ini = path.join(t.svc.baseDir, 'SvcKelvoraSiTef.ini');
+  try {
+    const sessionUuid = await t.session(t.client, { callback_url: api.url });
+    const cases = [
+      { name: 'no CA configured', ini: '', trusted: false },
+      { name: 'the CA configured', ini: '[sales_api]\r\nca_file=Certificado/ca_cert.pem\r\n', trusted: true },
+    ];
+    for (const c of cases) {
+      await fs.writeFile(ini, c.ini);
+      const logged = (await t.logTexts()).length;
+      const seen = await payByDebit(t, {}, { uuid: sessionUuid });
+      const result = seen.at(-1);
+      assertMessage({ ...result, transaction_data: undefined }, APPROVED, c.name);
+      const lines = (await t.logTexts()).slice(logged).filter((text) => text.startsWith(LOG));
+      if (c.trusted) {
+        assert.ok(result.transaction_data[0].payment_id >= 1000, c.name);
+        assert.deepEqual(lines, [], c.name);
+      } else {
+        assert.equal(result.transaction_data[0].payment_id, 0, c.name);
+        assert.equal(lines.length, 1, `${c.name}: ${lines}`);
+        assert.match(lines[0], /^Erro ao registrar transação na API: Request Error .*certificate/i, c.name);
+      }
+    }
+  } finally {
+    await fs.rm(ini, { force: true });
+    await api.close();
   }
 });

@@ -16,7 +16,7 @@ import { buildDir } from './lib/index.mjs';
 
 const run = promisify(execFile);
 const script = path.resolve('scripts/build-windows-installer.sh');
-const BINARIES = ['SvcKelvoraSiTef.exe', 'kelvora-token.exe', 'dll/CliSiTef32I.dll'];
+const BINARIES = ['SvcKelvoraSiTef.exe', 'kelvora-token.exe', 'ca-bundle.crt', 'dll/CliSiTef32I.dll'];
 
 function has(program) {
   try {
@@ -133,20 +133,34 @@ describe('the installer under Wine', { skip: skipWine }, () => {
     assert.ok(!(await exists('Certificado/ca_cert.pem')));
   });
 
-  test('the uninstaller with no pending payment removes the configuration and the logs but keeps the vendor library', async () => {
-    await fs.writeFile(path.join(dir, 'dll', 'CliSiTef32I.dll'), 'the vendor library');
-    await fs.writeFile(path.join(dir, 'Log', 'a.log'), 'log');
-    await run(wine64, [path.join(dir, 'Uninstall.exe'), '/S'], { env: env() });
-    // The uninstaller works from a copy of itself and deletes the original last.
+  // Runs the uninstaller silently and waits until it is done: it works from a copy of itself and
+  // deletes the original last.
+  const uninstall = async (...args) => {
+    await run(wine64, [path.join(dir, 'Uninstall.exe'), '/S', ...args], { env: env() });
     for (let i = 0; i < 600 && await exists('Uninstall.exe'); ++i) {
       await new Promise((resolve) => { setTimeout(resolve, 100); });
     }
+  };
+
+  test('the uninstaller with no pending payment removes the programs and the logs, keeps the vendor library and the configuration', async () => {
+    await fs.writeFile(path.join(dir, 'dll', 'CliSiTef32I.dll'), 'the vendor library');
+    await fs.writeFile(path.join(dir, 'Log', 'a.log'), 'log');
+    await uninstall();
     assert.equal((await calls()).at(-1), 'uninstall silent');
     assert.equal(await fs.readFile(path.join(dir, 'dll', 'CliSiTef32I.dll'), 'latin1'),
       'the vendor library');
     for (const name of ['SvcKelvoraSiTef.exe', 'kelvora-token.exe', 'Uninstall.exe', 'Certificado',
-      'SvcKelvoraSiTef.ini', 'Log', 'TEF']) {
+      'Log', 'TEF']) {
       assert.ok(!(await exists(name)), `${name} removed`);
     }
+    // The key the sales system signs with survives an uninstallation and reinstallation.
+    assert.match(await fs.readFile(path.join(dir, 'SvcKelvoraSiTef.ini'), 'latin1'),
+      /^jwt_secret=StandInKey0+\r?$/m);
+  });
+
+  test('/PURGE removes the configuration too', async () => {
+    assert.ok([0, 2].includes(await install()));
+    await uninstall('/PURGE');
+    assert.ok(!(await exists('SvcKelvoraSiTef.ini')), 'the configuration removed');
   });
 });

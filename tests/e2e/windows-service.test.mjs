@@ -20,6 +20,12 @@ const NAME = 'KelvoraSiTefService';
 const DESCRIPTION = 'Serviço guardião do Kelvora DataSnap Servidor- Mantenha este serviço iniciado.';
 const SIMULATOR_WARNING = 'A biblioteca SiTef em dll/ é o SIMULADOR: nenhum pagamento é real.';
 const svcctl = path.join(buildDir, 'tests', 'kelvora-svcctl.exe');
+const RECOVERY = 'RECOVERY restart 5000, restart 30000, restart 60000; reset 86400; on failed stop';
+// Wine's service control manager refuses recovery actions as an unknown level: the install then
+// warns and goes on. On Windows the actions are read back as set.
+const WINE_RECOVERY = 'RECOVERY unsupported';
+const RECOVERY_WARNING = 'Warning: this service control manager has no recovery actions; ' +
+  'KelvoraSiTefService will not be restarted after a failure';
 
 // Resolves to true when a TCP connection to the port is refused.
 function refused(port) {
@@ -75,15 +81,31 @@ describe('the service under the service control manager', { skip: !windowsBuild 
     await removeBaseDir(baseDir);
   });
 
-  test('install registers the service with its names, description and automatic start', async () => {
+  const config = async () => (await wine(svcctl, 'config', NAME)).split(/\r?\n/).filter(Boolean);
+  // Installs, and checks what the manager then holds: names, automatic start, description, and
+  // the recovery actions (or, from a manager without them, the install's warning).
+  const installAndCheck = async () => {
+    const { stdout, stderr } = await run(wineLoader, [installedExe(), '--port', String(port), 'install'],
+      { env: env() });
+    assert.match(stdout, /Service installed successfully/);
+    const lines = await config();
+    assert.deepEqual(lines.slice(0, 3), [NAME, 'AUTO', DESCRIPTION]);
+    if (lines[3] === WINE_RECOVERY) assert.equal(stderr.trim(), RECOVERY_WARNING);
+    else assert.equal(lines[3], RECOVERY);
+  };
+
+  test('install registers the service with its names, description, automatic start and recovery', async () => {
     installed = true;  // from here on, also when the install fails halfway
-    const out = await wine(installedExe(), '--port', String(port), 'install');
-    assert.match(out, /Service installed successfully/);
-    assert.deepEqual((await wine(svcctl, 'config', NAME)).split(/\r?\n/).filter(Boolean),
-      [NAME, 'AUTO', DESCRIPTION]);
+    await installAndCheck();
     assert.equal(await control('query'), 'STOPPED');
     // Nothing boots this prefix again, but should something do so, a service with automatic
     // start would start by itself in the middle of the steps below.
+    await wine(svcctl, 'demand', NAME);
+  });
+
+  // As an upgrade does: the registration already there gets this program's whole configuration.
+  test('installing over the registered service applies its configuration again', async () => {
+    await installAndCheck();
     await wine(svcctl, 'demand', NAME);
   });
 

@@ -8,8 +8,10 @@
      kelvora-svcctl demand NAME
        sets the start type to on demand, so that no later boot of the Wine prefix starts it;
      kelvora-svcctl config NAME
-       prints the display name, the start type (AUTO, DEMAND, DISABLED, ...) and the service's
-       Description value from the registry, one a line, in UTF-8.
+       prints the display name, the start type (AUTO, DEMAND, DISABLED, ...), the service's
+       Description value from the registry and its recovery actions ("RECOVERY restart 5000,
+       restart 30000; reset 86400; on failed stop", or "RECOVERY unsupported" from a manager
+       without them, as Wine's), one a line, in UTF-8.
    Exits 0 when the request was taken, 1 with the system's reason on stderr otherwise. */
 #include <stdio.h>
 #include <stdlib.h>
@@ -90,6 +92,37 @@ static int wait_and_print(SC_HANDLE service) {
   return 0;
 }
 
+/* The failure actions as read back from the service control manager, and whether they also
+   apply when the service stops with an error of its own. */
+static int print_recovery(SC_HANDLE service) {
+  DWORD needed = 0;
+  QueryServiceConfig2W(service, SERVICE_CONFIG_FAILURE_ACTIONS, NULL, 0, &needed);
+  SERVICE_FAILURE_ACTIONSW* actions = malloc(needed > 0 ? needed : 1);
+  if (actions == NULL) return 1;
+  if (!QueryServiceConfig2W(service, SERVICE_CONFIG_FAILURE_ACTIONS, (BYTE*)actions, needed,
+                            &needed)) {
+    free(actions);
+    if (GetLastError() != ERROR_INVALID_LEVEL) return fail("QueryServiceConfig2W");
+    printf("RECOVERY unsupported\n"); /* Wine's manager has no recovery actions */
+    return 0;
+  }
+  printf("RECOVERY");
+  for (DWORD i = 0; i < actions->cActions; ++i) {
+    const SC_ACTION* action = &actions->lpsaActions[i];
+    printf("%s%s %lu", i == 0 ? " " : ", ",
+           action->Type == SC_ACTION_RESTART ? "restart" : "other", (unsigned long)action->Delay);
+  }
+  printf("; reset %lu", (unsigned long)actions->dwResetPeriod);
+  free(actions);
+  SERVICE_FAILURE_ACTIONS_FLAG flag = {FALSE};
+  if (!QueryServiceConfig2W(service, SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, (BYTE*)&flag,
+                            sizeof flag, &needed)) {
+    return fail("QueryServiceConfig2W");
+  }
+  printf("%s\n", flag.fFailureActionsOnNonCrashFailures ? "; on failed stop" : "");
+  return 0;
+}
+
 static int print_config(SC_HANDLE service, const wchar_t* name) {
   DWORD needed = 0;
   QueryServiceConfigW(service, NULL, 0, &needed);
@@ -114,7 +147,7 @@ static int print_config(SC_HANDLE service, const wchar_t* name) {
     return fail("RegGetValueW");
   }
   print_line(description);
-  return 0;
+  return print_recovery(service);
 }
 
 int wmain(int argc, wchar_t** argv) {
