@@ -7,24 +7,37 @@
 namespace kelvora::platform {
 namespace {
 
-// Runs one event; a failure is reported on stderr and the framework carries on as if it worked.
+// Runs one event; a failure is reported on stderr and the framework carries on as if it worked,
+// except a ServiceFailure, whose code is returned (0 otherwise).
 template <typename Event>
-void RunEvent(const char* name, Event&& event) {
+int RunEvent(const char* name, Event&& event) {
   try {
     event();
+  } catch (const ServiceFailure& e) {
+    std::fprintf(stderr, "%s: %s\n", name, e.what());
+    return e.Code != 0 ? e.Code : 1;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "%s: %s\n", name, e.what());
   } catch (...) {
     std::fprintf(stderr, "%s: unknown error\n", name);
   }
+  return 0;
 }
 
 }  // namespace
 
 void ServiceController::Start() {
   if (state_ != ServiceState::Stopped) return;
-  RunEvent("ServiceStart", [this] { events_.ServiceStart(); });
   state_ = ServiceState::Running;
+  if (const int code = RunEvent("ServiceStart", [this] { events_.ServiceStart(); })) {
+    StopAfterFailure(code);
+  }
+}
+
+void ServiceController::StopAfterFailure(int code) {
+  exitCode_ = code;
+  RunEvent("ServiceStop", [this] { events_.ServiceStop(); });
+  state_ = ServiceState::Stopped;
 }
 
 void ServiceController::Control(ServiceControl control) {
@@ -41,8 +54,10 @@ void ServiceController::Control(ServiceControl control) {
       return;
     case ServiceControl::Continue:
       if (state_ != ServiceState::Paused) return;
-      RunEvent("ServiceContinue", [this] { events_.ServiceContinue(); });
       state_ = ServiceState::Running;
+      if (const int code = RunEvent("ServiceContinue", [this] { events_.ServiceContinue(); })) {
+        StopAfterFailure(code);
+      }
       return;
   }
 }

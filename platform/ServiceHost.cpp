@@ -38,7 +38,7 @@ ServiceHost::~ServiceHost() {
   pthread_sigmask(SIG_SETMASK, &previousMask_, nullptr);
 }
 
-void ServiceHost::Run(ServiceEvents& events) {
+int ServiceHost::Run(ServiceEvents& events) {
   ServiceController controller(events);
   controller.Start();
   while (controller.State() != ServiceState::Stopped) {
@@ -63,6 +63,7 @@ void ServiceHost::Run(ServiceEvents& events) {
         break;
     }
   }
+  return controller.ExitCode();
 }
 
 }  // namespace kelvora::platform

@@ -4,6 +4,9 @@
 // program runs in the foreground and Ctrl-C stops it.
 #pragma once
 
+#include <stdexcept>
+#include <string>
+
 #ifndef _WIN32
 #include "platform/UniqueFd.h"
 
@@ -24,13 +27,23 @@ class ServiceEvents {
   virtual void ServiceAfterInstall() = 0;
 };
 
+// Thrown by ServiceStart or ServiceContinue when the service cannot serve at all (it cannot listen
+// for pages): the framework runs ServiceStop and ends the service with Code as its own exit code,
+// so that the service control manager or systemd shows the failure and applies its recovery
+// actions, instead of a service that looks running and serves nothing.
+class ServiceFailure : public std::runtime_error {
+ public:
+  ServiceFailure(int code, const std::string& what) : std::runtime_error(what), Code(code) {}
+  int Code;
+};
+
 enum class ServiceControl { Stop, Pause, Continue };
 enum class ServiceState { Stopped, Running, Paused };
 
 // Which control request reaches which event, given the service's state: pause only while running,
 // continue only while paused, stop while running or paused; any other request is ignored, as the
 // Windows service control manager refuses it. An event that throws is reported on stderr and
-// counts as done.
+// counts as done, except a ServiceFailure, which stops the service with its code.
 class ServiceController {
  public:
   explicit ServiceController(ServiceEvents& events) : events_(events) {}
@@ -39,10 +52,16 @@ class ServiceController {
   void Start();
   void Control(ServiceControl control);
   ServiceState State() const { return state_; }
+  // 0, or the code of the ServiceFailure that stopped the service.
+  int ExitCode() const { return exitCode_; }
 
  private:
+  // Runs ServiceStop after a failure and keeps its code.
+  void StopAfterFailure(int code);
+
   ServiceEvents& events_;
   ServiceState state_ = ServiceState::Stopped;
+  int exitCode_ = 0;
 };
 
 // Owns the signal descriptor that carries the control requests. Construct it first in main(),
@@ -57,8 +76,9 @@ class ServiceHost {
   ServiceHost& operator=(const ServiceHost&) = delete;
 
   // Starts the service, then blocks until a control request arrives and applies one at a time
-  // until a stop; returns after ServiceStop has run. Nothing runs while no request arrives.
-  void Run(ServiceEvents& events);
+  // until a stop; returns after ServiceStop has run, with the service's exit code (0, or that of
+  // the ServiceFailure that stopped it). Nothing runs while no request arrives.
+  int Run(ServiceEvents& events);
 
 #ifndef _WIN32
  private:

@@ -2,6 +2,7 @@
 #include "service/KelvoraSiTefService.h"
 
 #include "platform/FileVersion.h"
+#include "platform/ServiceHost.h"
 #include "platform/ServiceInstaller.h"
 
 #include <exception>
@@ -79,6 +80,8 @@ void TKelvoraSiTefService::StartServer() {
     }
   } catch (const std::exception& e) {
     GravaLog(e.what());
+    GravaLog(kListenFailureLog);
+    throw platform::ServiceFailure(kListenFailureExitCode, e.what());
   }
 }
 

@@ -50,11 +50,17 @@ class TKelvoraSiTefService final : public platform::ServiceEvents {
   // Writes the description into the installed unit; nothing happens when it is not installed.
   void ServiceAfterInstall() override;
 
+  // The service's own exit code when it cannot listen for pages.
+  static constexpr int kListenFailureExitCode = 3;
+  static constexpr std::string_view kListenFailureLog =
+      "O servidor socket não pôde ser iniciado: o serviço será encerrado com falha (código 3).";
+
   // Logs "Iniciando servidor socket." and starts a new listener with the settings the
   // configuration file holds now; when it accepts every origin, says so in the log. A failure
   // (port in use, an address that cannot be parsed or bound, certificate or key missing) is logged
-  // with its message and not passed on: the service stays up without a listener until the next
-  // stop or pause and start.
+  // with its message and kListenFailureLog, and raised as a platform::ServiceFailure: a service
+  // that serves no page must not look running, so it stops with kListenFailureExitCode, which the
+  // service control manager or systemd shows and answers with its recovery actions.
   void StartServer();
   // Deactivates the running listener, if any (its connections end and run their disconnect
   // steps), and forgets it.

@@ -188,8 +188,7 @@ int RunServiceProgram(int argc, char** argv,
     switch (arguments.Command) {
       case TProgramCommand::Run:
         platform::RestrictLibrarySearch(options.BaseDir);
-        host.Run(service);
-        return 0;
+        return host.Run(service);
       case TProgramCommand::Install:
         platform::InstallService({std::string(TKelvoraSiTefService::kServiceName),
                                   std::string(TKelvoraSiTefService::kDisplayName),

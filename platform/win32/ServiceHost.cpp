@@ -50,6 +50,7 @@ struct HostedService {
   ControlQueue controls;
   SERVICE_STATUS_HANDLE statusHandle = nullptr;
   SERVICE_STATUS status{};
+  int exitCode = 0;
 };
 
 HostedService gService;
@@ -57,11 +58,14 @@ HostedService gService;
 // How long the manager waits for a pending state before it gives up on the service.
 constexpr DWORD kWaitHintMs = 5000;
 
-void ReportStatus(DWORD state) {
+// A non-zero exitCode, with STOPPED, is the service's own code of failure: the manager shows it
+// and applies the recovery actions.
+void ReportStatus(DWORD state, int exitCode = 0) {
   SERVICE_STATUS& status = gService.status;
   status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
   status.dwCurrentState = state;
-  status.dwWin32ExitCode = NO_ERROR;
+  status.dwWin32ExitCode = exitCode != 0 ? ERROR_SERVICE_SPECIFIC_ERROR : NO_ERROR;
+  status.dwServiceSpecificExitCode = static_cast<DWORD>(exitCode);
   const bool pending = state == SERVICE_START_PENDING || state == SERVICE_STOP_PENDING ||
                        state == SERVICE_PAUSE_PENDING || state == SERVICE_CONTINUE_PENDING;
   status.dwControlsAccepted =
@@ -85,16 +89,17 @@ DWORD StateOf(ServiceState state) {
   return SERVICE_STOPPED;
 }
 
-// Runs the events: start, then one control request at a time until a stop. With report, every
-// change of state is told to the manager.
-void RunControls(ServiceEvents& events, bool report) {
+// Runs the events: start, then one control request at a time until a stop; returns the
+// service's exit code. With report, every change of state is told to the manager.
+int RunControls(ServiceEvents& events, bool report) {
   ServiceController controller(events);
   controller.Start();
-  if (report) ReportStatus(StateOf(controller.State()));
+  if (report) ReportStatus(StateOf(controller.State()), controller.ExitCode());
   while (controller.State() != ServiceState::Stopped) {
     controller.Control(gService.controls.Take());
-    if (report) ReportStatus(StateOf(controller.State()));
+    if (report) ReportStatus(StateOf(controller.State()), controller.ExitCode());
   }
+  return controller.ExitCode();
 }
 
 DWORD WINAPI ServiceControlHandler(DWORD control, DWORD, void*, void*) {
@@ -124,7 +129,7 @@ void WINAPI ServiceMain(DWORD, wchar_t**) {
   gService.statusHandle = ::RegisterServiceCtrlHandlerExW(L"", ServiceControlHandler, nullptr);
   if (gService.statusHandle == nullptr) return;
   ReportStatus(SERVICE_START_PENDING);
-  RunControls(*gService.events, true);
+  gService.exitCode = RunControls(*gService.events, true);
 }
 
 BOOL WINAPI ConsoleControlHandler(DWORD event) {
@@ -181,18 +186,19 @@ ServiceHost::~ServiceHost() {
   ::WSACleanup();
 }
 
-void ServiceHost::Run(ServiceEvents& events) {
+int ServiceHost::Run(ServiceEvents& events) {
   gService.events = &events;
   if (StartedByServiceManager()) {
     SERVICE_TABLE_ENTRYW table[] = {{const_cast<wchar_t*>(L""), ServiceMain}, {nullptr, nullptr}};
-    if (::StartServiceCtrlDispatcherW(table)) return;
+    if (::StartServiceCtrlDispatcherW(table)) return gService.exitCode;
     throw std::system_error(static_cast<int>(::GetLastError()), std::system_category(),
                             "StartServiceCtrlDispatcherW");
   }
   // Not started by the service control manager: a console program in the foreground.
   ::SetConsoleCtrlHandler(ConsoleControlHandler, TRUE);
-  RunControls(events, false);
+  const int exitCode = RunControls(events, false);
   ::SetConsoleCtrlHandler(ConsoleControlHandler, FALSE);
+  return exitCode;
 }
 
 }  // namespace kelvora::platform

@@ -140,18 +140,22 @@ describe('listener failures', () => {
     },
   ];
   for (const { name, certificates, setup, reason } of cases) {
-    test(`${name}: the service runs without a listener, logs why, and stops cleanly`, async () => {
+    // A service that serves no page must not look running: systemd (Restart=on-failure) and the
+    // Windows service control manager see the failure and start it again later.
+    test(`${name}: the service logs why and ends with its failure code`, async () => {
       const baseDir = await newBase({ certificates });
       const port = await freePort();
       await setup(port);
-      const service = await start({ baseDir, port });
-      assert.equal(service.exitStatus, null);
-      assert.deepEqual(await service.stop(), { code: 0, signal: null });
+      const service = await start({ baseDir, port, readyLine: null });
+      assert.deepEqual(await service.exited, { code: 3, signal: null });
       const texts = await readServiceLogTexts(baseDir);
       assert.equal(texts.length, 4, texts.join('\n'));
       assert.equal(texts[0], 'Iniciando servidor socket.');
       assert.match(texts[1], reason);
-      assert.deepEqual(texts.slice(2), ['O serviço foi inciado.', 'O serviço foi parado.']);
+      assert.deepEqual(texts.slice(2), [
+        'O servidor socket não pôde ser iniciado: o serviço será encerrado com falha (código 3).',
+        'O serviço foi parado.',
+      ]);
     });
   }
 });

@@ -6,29 +6,21 @@
 // pending payment is checked there; the installer with the real programs is the Windows build's
 // test (tests/e2e/windows/installer.test.mjs).
 import assert from 'node:assert/strict';
-import { execFile, execFileSync } from 'node:child_process';
+import { execFile } from 'node:child_process';
 import fs from 'node:fs/promises';
 import os from 'node:os';
 import path from 'node:path';
 import { after, before, describe, test } from 'node:test';
 import { promisify } from 'node:util';
-import { buildDir } from './lib/index.mjs';
+import { buildDir, hasCommand } from './lib/index.mjs';
 
 const run = promisify(execFile);
 const script = path.resolve('scripts/build-windows-installer.sh');
 const BINARIES = ['SvcKelvoraSiTef.exe', 'kelvora-token.exe', 'ca-bundle.crt', 'dll/CliSiTef32I.dll'];
 
-function has(program) {
-  try {
-    execFileSync('sh', ['-c', `command -v ${program}`], { stdio: 'ignore' });
-    return true;
-  } catch {
-    return false;
-  }
-}
-const skip = has('makensis') ? false : 'makensis (Debian package nsis) is not installed';
+const skip = hasCommand('makensis') ? false : 'makensis (Debian package nsis) is not installed';
 const wine64 = '/usr/lib/wine/wine64';
-const skipWine = skip || ([wine64, 'wineserver', 'x86_64-w64-mingw32-gcc'].every(has)
+const skipWine = skip || ([wine64, 'wineserver', 'x86_64-w64-mingw32-gcc'].every(hasCommand)
   ? false : '64-bit Wine or x86_64-w64-mingw32-gcc is not installed');
 
 let work;

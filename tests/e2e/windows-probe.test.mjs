@@ -2,24 +2,17 @@
 // from a program that really ran, so a loader that cannot execute means "no", and the switch that
 // stands for a machine without 32-bit support is honoured without trying anything.
 import assert from 'node:assert/strict';
-import { execFile, execFileSync } from 'node:child_process';
+import { execFile } from 'node:child_process';
 import fs from 'node:fs/promises';
 import os from 'node:os';
 import path from 'node:path';
 import { after, before, test } from 'node:test';
 import { promisify } from 'node:util';
+import { hasCommand } from './lib/index.mjs';
 
 const run = promisify(execFile);
 const probe = path.resolve('scripts/probe-windows-arch.sh');
 
-function has(program) {
-  try {
-    execFileSync('sh', ['-c', `command -v ${program}`], { stdio: 'ignore' });
-    return true;
-  } catch {
-    return false;
-  }
-}
 
 // Resolves to the probe's exit code and what it printed.
 async function probeWith(args, env = {}) {
@@ -57,7 +50,7 @@ test('the kernel check answers yes, or no with the system\'s reason', async () =
 // A loader that cannot execute on any machine here: an ELF file for a processor that does not
 // exist, as wine32 is on a kernel without 32-bit support.
 test('a Wine loader that cannot execute makes the probe answer no', {
-  skip: !has('x86_64-w64-mingw32-gcc') && 'x86_64-w64-mingw32-gcc is not installed',
+  skip: !hasCommand('x86_64-w64-mingw32-gcc') && 'x86_64-w64-mingw32-gcc is not installed',
 }, async () => {
   const loader = path.join(work, 'foreign-loader');
   const header = Buffer.alloc(64);

@@ -146,6 +146,25 @@ describe('the service under the service control manager', { skip: !windowsBuild 
     ]);
   });
 
+  // A service that serves no page must not look running: the manager sees it stop with the
+  // service's own code, and (on Windows) its recovery actions start it again later.
+  test('a start while the port is taken ends stopped, with the service\'s own failure code', async () => {
+    const blocker = net.createServer();
+    await new Promise((resolve) => { blocker.listen(port, '127.0.0.1', resolve); });
+    try {
+      assert.equal(await control('start'), 'STOPPED');
+      assert.equal((await wine(svcctl, 'exitcode', NAME)).trim(), '1066 3');
+      const texts = await readServiceLogTexts(baseDir);
+      assert.match(texts.at(-3), /^Could not bind socket on port \d+ \(127\.0\.0\.1\)/);
+      assert.deepEqual(texts.slice(-2), [
+        'O servidor socket não pôde ser iniciado: o serviço será encerrado com falha (código 3).',
+        'O serviço foi parado.',
+      ]);
+    } finally {
+      await new Promise((resolve) => { blocker.close(resolve); });
+    }
+  });
+
   test('uninstall removes the service', async () => {
     assert.match(await wine(installedExe(), 'uninstall'),
       /Service uninstalled successfully/);

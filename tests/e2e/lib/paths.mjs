@@ -1,4 +1,5 @@
 // Where the built programs are: under KELVORA_BUILD_DIR (set by CTest), else /work/main/build.
+import { execFileSync } from 'node:child_process';
 import path from 'node:path';
 
 // KELVORA_E2E_WINDOWS names a Windows build folder (build-win32 or build-win64): the tests then run
@@ -27,4 +28,14 @@ export function programCommand(binary, args) {
 export function programEnv(env = {}) {
   if (!windowsBuild) return { ...process.env, ...env };
   return { ...process.env, WINEPREFIX: path.join(buildDir, 'wineprefix'), WINEDEBUG: '-all', ...env };
+}
+
+// Whether a command (a name on the PATH, or a path) can be run on this machine.
+export function hasCommand(program) {
+  try {
+    execFileSync('sh', ['-c', `command -v ${program}`], { stdio: 'ignore' });
+    return true;
+  } catch {
+    return false;
+  }
 }

@@ -5,6 +5,9 @@
        prints the state it settled in (RUNNING, PAUSED, STOPPED, or the pending state when it did
        not settle within 20 s: far longer than a sound service takes, shorter than the minute a
        connection's keep-alive takes to give up on a silent peer);
+     kelvora-svcctl exitcode NAME
+       prints the exit codes of the last stop: the Win32 one and the service's own ("1066 3" for
+       a service that ended with its own code 3; "0 0" for a clean stop);
      kelvora-svcctl demand NAME
        sets the start type to on demand, so that no later boot of the Wine prefix starts it;
      kelvora-svcctl config NAME
@@ -152,7 +155,8 @@ static int print_config(SC_HANDLE service, const wchar_t* name) {
 
 int wmain(int argc, wchar_t** argv) {
   if (argc != 3) {
-    fprintf(stderr, "usage: kelvora-svcctl start|pause|continue|stop|query|demand|config NAME\n");
+    fprintf(stderr,
+            "usage: kelvora-svcctl start|pause|continue|stop|query|exitcode|demand|config NAME\n");
     return 2;
   }
   const wchar_t* command = argv[1];
@@ -180,11 +184,19 @@ int wmain(int argc, wchar_t** argv) {
     }
   } else if (wcscmp(command, L"config") == 0) {
     result = print_config(service, argv[2]);
+  } else if (wcscmp(command, L"exitcode") == 0) {
+    if (!QueryServiceStatus(service, &status)) {
+      result = fail("QueryServiceStatus");
+    } else {
+      printf("%lu %lu\n", (unsigned long)status.dwWin32ExitCode,
+             (unsigned long)status.dwServiceSpecificExitCode);
+    }
   } else if (wcscmp(command, L"query") != 0) {
     fprintf(stderr, "unknown command\n");
     result = 2;
   }
-  if (result == 0 && wcscmp(command, L"config") != 0 && wcscmp(command, L"demand") != 0) {
+  if (result == 0 && wcscmp(command, L"config") != 0 && wcscmp(command, L"demand") != 0 &&
+      wcscmp(command, L"exitcode") != 0) {
     result = wait_and_print(service);
   }
   CloseServiceHandle(service);

@@ -1,6 +1,8 @@
 // The service module: creation and release of the data module, the log lines of its events, a
 // listener that cannot start, and the command line.
 #include "service/KelvoraSiTefService.h"
+
+#include "platform/ServiceHost.h"
 #include "service/ServiceProgram.h"
 
 #include "TempDir.h"
@@ -73,28 +75,26 @@ TEST(TKelvoraSiTefService, ReadsItsTwoSettingsFromItsConfigurationFileAtEachUse)
   EXPECT_TRUE(service.QrCodeOnPinpad());
 }
 
-TEST(TKelvoraSiTefService, LogsWhyTheListenerCouldNotStartAndCarriesOn) {
+TEST(TKelvoraSiTefService, AListenerThatCannotStartFailsTheStartWithItsReasonInTheLog) {
   TempDir base;  // no Certificado directory
   TKelvoraSiTefService service(OptionsIn(base), [](TKelvoraSiTefService&) {
     return std::make_unique<IgnoringMessageHandler>();
   });
   service.ServiceStop();  // a stop before any start only logs
-  service.ServiceStart();
-  service.ServicePause();
-  service.ServiceContinue();
-  service.ServiceStop();
+  try {
+    service.ServiceStart();
+    ADD_FAILURE() << "the start did not fail";
+  } catch (const platform::ServiceFailure& failure) {
+    EXPECT_EQ(failure.Code, TKelvoraSiTefService::kListenFailureExitCode);
+  }
   const std::vector<std::string> texts = LogTexts(service);
-  ASSERT_EQ(texts.size(), 9u);
+  ASSERT_EQ(texts.size(), 4u);
   const std::string certificate = (base.Path() / "Certificado" / "server_cert.pem").string();
   EXPECT_EQ(texts[0], "O servi\xE7o foi parado.");
   EXPECT_EQ(texts[1], "Iniciando servidor socket.");
   EXPECT_TRUE(texts[2].starts_with("Could not load certificate " + certificate)) << texts[2];
-  EXPECT_EQ(texts[3], "O servi\xE7o foi inciado.");
-  EXPECT_EQ(texts[4], "O servi\xE7o foi pausado.");
-  EXPECT_EQ(texts[5], "Iniciando servidor socket.");
-  EXPECT_EQ(texts[6], texts[2]);
-  EXPECT_EQ(texts[7], "O servi\xE7o foi retomado.");
-  EXPECT_EQ(texts[8], "O servi\xE7o foi parado.");
+  EXPECT_EQ(texts[3], "O servidor socket n\xE3o p\xF4" "de ser iniciado: o servi\xE7o ser\xE1 "
+                      "encerrado com falha (c\xF3" "digo 3).");
 }
 
 TEST(ParseProgramArguments, ReadsOptionsAndCommands) {

@@ -22,17 +22,25 @@ using service::testing::TempDir;
 
 class RecordingEvents final : public ServiceEvents {
  public:
-  void ServiceStart() override { events.push_back("start"); }
+  void ServiceStart() override {
+    events.push_back("start");
+    if (startFailure != 0) throw ServiceFailure(startFailure, "cannot listen");
+  }
   void ServiceStop() override { events.push_back("stop"); }
   void ServicePause() override {
     events.push_back("pause");
     if (failPause) throw std::runtime_error("pause failed");
   }
-  void ServiceContinue() override { events.push_back("continue"); }
+  void ServiceContinue() override {
+    events.push_back("continue");
+    if (continueFailure != 0) throw ServiceFailure(continueFailure, "cannot listen");
+  }
   void ServiceAfterInstall() override { events.push_back("after install"); }
 
   std::vector<std::string> events;
   bool failPause = false;
+  int startFailure = 0;
+  int continueFailure = 0;
 };
 
 std::string ReadFile(const std::filesystem::path& path) {
@@ -78,6 +86,29 @@ TEST(ServiceController, AFailedEventStillCountsAsDone) {
   EXPECT_EQ(controller.State(), ServiceState::Paused);
   controller.Control(ServiceControl::Continue);
   EXPECT_EQ(events.events, (std::vector<std::string>{"start", "pause", "continue"}));
+}
+
+// A service that cannot serve must not look running: it stops at once, its stop event releasing
+// what the start made, and the code is the one its host reports.
+TEST(ServiceController, AServiceFailureStopsTheServiceWithItsCode) {
+  RecordingEvents failedStart;
+  failedStart.startFailure = 3;
+  ServiceController starting(failedStart);
+  starting.Start();
+  EXPECT_EQ(starting.State(), ServiceState::Stopped);
+  EXPECT_EQ(starting.ExitCode(), 3);
+  EXPECT_EQ(failedStart.events, (std::vector<std::string>{"start", "stop"}));
+
+  RecordingEvents failedContinue;
+  failedContinue.continueFailure = 3;
+  ServiceController continuing(failedContinue);
+  continuing.Start();
+  continuing.Control(ServiceControl::Pause);
+  continuing.Control(ServiceControl::Continue);
+  EXPECT_EQ(continuing.State(), ServiceState::Stopped);
+  EXPECT_EQ(continuing.ExitCode(), 3);
+  EXPECT_EQ(failedContinue.events,
+            (std::vector<std::string>{"start", "pause", "continue", "stop"}));
 }
 
 TEST(ServiceHost, TurnsSignalsIntoControlsUntilAStop) {
