@@ -203,6 +203,10 @@ describe('the installer with the real programs under Wine', { skip }, () => {
   });
 
   test('the simulator, when chosen, is the library in dll\\ and the service says it simulates', async () => {
+    // Both prefixes' services listen on this machine's port 443, and one that cannot listen ends
+    // with a failure: the first one is stopped before the second one starts.
+    assert.equal(await plain.wine('sc', 'stop', SERVICE), 0);
+    await plain.waitForLog('O serviço foi parado.', 2);
     withSimulator = await Prefix.create(prefixes);
     assert.equal(await withSimulator.install('/SIMULADOR'), 0);
 
