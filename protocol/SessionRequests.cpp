@@ -180,6 +180,7 @@ void TDmSitef::CreateSession(const Json& pConfig, service::Connection& pIdContex
   // it, sessions nobody came back for stop taking memory and lengthening every lookup.
   FSessionList.DropExpiredWhenAt(kExpiredSessionsKept, FClock.Now());
   FSessionList.AddItem(sessionId, expiration, pIdContext.Id(), std::move(sale));
+  pIdContext.MarkSessionStarted();
   SendClientMessage(pIdContext, text);
 }
 

@@ -34,6 +34,11 @@ class Connection {
 
   // A number unique within the process, for logs and for telling connections apart.
   virtual uint64_t Id() const = 0;
+
+  // Called once a session has started on this connection. From then on the listener keeps it open
+  // however long it idles (a till's page waits for hours between sales) and never closes it to
+  // make room; a connection that starts none is closed soon after its upgrade.
+  virtual void MarkSessionStarted() {}
 };
 
 }  // namespace kelvora::service

@@ -28,10 +28,13 @@ struct TServerSettings {
   // address and, when the system has IPv6, the IPv6 wildcard address.
   std::vector<std::string> ListenAddresses;
   // [server] max_connections: open connections beyond it are closed at once, after the oldest one
-  // still in its handshakes has been closed to make room.
+  // still in its handshakes, or else the oldest one without a session, has been closed to make
+  // room.
   size_t MaxConnections = 64;
   // The TLS and WebSocket handshakes of a connection must both be done this long after its accept.
   std::chrono::milliseconds HandshakeDeadline{10000};
+  // A connection must have started a session this long after its WebSocket handshake.
+  std::chrono::milliseconds SessionDeadline{30000};
   // [security] allowed_origins.
   TOriginPolicy Origins;
   TLogLine Log;  // may be empty
