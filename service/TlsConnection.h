@@ -6,6 +6,7 @@
 #include "service/ByteStream.h"
 #include "service/Connection.h"
 #include "service/TlsContext.h"
+#include "service/WebSocketMessages.h"
 
 #include <atomic>
 #include <mutex>
@@ -59,6 +60,10 @@ class TlsConnection final : public Connection, public ByteStream {
   std::atomic<bool> broken_{false};       // a read or write failed, or the connection was closed
   std::atomic<bool> sessionStarted_{false};
   TClientState State_ = TClientState::csHandshake;
+  // Under IOHandlerLock: the text message being put together, and whether a close frame has been
+  // sent, after which nothing more is read or written.
+  ClientMessageReader reader_;
+  bool closeSent_ = false;
 };
 
 }  // namespace kelvora::service

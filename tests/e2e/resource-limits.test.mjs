@@ -30,14 +30,14 @@ async function threadCount(pid) {
 }
 
 // Opens count connections one after the other (TLS and WebSocket handshakes, one request on every
-// tenth), closing each (close frame, then the TCP connection) before the next.
+// tenth), closing each (the closing handshake, then the TCP connection) before the next.
 async function connectionStorm(port, count) {
   for (let i = 0; i < count; i++) {
     const client = await connectClient(port);
     try {
       if (i % 10 === 0) assert.deepEqual(await exchange(client, BAD_CATEGORY), BAD_CATEGORY_REPLY);
-      // The service answers no close frame and leaves the ending to the client.
       client.close();
+      await client.waitClosed();
     } finally {
       await client.terminate();
     }
@@ -45,8 +45,8 @@ async function connectionStorm(port, count) {
 }
 
 // One round of the bad input a hostile page can send: a frame claiming 2^63 bytes, a handshake
-// line of 16385 characters, frames that are not UTF-8 or nest 100000 deep; each on its own
-// connection, which the service closes or this side drops.
+// line of 16385 characters, frames that are not UTF-8 (each on a connection of its own, which the
+// service closes) or nest 100000 deep.
 async function badInputRounds(port, rounds) {
   const oversized = Buffer.alloc(14);
   oversized[0] = 0x81;
@@ -63,11 +63,17 @@ async function badInputRounds(port, rounds) {
     longLine.write(`GET /${'a'.repeat(16380)}\r\n`);
     await longLine.waitClosed();
 
+    for (const bytes of [[0xc0, 0xaf], [0xed, 0xa0, 0x80], [0xff, 0xfe]]) {
+      const notText = await connectClient(port);
+      try {
+        await new Promise((resolve) => { notText.ws.send(Buffer.from(bytes), { binary: false }, resolve); });
+        assert.equal((await notText.waitClosed()).code, 1007);
+      } finally {
+        await notText.terminate();
+      }
+    }
     const client = await connectClient(port);
     try {
-      for (const bytes of [[0xc0, 0xaf], [0xed, 0xa0, 0x80], [0xff, 0xfe]]) {
-        await new Promise((resolve) => { client.ws.send(Buffer.from(bytes), { binary: false }, resolve); });
-      }
       await client.send('['.repeat(100000));
       assert.deepEqual(await exchange(client, BAD_CATEGORY), BAD_CATEGORY_REPLY);
     } finally {
