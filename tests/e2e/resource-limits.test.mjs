@@ -1,5 +1,6 @@
-// The real service under many connections: a thousand opened and closed in a row must leave its
-// memory and threads where they were, and fifty idle pages must not disturb a payment.
+// The real service under many connections and session starts: a thousand connections opened and
+// closed in a row must leave its memory and threads where they were, so must thousands of session
+// starts, and fifty idle pages must not disturb a payment.
 import assert from 'node:assert/strict';
 import fs from 'node:fs/promises';
 import { afterEach, describe, test } from 'node:test';
@@ -124,6 +125,35 @@ describe('resource limits', () => {
     const after = await residentKiB(pid);
     ctx.diagnostic(`VmRSS ${before} KiB before, ${after} KiB after 150 rounds of bad input`);
     assert.ok(after - before < RSS_MARGIN_KIB, `VmRSS grew from ${before} to ${after} KiB`);
+  });
+
+  test('5000 session starts from large tokens: the oldest sessions give way, memory stays flat', async (ctx) => {
+    const svc = await startProtocolService({ simulatorIni: '' });
+    cleanups.push(() => svc.stop());
+    const page = await svc.connect();
+    cleanups.push(() => page.terminate());
+    const { pid } = svc.service;
+    // Claims near 2 KiB each in a token near 16 KiB: the most a session start may bring.
+    const claims = sessionClaims({
+      callback_url: `http://127.0.0.1:9/${'c'.repeat(2000)}`, additional_parameters: 'p'.repeat(2000),
+      note1: 'n'.repeat(2040), note2: 'n'.repeat(2040), note3: 'n'.repeat(2040),
+    });
+    const start = async () => (await openSession(page, claims)).session_uuid;
+    const starts = async (count) => {
+      for (let i = 0; i < count; i++) await start();
+    };
+
+    const first = await start();
+    await starts(500);
+    const before = await residentKiB(pid);
+    await starts(5000);
+    const after = await residentKiB(pid);
+    ctx.diagnostic(`VmRSS ${before} KiB before, ${after} KiB after 5000 session starts`);
+    assert.ok(after - before < RSS_MARGIN_KIB, `VmRSS grew from ${before} to ${after} KiB`);
+    const finish = (uuid) => exchange(page, { route: '/session/finish', type: 'session', session_uuid: uuid });
+    assert.deepEqual(await finish(await start()),
+      { type: 'session', status: 'finished', message: 'Sessão finalizada com sucesso.' });
+    assert.deepEqual(await finish(first), { type: 'error', message: 'Sessão inválida.' }, 'the oldest gave way');
   });
 
   test('50 idle connections beside a whole payment', async () => {
