@@ -14,6 +14,7 @@
 #include <string>
 
 #include "platform/FileSystem.h"
+#include "platform/PrivateDirectory.h"
 #include "service/PrivateWorkDir.h"
 
 namespace kelvora::service {
@@ -124,8 +125,11 @@ void GenerateCertificates(const std::filesystem::path& dir, const TCertificateOp
     }
   }
   std::error_code error;
-  fs::create_directories(dir, error);
-  if (error) throw std::runtime_error("cannot create " + dir.string() + ": " + error.message());
+  // Whatever the caller's umask: another local user must not be able to swap a file in the folder
+  // or plant a library beside the service in the base folder above it.
+  if (!platform::CreatePrivateDirectories(dir, error)) {
+    throw std::runtime_error("cannot create " + dir.string() + ": " + error.message());
+  }
 
   const PKey caKey = NewP256Key();
   const Certificate ca =
