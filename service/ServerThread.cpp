@@ -51,7 +51,7 @@ void TServerThread::Start() {
   if (acceptThread_.joinable()) return;
   // A write to a socket the client has closed must fail, not kill the process.
   platform::IgnoreBrokenPipes();
-  context_ = CreateServerContext(TCertificateFiles::In(settings_.BaseDir));
+  context_ = CreateServerContext(TCertificateFiles::In(settings_.BaseDir), settings_.TlsMinVersion);
   wake_ = std::make_unique<platform::WakeUp>();
   try {
     Listen();
