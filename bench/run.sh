@@ -85,9 +85,15 @@ echo "   commit $commit, $(nproc) cores," \
   "load average $(cut -d' ' -f1-3 /proc/loadavg)"
 echo
 echo "== Load: the service beside the reference peer (bench_load)"
+# The load tool's long-lived connection starts a session, as a page does; the service runs with
+# its built-in key, having no configuration file.
+token=$("$build_dir/bin/kelvora-token" --builtin-secret --secctional-code 1 \
+  --ip-address 127.0.0.1 --store-code 00000000 --additional-parameters "" --operator bench \
+  --sale-id 1 --company-id 1 --callback-url http://127.0.0.1:9/)
 # shellcheck disable=SC2086  # LOAD_ARGS is a list of options on purpose
 "$bench_dir/bench_load" --service-port "$service_port" --service-pid "$service_pid" \
-  --peer-port "$peer_port" --peer-pid "$peer_pid" ${LOAD_ARGS:-} | tee "$work/load.txt"
+  --peer-port "$peer_port" --peer-pid "$peer_pid" --session-token "$token" ${LOAD_ARGS:-} |
+  tee "$work/load.txt"
 stop_servers
 
 echo

@@ -33,9 +33,13 @@ namespace kelvora::protocol {
 
 // How long a session is accepted after its start; using it does not extend it.
 inline constexpr std::chrono::seconds kSessionLifetime{1800};
-// How many sessions the list may hold before a session start drops the expired ones (a day of
-// session starts at a busy till, at a few hundred bytes each).
-inline constexpr size_t kExpiredSessionsKept = 1000;
+// [server] max_sessions when the configuration file sets none or a number below 1: far more than
+// the tills one service serves, at a few KiB each at most.
+inline constexpr int32_t kDefaultMaxSessions = 256;
+// The longest session token and the longest text of one of its claims taken: a session keeps
+// copies of its claims, so their size bounds what each session may cost.
+inline constexpr size_t kMaxTokenLength = 16 * 1024;
+inline constexpr size_t kMaxClaimLength = 2 * 1024;
 
 // The CliSiTef gateway's settings as the last session start left them. Session starts write them
 // here, under the data module's state lock, and they reach the gateway when the next operation
@@ -132,6 +136,9 @@ class TDmSitef final : public service::MessageHandler {
   // The session named by "session_uuid" when it is open and not expired; otherwise the error
   // reply has been sent (an expired session is removed) and the result is empty.
   std::optional<TSession> ValidateSession(const Json& pContent, service::Connection& pIdContext);
+  // [server] max_sessions, read at each session start.
+  size_t MaxSessions() const;
+  void LogSessionLimit(size_t pLimit);
   // "/session/finish".
   void FinishSession(const Json& pContent, const TSession* pSession,
                      service::Connection& pIdContext);
@@ -382,6 +389,8 @@ class TDmSitef final : public service::MessageHandler {
   std::map<uint64_t, std::vector<std::string>> fBackupsPorConexao;
 
   TSessionList FSessionList;
+  // When the session limit was last logged (FClock's time), under fStateLock.
+  std::optional<std::chrono::system_clock::time_point> fLastSessionLimitLog;
 
   // Reports the sales API has not answered yet. Declared last: its worker delivers reports left
   // by an earlier process from construction on, and must have stopped before anything it uses

@@ -38,6 +38,14 @@ std::vector<std::string> SplitLines(std::string_view text) {
   return lines;
 }
 
+// The name of a claim whose text is longer than kMaxClaimLength, if there is one.
+std::optional<std::string> OversizedClaim(const Json& claims) {
+  for (const auto& [name, value] : claims.items()) {
+    if (ValueAsText(value).size() > kMaxClaimLength) return name;
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 std::string TDmSitef::TerminalNumber(std::string_view pSectionalCode, int32_t pPdvNumber) {
@@ -73,6 +81,11 @@ void TDmSitef::CreateSession(const Json& pConfig, service::Connection& pIdContex
       SendErrorMessage(pIdContext, "Acesso não autorizado.");
       return;
     }
+    if (compact.size() > kMaxTokenLength) {
+      Log("Token de sessão recusado: mais de " + std::to_string(kMaxTokenLength / 1024) + " KiB.");
+      SendErrorMessage(pIdContext, "Acesso não autorizado.");
+      return;
+    }
     token = tokens::TJOSE::Verify(tokens::TJWK(*secret.Key), compact);
   } catch (const std::exception& e) {
     SendErrorMessage(pIdContext, e.what());
@@ -101,6 +114,12 @@ void TDmSitef::CreateSession(const Json& pConfig, service::Connection& pIdContex
       Log("Token de sessão recusado: exp ou nbf não numérico.");
       SendErrorMessage(pIdContext, "Acesso não autorizado.");
       return;
+  }
+  if (const std::optional<std::string> claim = OversizedClaim(token->Claims)) {
+    Log("Token de sessão recusado: a declaração \"" + *claim + "\" passa de " +
+        std::to_string(kMaxClaimLength / 1024) + " KiB.");
+    SendErrorMessage(pIdContext, "Acesso não autorizado.");
+    return;
   }
 
   // Each setting takes effect as soon as its claim has been read: a later claim that is missing
@@ -176,11 +195,30 @@ void TDmSitef::CreateSession(const Json& pConfig, service::Connection& pIdContex
   reply["store_code"] = store;
   reply["terminal_number"] = terminal;
   const std::string text = WriteJson(reply);
-  // Below the limit, an expired session still gets "Sessão expirada." when it comes back; beyond
-  // it, sessions nobody came back for stop taking memory and lengthening every lookup.
-  FSessionList.DropExpiredWhenAt(kExpiredSessionsKept, FClock.Now());
-  FSessionList.AddItem(sessionId, expiration, pIdContext.Id(), std::move(sale));
+  const size_t limit = MaxSessions();
+  if (FSessionList.AddItem(limit, FClock.Now(), SessaoEmCurso(), sessionId, expiration,
+                           pIdContext.Id(), std::move(sale)) > 0) {
+    LogSessionLimit(limit);
+  }
+  pIdContext.MarkSessionStarted();
   SendClientMessage(pIdContext, text);
+}
+
+size_t TDmSitef::MaxSessions() const {
+  const int32_t limit = FService.Config().ReadInteger("server", "max_sessions", kDefaultMaxSessions);
+  return static_cast<size_t>(limit >= 1 ? limit : kDefaultMaxSessions);
+}
+
+// Logged at most once a minute, so a burst of session starts does not flood the log.
+void TDmSitef::LogSessionLimit(size_t pLimit) {
+  const auto now = FClock.Now();
+  {
+    std::lock_guard lock(fStateLock);
+    if (fLastSessionLimitLog && now - *fLastSessionLimitLog < std::chrono::minutes(1)) return;
+    fLastSessionLimitLog = now;
+  }
+  Log("Limite de " + std::to_string(pLimit) +
+      " sessões atingido: a sessão mais antiga sem operação em curso foi encerrada.");
 }
 
 std::optional<TSession> TDmSitef::ValidateSession(const Json& pContent,

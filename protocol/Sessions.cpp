@@ -5,11 +5,24 @@
 
 namespace kelvora::protocol {
 
-void TSessionList::AddItem(std::string pSession_UUID,
-                           std::chrono::system_clock::time_point pExpiration, uint64_t pIdContext,
-                           TSaleData pSale) {
+size_t TSessionList::AddItem(size_t pLimit, std::chrono::system_clock::time_point pNow,
+                             std::string_view pBusy, std::string pSession_UUID,
+                             std::chrono::system_clock::time_point pExpiration,
+                             uint64_t pIdContext, TSaleData pSale) {
   std::lock_guard lock(FLock);
+  // A page that never comes back would otherwise leave its session in memory until the limit.
+  std::erase_if(FList, [pNow](const TSession& session) { return pNow >= session.Expiration(); });
+  size_t dropped = 0;
+  for (auto it = FList.begin(); FList.size() >= pLimit && it != FList.end();) {
+    if (it->Session_UUID() == pBusy) {
+      ++it;
+    } else {
+      it = FList.erase(it);
+      ++dropped;
+    }
+  }
   FList.emplace_back(std::move(pSession_UUID), pExpiration, pIdContext, std::move(pSale));
+  return dropped;
 }
 
 std::optional<TSession> TSessionList::GetSession(std::string_view pSession_UUID) const {
@@ -35,12 +48,6 @@ void TSessionList::SetVenda_Id(std::string_view pSession_UUID, int32_t pVenda_Id
     return session.Session_UUID() == pSession_UUID;
   });
   if (found != FList.end()) found->SetVenda_Id(pVenda_Id);
-}
-
-void TSessionList::DropExpiredWhenAt(size_t pLimit, std::chrono::system_clock::time_point pNow) {
-  std::lock_guard lock(FLock);
-  if (FList.size() < pLimit) return;
-  std::erase_if(FList, [pNow](const TSession& session) { return pNow >= session.Expiration(); });
 }
 
 size_t TSessionList::Count() const {

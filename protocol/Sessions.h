@@ -53,12 +53,18 @@ class TSession {
 
 // The open sessions in the order they were added. Every connection thread uses the one list, so
 // each operation holds the list's lock; lookups hand out copies, never references into the list.
-// Nothing expires in the background: an expired session leaves when a request presents it.
+// Nothing expires in the background: an expired session leaves when a request presents it or at
+// the next session start.
 class TSessionList {
  public:
-  // Appends a new session with these values.
-  void AddItem(std::string pSession_UUID, std::chrono::system_clock::time_point pExpiration,
-               uint64_t pIdContext, TSaleData pSale = {});
+  // Appends a new session with these values, within pLimit sessions: first the sessions expired at
+  // pNow are removed, then, while pLimit or more remain, the oldest one other than pBusy (the
+  // session whose operation holds the TEF component, which is never removed; empty: none). Only
+  // pBusy can leave the list one over its limit. Returns how many unexpired sessions gave way.
+  size_t AddItem(size_t pLimit, std::chrono::system_clock::time_point pNow,
+                 std::string_view pBusy, std::string pSession_UUID,
+                 std::chrono::system_clock::time_point pExpiration, uint64_t pIdContext,
+                 TSaleData pSale = {});
   // The first session whose id equals pSession_UUID exactly (case-sensitive); none when absent.
   std::optional<TSession> GetSession(std::string_view pSession_UUID) const;
   // Removes the first session with that id; nothing happens when there is none.
@@ -66,10 +72,6 @@ class TSessionList {
   // Replaces the sale id of the first session with that id (a request's "sale_id" does, for the
   // later requests of its session); nothing happens when there is none.
   void SetVenda_Id(std::string_view pSession_UUID, int32_t pVenda_Id);
-  // When the list holds pLimit sessions or more, removes those expired at pNow. A session that
-  // expired is otherwise only removed when a request presents it, so a page that never comes
-  // back would leave its session in memory for the life of the process.
-  void DropExpiredWhenAt(size_t pLimit, std::chrono::system_clock::time_point pNow);
   size_t Count() const;
 
  private:

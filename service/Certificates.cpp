@@ -14,6 +14,7 @@
 #include <string>
 
 #include "platform/FileSystem.h"
+#include "platform/PrivateDirectory.h"
 #include "service/PrivateWorkDir.h"
 
 namespace kelvora::service {
@@ -48,15 +49,17 @@ PKey NewP256Key() {
 }
 
 // A version-3 certificate with a random positive 159-bit serial, valid from an hour ago (a clock
-// set back a little must not reject it) for the given days.
+// set back a little must not reject it) for the given days in all, that hour included: browsers
+// refuse a locally trusted certificate whose whole span exceeds 825 days.
 Certificate NewCertificate(const std::string& commonName, EVP_PKEY* key, int days) {
+  std::time_t backdated = std::time(nullptr) - 3600;
   Certificate certificate(X509_new());
   BigNum serial(BN_new());
   if (!certificate || !serial || X509_set_version(certificate.get(), X509_VERSION_3) != 1 ||
       BN_rand(serial.get(), 159, BN_RAND_TOP_ANY, BN_RAND_BOTTOM_ANY) != 1 ||
       BN_to_ASN1_INTEGER(serial.get(), X509_get_serialNumber(certificate.get())) == nullptr ||
-      X509_gmtime_adj(X509_getm_notBefore(certificate.get()), -3600) == nullptr ||
-      X509_time_adj_ex(X509_getm_notAfter(certificate.get()), days, 0, nullptr) == nullptr ||
+      X509_time_adj_ex(X509_getm_notBefore(certificate.get()), 0, 0, &backdated) == nullptr ||
+      X509_time_adj_ex(X509_getm_notAfter(certificate.get()), days, 0, &backdated) == nullptr ||
       X509_NAME_add_entry_by_txt(X509_get_subject_name(certificate.get()), "CN", MBSTRING_UTF8,
                                  reinterpret_cast<const unsigned char*>(commonName.c_str()), -1, -1,
                                  0) != 1 ||
@@ -124,8 +127,11 @@ void GenerateCertificates(const std::filesystem::path& dir, const TCertificateOp
     }
   }
   std::error_code error;
-  fs::create_directories(dir, error);
-  if (error) throw std::runtime_error("cannot create " + dir.string() + ": " + error.message());
+  // Whatever the caller's umask: another local user must not be able to swap a file in the folder
+  // or plant a library beside the service in the base folder above it.
+  if (!platform::CreatePrivateDirectories(dir, error)) {
+    throw std::runtime_error("cannot create " + dir.string() + ": " + error.message());
+  }
 
   const PKey caKey = NewP256Key();
   const Certificate ca =

@@ -20,13 +20,15 @@ struct TCertificateOptions {
   bool Force = false;              // replace files that already exist
 };
 
-// Writes ca_cert.pem, server_cert.pem and server_key.pem into dir (made when missing). The
-// server certificate names localhost, 127.0.0.1 and ::1, is for server authentication only and
-// carries an ECDSA P-256 key, written as unencrypted PEM with owner-only permissions. The CA may
-// vouch only for those loopback names, and its private key is never written: once the server
-// certificate is signed nothing else can be, so a browser that trusts the CA cannot be shown a
-// forged certificate for any other site. Without options.Force an existing file of the set is
-// an error and nothing is written. Throws std::runtime_error with the reason.
+// Writes ca_cert.pem, server_cert.pem and server_key.pem into dir, made when missing with every
+// missing folder above it as rwxr-x--- whatever the umask (on Windows with the service's private
+// access list). The server certificate names localhost, 127.0.0.1 and ::1, is for server
+// authentication only and carries an ECDSA P-256 key, written as unencrypted PEM with owner-only
+// permissions; the certificates are rw-r--r--. The CA may vouch only for those loopback names,
+// and its private key is never written: once the server certificate is signed nothing else can
+// be, so a browser that trusts the CA cannot be shown a forged certificate for any other site.
+// Without options.Force an existing file of the set is an error and nothing is written. Throws
+// std::runtime_error with the reason.
 void GenerateCertificates(const std::filesystem::path& dir, const TCertificateOptions& options);
 
 }  // namespace kelvora::service

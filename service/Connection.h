@@ -16,11 +16,13 @@ class Connection {
  public:
   virtual ~Connection() = default;
 
-  // Reads one frame and returns its text in DecodedMessage (empty for a close frame, an empty
-  // payload or text that is not UTF-8: nothing to route). Blocks until a frame arrives, holding
-  // this connection's frame lock from before the first byte is awaited until after the last, so
-  // no frame is written on this connection meanwhile. Throws when the connection is closed or
-  // fails, or when the frame exceeds the accepted size; the connection then ends.
+  // Reads one frame and returns in DecodedMessage the text of the message it completes (empty
+  // for a fragment before the last, a ping or a pong, and an empty text: nothing to route); a
+  // ping is answered with a pong. Blocks until a frame arrives, holding this connection's frame
+  // lock from before the first byte is awaited until after the last, so no frame is written on
+  // this connection meanwhile. Throws when the connection is closed or fails, and after answering
+  // a close frame or closing the WebSocket over a frame it does not take (binary, not UTF-8, over
+  // the accepted size, against the protocol); the connection then ends.
   virtual void DecodeWebSocketFrame(std::string& DecodedMessage) = 0;
 
   // Writes pMsg (UTF-8) as one text frame, whole, under this connection's frame lock; safe to
@@ -34,6 +36,11 @@ class Connection {
 
   // A number unique within the process, for logs and for telling connections apart.
   virtual uint64_t Id() const = 0;
+
+  // Called once a session has started on this connection. From then on the listener keeps it open
+  // however long it idles (a till's page waits for hours between sales) and never closes it to
+  // make room; a connection that starts none is closed soon after its upgrade.
+  virtual void MarkSessionStarted() {}
 };
 
 }  // namespace kelvora::service

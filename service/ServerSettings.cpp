@@ -22,6 +22,13 @@ TServerSettings ReadServerSettings(const platform::TIniFile& config, uint16_t po
       config.ReadInteger("server", "max_connections", kDefaultMaxConnections);
   settings.MaxConnections =
       static_cast<size_t>(maxConnections >= 1 ? maxConnections : kDefaultMaxConnections);
+  const std::string tlsMinVersion = config.ReadString("server", "tls_min_version", "1.2");
+  if (tlsMinVersion == "1.3") {
+    settings.TlsMinVersion = TTlsMinVersion::Tls13;
+  } else if (!tlsMinVersion.empty() && tlsMinVersion != "1.2" && log) {
+    log("Valor inválido em [server] tls_min_version ignorado (TLS 1.2 e 1.3 aceitos): " +
+        EscapeForLog(tlsMinVersion));
+  }
   std::vector<std::string> invalid;
   settings.Origins =
       TOriginPolicy::FromSetting(config.ReadString("security", "allowed_origins", ""), invalid);

@@ -51,7 +51,7 @@ void TServerThread::Start() {
   if (acceptThread_.joinable()) return;
   // A write to a socket the client has closed must fail, not kill the process.
   platform::IgnoreBrokenPipes();
-  context_ = CreateServerContext(TCertificateFiles::In(settings_.BaseDir));
+  context_ = CreateServerContext(TCertificateFiles::In(settings_.BaseDir), settings_.TlsMinVersion);
   wake_ = std::make_unique<platform::WakeUp>();
   try {
     Listen();
@@ -98,7 +98,7 @@ bool TServerThread::WaitForWake(int timeoutMs) {
   return true;
 }
 
-// The accept thread: asleep in its wait until a client connects, a handshake deadline passes or
+// The accept thread: asleep in its wait until a client connects, a deadline passes or
 // deactivation wakes it. Threads of connections that have ended are joined when it next wakes
 // rather than the moment they end, which would cost a wake-up of this thread per connection: only
 // the connections that ended since then wait to be joined.
@@ -114,25 +114,38 @@ void TServerThread::AcceptLoop() {
     for (size_t i = 1; i < watched.size() && !stopping_; ++i) {
       if (watched[i].ready) Accept(watched[i].socket);
     }
-    timeoutMs = ExpireHandshakes();
+    timeoutMs = ExpireDeadlines();
   }
   ReapFinished();
 }
 
-// Shuts down every connection whose handshakes are past their deadline (its thread then fails
-// its read and ends) and returns the milliseconds to the next deadline, -1 when there is none.
-int TServerThread::ExpireHandshakes() {
+// Shuts down every connection whose handshakes are past their deadline, or that has started no
+// session by its deadline after them (its thread then fails its read and ends), and returns the
+// milliseconds to the next deadline, -1 when there is none. A connection's session deadline is
+// always later than its handshake deadline, at which this thread wakes anyway, so no wake-up is
+// needed when a connection is upgraded.
+int TServerThread::ExpireDeadlines() {
   const Clock::time_point now = Clock::now();
   std::optional<Clock::time_point> next;
-  const std::lock_guard lock(connectionsLock_);
-  for (ConnectionSlot& slot : connections_) {
-    if (!slot.Pending()) continue;
-    if (slot.deadline <= now) {
-      slot.closing = true;
-      slot.connection->Shutdown();
-    } else if (!next || slot.deadline < *next) {
-      next = slot.deadline;
+  bool idleClosed = false;
+  {
+    const std::lock_guard lock(connectionsLock_);
+    for (ConnectionSlot& slot : connections_) {
+      if (!slot.Pending() && !slot.Idle()) continue;
+      if (slot.deadline <= now) {
+        idleClosed = idleClosed || slot.upgraded;
+        slot.closing = true;
+        slot.connection->Shutdown();
+      } else if (!next || slot.deadline < *next) {
+        next = slot.deadline;
+      }
     }
+  }
+  if (idleClosed) {
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(settings_.SessionDeadline);
+    LogLimit(lastIdleExpiryLog_, "Conexão fechada: nenhuma sessão iniciada " +
+                                     std::to_string(seconds.count()) +
+                                     " s após o handshake WebSocket.");
   }
   if (!next) return -1;
   // Rounded up, so the wait never ends just before a deadline and finds nothing to do.
@@ -167,38 +180,44 @@ void TServerThread::Accept(platform::SocketHandle listener) {
   }
 }
 
-// At the limit of open connections, the oldest one still in its handshakes is closed to make room
-// for the new one: a page that has its WebSocket is never pushed out by peers that only connect,
+// At the limit of open connections, the oldest one still in its handshakes, or else the oldest
+// one on which no session has started, is closed to make room for the new one: a page with a
+// session is never pushed out by peers that only connect, however long it idles between sales,
 // and a page that connects behind a crowd of silent peers gets in at once instead of after their
-// deadline. When every connection has its WebSocket, the new one is refused (false).
+// deadlines. When every connection has a session, the new one is refused (false).
 bool TServerThread::MakeRoom() {
-  bool admitted = true;
+  bool evicted = false;
+  bool pending = false;
   {
     const std::lock_guard lock(connectionsLock_);
     size_t open = 0;
     ConnectionSlot* oldestPending = nullptr;
+    ConnectionSlot* oldestIdle = nullptr;
     for (ConnectionSlot& slot : connections_) {
       if (slot.closing || slot.finished) continue;
       ++open;
-      if (!slot.upgraded && !oldestPending) oldestPending = &slot;
+      if (slot.Pending() && !oldestPending) oldestPending = &slot;
+      if (slot.Idle() && !oldestIdle) oldestIdle = &slot;
     }
     if (open < settings_.MaxConnections) return true;
-    if (oldestPending) {
-      oldestPending->closing = true;
-      oldestPending->connection->Shutdown();
-    } else {
-      admitted = false;
+    ConnectionSlot* const victim = oldestPending ? oldestPending : oldestIdle;
+    if (victim) {
+      victim->closing = true;
+      victim->connection->Shutdown();
     }
+    evicted = victim != nullptr;
+    pending = oldestPending != nullptr;
   }
-  const std::string limit = std::to_string(settings_.MaxConnections);
-  if (admitted) {
-    LogLimit(lastEvictionLog_, "Limite de " + limit +
-                                   " conexões atingido: a conexão mais antiga ainda sem handshake "
-                                   "foi fechada.");
+  const std::string limit = "Limite de " + std::to_string(settings_.MaxConnections) +
+                            " conexões atingido: ";
+  if (evicted && pending) {
+    LogLimit(lastEvictionLog_, limit + "a conexão mais antiga ainda sem handshake foi fechada.");
+  } else if (evicted) {
+    LogLimit(lastIdleEvictionLog_, limit + "a conexão mais antiga sem sessão foi fechada.");
   } else {
-    LogLimit(lastRefusalLog_, "Limite de " + limit + " conexões atingido: nova conexão fechada.");
+    LogLimit(lastRefusalLog_, limit + "nova conexão fechada.");
   }
-  return admitted;
+  return evicted;
 }
 
 // Logs text unless it was logged less than a minute ago (last says when).
@@ -237,6 +256,7 @@ void TServerThread::RunConnection(ConnectionSlot& slot) {
       // Under the lock, so the deadline either ends the handshakes or finds them done.
       const std::lock_guard lock(connectionsLock_);
       slot.upgraded = true;
+      slot.deadline = Clock::now() + settings_.SessionDeadline;
     }
     for (;;) TCPServerExecute(connection);
   } catch (const EOriginRefused& e) {

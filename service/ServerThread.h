@@ -23,7 +23,8 @@ namespace kelvora::service {
 
 // Threads: one accept thread that waits on the listeners and a wake-up, and
 // one thread per connection that blocks in its reads. Nothing runs while nothing happens: the
-// accept thread's wait also times out at the earliest handshake deadline, and not otherwise.
+// accept thread's wait also times out at the earliest handshake or session deadline, and not
+// otherwise.
 class TServerThread {
  public:
   static constexpr int kListenBacklog = 15;
@@ -55,7 +56,8 @@ class TServerThread {
     std::shared_ptr<TlsConnection> connection;  // under connectionsLock_ once the thread runs;
                                                 // freed by the thread at its end
     std::thread thread;
-    Clock::time_point deadline;  // for the TLS and WebSocket handshakes
+    // For the TLS and WebSocket handshakes; once they are done, for the first session start.
+    Clock::time_point deadline;
     // Under connectionsLock_: both handshakes are done; the server shut the connection down (its
     // deadline passed, or it made room for a newer one); the thread is about to end.
     bool upgraded = false;
@@ -63,6 +65,11 @@ class TServerThread {
     bool finished = false;
     // Still in its handshakes, and not yet being closed: what a deadline or the limit may end.
     bool Pending() const { return !upgraded && !closing && !finished; }
+    // Upgraded but no session started on it yet, and not being closed: what a deadline or the
+    // limit may end once no connection is pending.
+    bool Idle() const {
+      return upgraded && !closing && !finished && !connection->SessionStarted();
+    }
   };
 
   void Listen();
@@ -72,7 +79,7 @@ class TServerThread {
   void RunConnection(ConnectionSlot& slot);
   void TCPServerExecute(TlsConnection& AContext);
   void ReapFinished();
-  int ExpireHandshakes();
+  int ExpireDeadlines();
   void LogLimit(std::optional<Clock::time_point>& last, std::string_view text);
   void Log(std::string_view text) const;
   void Wake();
@@ -89,9 +96,12 @@ class TServerThread {
   std::mutex connectionsLock_;
   std::list<ConnectionSlot> connections_;  // a list, so a slot stays put while its thread runs;
                                            // in accept order, so the oldest come first
-  // When the limit was last logged, for each of its two lines; accept thread only.
+  // When the limit and the session deadline were last logged, for each of their lines; accept
+  // thread only.
   std::optional<Clock::time_point> lastEvictionLog_;
+  std::optional<Clock::time_point> lastIdleEvictionLog_;
   std::optional<Clock::time_point> lastRefusalLog_;
+  std::optional<Clock::time_point> lastIdleExpiryLog_;
 };
 
 }  // namespace kelvora::service

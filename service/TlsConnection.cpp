@@ -92,12 +92,20 @@ void TlsConnection::WriteAll(std::string_view bytes) {
 void TlsConnection::DecodeWebSocketFrame(std::string& DecodedMessage) {
   DecodedMessage.clear();
   const std::lock_guard lock(IOHandlerLock);
-  DecodedMessage = ReadClientFrame(*this);
+  if (closeSent_) throw EConnectionClosed("WebSocket closed.");
+  try {
+    DecodedMessage = reader_.ReadFrame(*this);
+  } catch (const EWebSocketClosed&) {
+    closeSent_ = true;
+    throw;
+  }
 }
 
 void TlsConnection::SendClientMessage(std::string_view pMsg) {
   const std::string frame = EncodeTextFrame(pMsg);
   const std::lock_guard lock(IOHandlerLock);
+  // No frame may follow the close frame.
+  if (closeSent_) throw EConnectionClosed("WebSocket closed.");
   WriteAll(frame);
 }
 

@@ -6,6 +6,7 @@
 #include "service/ByteStream.h"
 #include "service/Connection.h"
 #include "service/TlsContext.h"
+#include "service/WebSocketMessages.h"
 
 #include <atomic>
 #include <mutex>
@@ -41,6 +42,9 @@ class TlsConnection final : public Connection, public ByteStream {
   void SendClientMessage(std::string_view pMsg) override;
   bool WaitForInput(std::chrono::milliseconds timeout) override;
   uint64_t Id() const override { return id_; }
+  void MarkSessionStarted() override { sessionStarted_ = true; }
+  // Any thread: whether a session has started on this connection.
+  bool SessionStarted() const { return sessionStarted_; }
 
   size_t ReadSome(std::span<char> buffer) override;
   void WriteAll(std::string_view bytes) override;
@@ -54,7 +58,12 @@ class TlsConnection final : public Connection, public ByteStream {
   std::mutex IOHandlerLock;               // one frame read or one frame write at a time
   std::atomic<bool> established_{false};  // the TLS handshake succeeded
   std::atomic<bool> broken_{false};       // a read or write failed, or the connection was closed
+  std::atomic<bool> sessionStarted_{false};
   TClientState State_ = TClientState::csHandshake;
+  // Under IOHandlerLock: the text message being put together, and whether a close frame has been
+  // sent, after which nothing more is read or written.
+  ClientMessageReader reader_;
+  bool closeSent_ = false;
 };
 
 }  // namespace kelvora::service

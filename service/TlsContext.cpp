@@ -37,15 +37,17 @@ std::string TakeOpenSslErrors() {
   return text;
 }
 
-SslCtxPtr CreateServerContext(const TCertificateFiles& files) {
+SslCtxPtr CreateServerContext(const TCertificateFiles& files, TTlsMinVersion minVersion) {
   ERR_clear_error();
   SslCtxPtr context(SSL_CTX_new(TLS_server_method()));
   if (!context) Fail("Could not create the TLS context");
-  if (SSL_CTX_set_min_proto_version(context.get(), TLS1_2_VERSION) != 1 ||
-      SSL_CTX_set_max_proto_version(context.get(), TLS1_2_VERSION) != 1) {
-    Fail("Could not restrict TLS to version 1.2");
+  const int oldest = minVersion == TTlsMinVersion::Tls13 ? TLS1_3_VERSION : TLS1_2_VERSION;
+  if (SSL_CTX_set_min_proto_version(context.get(), oldest) != 1 ||
+      SSL_CTX_set_max_proto_version(context.get(), TLS1_3_VERSION) != 1) {
+    Fail("Could not restrict TLS to versions 1.2 and 1.3");
   }
-  // Forward secrecy and authenticated encryption only: ECDHE key exchange with AES-GCM or
+  // TLS 1.3 keeps OpenSSL's default suites, every one of them AEAD with forward secrecy. For TLS
+  // 1.2, forward secrecy and authenticated encryption only: ECDHE key exchange with AES-GCM or
   // ChaCha20-Poly1305, for ECDSA or RSA certificates; no CBC and no static-RSA suites. Every
   // current browser offers these. The server's order decides, so a client that also offers
   // weaker suites still gets the first of ours it supports.

@@ -1,6 +1,6 @@
-// The TLS server settings of the listener: TLS 1.2 only with ECDHE and AEAD cipher suites, the
-// certificate, its unencrypted key and the CA list from the Certificado directory, no client
-// certificates.
+// The TLS server settings of the listener: TLS 1.3 with OpenSSL's suites and, unless only 1.3 is
+// asked for, TLS 1.2 with ECDHE and AEAD cipher suites; the certificate, its unencrypted key and
+// the CA list from the Certificado directory; no client certificates.
 #pragma once
 
 #include <openssl/ssl.h>
@@ -36,9 +36,13 @@ struct TCertificateFiles {
   static TCertificateFiles In(const std::filesystem::path& baseDir);
 };
 
+// The oldest TLS version the listener accepts ([server] tls_min_version).
+enum class TTlsMinVersion { Tls12, Tls13 };
+
 // Builds the server context. Throws ETlsError naming the file or setting that failed, with
 // OpenSSL's reason.
-SslCtxPtr CreateServerContext(const TCertificateFiles& files);
+SslCtxPtr CreateServerContext(const TCertificateFiles& files,
+                              TTlsMinVersion minVersion = TTlsMinVersion::Tls12);
 
 // The text of the calling thread's OpenSSL error queue ("" when empty); the queue is cleared.
 std::string TakeOpenSslErrors();

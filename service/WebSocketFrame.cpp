@@ -7,6 +7,7 @@ namespace kelvora::service {
 namespace {
 
 constexpr uint8_t kFinBit = 0x80;
+constexpr uint8_t kRsvBits = 0x70;
 constexpr uint8_t kOpcodeBits = 0x0F;
 constexpr uint8_t kMaskBit = 0x80;
 constexpr uint8_t kLengthBits = 0x7F;
@@ -50,6 +51,7 @@ FrameHeader ReadFrameHeader(ByteStream& stream) {
   const auto byte1 = static_cast<uint8_t>(first[1]);
   FrameHeader header;
   header.Fin = (byte0 & kFinBit) != 0;
+  header.Rsv = static_cast<uint8_t>((byte0 & kRsvBits) >> 4);
   header.Opcode = byte0 & kOpcodeBits;
   header.Masked = (byte1 & kMaskBit) != 0;
   header.PayloadLength = byte1 & kLengthBits;
@@ -74,25 +76,24 @@ void ApplyMask(std::span<char> payload, const std::array<uint8_t, 4>& key) {
 
 }  // namespace detail
 
-std::string ReadClientFrame(ByteStream& stream, uint64_t maxPayload) {
-  const FrameHeader header = detail::ReadFrameHeader(stream);
+ClientFrame ReadClientFrame(ByteStream& stream, uint64_t maxPayload) {
+  ClientFrame frame{detail::ReadFrameHeader(stream), {}};
+  const FrameHeader& header = frame.Header;
   if (!header.Masked) throw EUnmaskedFrame("Unmasked WebSocket frame from the client");
   if (header.PayloadLength > maxPayload) {
     throw EFrameTooLarge("WebSocket frame of " + std::to_string(header.PayloadLength) +
                          " bytes exceeds the limit of " + std::to_string(maxPayload) + " bytes");
   }
-  std::string payload = ReadPayload(stream, header.PayloadLength);
-  if (header.Opcode == static_cast<uint8_t>(Opcode::Close)) return {};
-  detail::ApplyMask(payload, header.MaskingKey);
-  if (!IsValidUtf8(payload)) return {};
-  return payload;
+  frame.Payload = ReadPayload(stream, header.PayloadLength);
+  detail::ApplyMask(frame.Payload, header.MaskingKey);
+  return frame;
 }
 
-std::string EncodeTextFrame(std::string_view utf8) {
-  const uint64_t length = utf8.size();
+std::string EncodeFrame(Opcode opcode, std::string_view payload) {
+  const uint64_t length = payload.size();
   std::string frame;
-  frame.reserve(utf8.size() + 10);
-  frame += static_cast<char>(kFinBit | static_cast<uint8_t>(Opcode::Text));
+  frame.reserve(payload.size() + 10);
+  frame += static_cast<char>(kFinBit | static_cast<uint8_t>(opcode));
   if (length <= 125) {
     frame += static_cast<char>(length);
   } else if (length <= 0xFFFF) {
@@ -102,8 +103,12 @@ std::string EncodeTextFrame(std::string_view utf8) {
     frame += static_cast<char>(kLength64);
     AppendBigEndian(frame, length, 8);
   }
-  frame += utf8;
+  frame += payload;
   return frame;
+}
+
+std::string EncodeTextFrame(std::string_view utf8) {
+  return EncodeFrame(Opcode::Text, utf8);
 }
 
 bool IsValidUtf8(std::string_view bytes) {

@@ -1,4 +1,4 @@
-// The WebSocket frame codec (RFC 6455): one client frame read into text, one text frame written.
+// The WebSocket frame codec (RFC 6455): one client frame read with its header, one frame written.
 #pragma once
 
 #include "service/ByteStream.h"
@@ -41,23 +41,30 @@ class EUnmaskedFrame : public std::runtime_error {
 
 struct FrameHeader {
   bool Fin = false;
+  uint8_t Rsv = 0;     // RSV1 to RSV3, bits 6 to 4 of byte 0, as sent
   uint8_t Opcode = 0;  // bits 3 to 0 of byte 0, as sent (may be a value Opcode does not name)
   bool Masked = false;
   uint64_t PayloadLength = 0;
   std::array<uint8_t, 4> MaskingKey{};
 };
 
-// Reads one whole client frame and returns its payload as text. The result is empty for a close
-// frame, for an empty payload and for a payload that is not valid UTF-8; every other opcode (text,
-// binary, continuation, ping, pong) is returned as text, and FIN and the RSV bits are not looked
-// at. The whole frame is consumed, a close frame included, so the stream stays at a frame boundary.
-// Throws EConnectionClosed when the stream ends inside the frame; before reading any payload,
-// EUnmaskedFrame when the frame has no masking key and EFrameTooLarge when the header claims more
-// than maxPayload bytes.
-std::string ReadClientFrame(ByteStream& stream, uint64_t maxPayload = kMaxClientPayload);
+// One client frame as read: its header and its payload, unmasked.
+struct ClientFrame {
+  FrameHeader Header;
+  std::string Payload;
+};
 
-// One unmasked, unfragmented text frame (FIN set, opcode 1) carrying utf8: the 7-bit length up to
-// 125 bytes, the 16-bit form up to 65535, the 64-bit form beyond; all lengths count bytes.
+// Reads one whole client frame, whatever its opcode and flags (what they mean is the message
+// reader's concern), so the stream stays at a frame boundary. Throws EConnectionClosed when the
+// stream ends inside the frame; before reading any payload, EUnmaskedFrame when the frame has no
+// masking key and EFrameTooLarge when the header claims more than maxPayload bytes.
+ClientFrame ReadClientFrame(ByteStream& stream, uint64_t maxPayload = kMaxClientPayload);
+
+// One unmasked, unfragmented frame (FIN set) of the given opcode carrying payload: the 7-bit
+// length up to 125 bytes, the 16-bit form up to 65535, the 64-bit form beyond.
+std::string EncodeFrame(Opcode opcode, std::string_view payload);
+
+// A text frame carrying utf8; its length counts bytes.
 std::string EncodeTextFrame(std::string_view utf8);
 
 // True for well-formed UTF-8 (RFC 3629): no overlong forms, no surrogates, nothing above U+10FFFF.

@@ -70,7 +70,9 @@ if [ "$force" -eq 0 ]; then
   fi
 fi
 
-mkdir -p "$dir"
+# Every folder made here is rwxr-x--- whatever the caller's umask: another local user must not be
+# able to swap a file in it or plant a library beside the service in the base folder above it.
+(umask 027 && mkdir -p "$dir")
 # The new files are made beside the old ones and renamed over them, so a reader never sees a
 # half-written file. Everything in the work folder, the CA key with it, goes when the script ends.
 work=$(mktemp -d "$dir/.generate.XXXXXX")

@@ -1,9 +1,13 @@
 // kelvora-token: mints the signed session token a sales system hands to the point-of-sale page, for
 // integrators, demos and tests.
+#include <charconv>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <exception>
 #include <fstream>
+#include <limits>
 #include <map>
 #include <optional>
 #include <span>
@@ -27,7 +31,8 @@ namespace {
 using kelvora::protocol::Json;
 
 constexpr std::string_view kUsage =
-    R"(Usage: kelvora-token KEY [--alg HS256|HS384|HS512] [--claims JSON] [claim options...]
+    R"(Usage: kelvora-token KEY [--alg HS256|HS384|HS512] [--ttl SECONDS] [--claims JSON]
+                     [claim options...]
 
 Prints a session token for the Kelvora TEF Server: a compact JWS signed with HMAC-SHA-2, which a
 page presents in its "/session/start" request as "token".
@@ -61,6 +66,10 @@ Claim options are written as JSON strings, as the sales system sends them. The s
 all eight claims. The token is minted with whatever claims are given (an "exp" or "nbf" too,
 through --claims), so tokens a session start refuses can be made on purpose.
 
+Expiry:
+  --ttl SECONDS    adds "exp", the moment the token expires, that many seconds from now: 43200
+                   (12 hours) by default, 0 for none. An "exp" given in --claims is kept as it is.
+
   --help           this text
 )";
 
@@ -84,6 +93,8 @@ struct Options {
   KeySource Source = KeySource::None;
   std::string KeyArgument;  // the file of --config or --secret-file, or the key of --secret
   Json Claims = Json::object();
+  // A token that never expires stays usable by whoever copies it, so one is only made on request.
+  int64_t TtlSeconds = 12 * 60 * 60;
   bool Help = false;
 };
 
@@ -133,6 +144,15 @@ Options ParseOptions(std::span<char*> arguments) {
         throw std::invalid_argument("--claims needs a JSON object");
       }
       options.Claims = *claims;
+    } else if (argument == "--ttl") {
+      const std::string seconds = value();
+      const char* const end = seconds.data() + seconds.size();
+      const auto [last, error] = std::from_chars(seconds.data(), end, options.TtlSeconds);
+      // Bounded well below the largest number, so that now + ttl cannot overflow.
+      if (error != std::errc() || last != end || options.TtlSeconds < 0 ||
+          options.TtlSeconds > std::numeric_limits<int64_t>::max() / 2) {
+        throw std::invalid_argument("--ttl needs a number of seconds, 0 or more");
+      }
     } else if (const auto claim = kClaimOptions.find(argument); claim != kClaimOptions.end()) {
       claimOptions.emplace_back(claim->second, value());
     } else {
@@ -232,6 +252,9 @@ int main(int argc, char** argv) {
   try {
     kelvora::tokens::TJWT token;
     token.Claims = options.Claims;
+    if (options.TtlSeconds > 0 && !token.Claims.contains("exp")) {
+      token.Claims["exp"] = static_cast<int64_t>(std::time(nullptr)) + options.TtlSeconds;
+    }
     const kelvora::tokens::TJWK key(SigningSecret(options));
     std::printf("%s\n", kelvora::tokens::SignToken(key, options.Algorithm, token).c_str());
     return 0;

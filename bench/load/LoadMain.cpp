@@ -2,10 +2,13 @@
 // figures, ratios and targets (bench/run.sh starts both servers and calls it).
 //
 //   bench_load --service-port N --service-pid PID --peer-port N --peer-pid PID
+//              [--session-token TOKEN]
 //              [--requests 10000] [--warmup 1000] [--throughput-requests 20000] [--batch 16]
 //              [--connections 500] [--memory-requests 100000] [--idle-seconds 30] [--rounds 10]
 //
-// The service is asked "/version" and the peer echoes the same text. Every comparison runs in
+// The service is asked "/version" and the peer echoes the same text. With a session token, the
+// long-lived connection to the service first starts a session, as a page does: the service closes
+// a connection that starts none within 30 s, and the run lasts longer than that. Every comparison runs in
 // rounds that alternate between the two servers, so that a change of load on the machine during
 // the run falls on both; rates are the median of the rounds' rates, latencies percentiles of all
 // samples. Round trips are measured with the client and both servers on one processor: on a
@@ -18,6 +21,7 @@
 #include <exception>
 #include <iostream>
 #include <map>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <utility>
@@ -49,12 +53,13 @@ struct TOptions {
   int MemoryRequests = 100000;
   int IdleSeconds = 30;
   int Rounds = 10;
+  std::string SessionToken;
 };
 
 [[noreturn]] void Usage(const std::string& problem) {
   std::cerr << "bench_load: " << problem << "\n"
             << "usage: bench_load --service-port N --service-pid PID --peer-port N --peer-pid PID"
-               " [--requests N] [--warmup N] [--throughput-requests N] [--batch N]"
+               " [--session-token TOKEN] [--requests N] [--warmup N] [--throughput-requests N] [--batch N]"
                " [--connections N] [--memory-requests N] [--idle-seconds N] [--rounds N]\n";
   std::exit(2);
 }
@@ -77,6 +82,10 @@ TOptions ParseOptions(int argc, char** argv) {
   for (int i = 1; i < argc; i += 2) {
     const std::string name = argv[i];
     if (i + 1 >= argc) Usage("no value for " + name);
+    if (name == "--session-token") {
+      o.SessionToken = argv[i + 1];
+      continue;
+    }
     auto target = numbers.find(name);
     int* slot = target != numbers.end() ? target->second : nullptr;
     if (const auto other = required.find(name); other != required.end()) slot = other->second;
@@ -232,6 +241,14 @@ int Run(const TOptions& o) {
 
   for (TServer* s : {&service, &peer}) {
     s->Client.Connect(s->Port);
+    if (s == &service && !o.SessionToken.empty()) {
+      s->Client.Send(R"({"route":"/session/start","type":"session","token":")" + o.SessionToken +
+                     R"("})");
+      const std::string reply = s->Client.Receive();
+      if (reply.find(R"("status":"created")") == std::string::npos) {
+        throw std::runtime_error("the service started no session: " + reply);
+      }
+    }
     s->Client.Send(request);
     Progress(s->Name + " (" + s->Client.Cipher() + ") answers: " + s->Client.Receive());
     MeasurePipelined(s->Client, request, o.Warmup, o.Batch);

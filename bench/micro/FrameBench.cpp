@@ -8,6 +8,7 @@
 #include <string>
 
 #include "service/WebSocketFrame.h"
+#include "service/WebSocketMessages.h"
 
 namespace kelvora::bench {
 namespace {
@@ -63,11 +64,13 @@ void BM_EncodeTextFrame(benchmark::State& state) {
 }
 BENCHMARK(BM_EncodeTextFrame)->Arg(125)->Arg(64 * 1024);
 
+// A text message in one frame as the connection reads it: the frame, then the message checks.
 void BM_ReadClientFrame(benchmark::State& state) {
   ReplayStream stream(MaskedClientFrame(static_cast<size_t>(state.range(0))));
+  service::ClientMessageReader reader;
   for (auto _ : state) {
     stream.Rewind();
-    std::string text = service::ReadClientFrame(stream);
+    std::string text = reader.ReadFrame(stream);
     benchmark::DoNotOptimize(text);
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * state.range(0));

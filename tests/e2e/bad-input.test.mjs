@@ -69,7 +69,7 @@ function pseudoRandomBytes(seed, length) {
 }
 
 describe('bad input', () => {
-  test('a frame of more than 1 MiB closes only its own connection', async () => {
+  test('a frame of more than 1 MiB closes only its own connection, with 1009', async () => {
     const ctx = await serviceWithPage();
     const claim = (length) => {
       const header = Buffer.alloc(14);
@@ -88,7 +88,7 @@ describe('bad input', () => {
       const raw = await upgradedRaw(ctx.svc.port);
       raw.write(bytes);
       await raw.waitClosed();
-      assert.equal(raw.received.length, 0, `no reply to ${what}`);
+      assert.equal(raw.received.toString('latin1'), '\x88\x02\x03\xf1', `only the close frame answers ${what}`);
       await assertServing(ctx, what);
     }
   });
@@ -154,27 +154,32 @@ describe('bad input', () => {
     }
   });
 
-  test('text that is not UTF-8 or nests without end is dropped; the connection stays usable', async () => {
+  test('text that is not UTF-8 closes its connection with 1007; text that nests without end is dropped', async () => {
     const ctx = await serviceWithPage();
     const payloads = [
-      { what: 'a stray continuation byte', bytes: Buffer.from([0x7b, 0x80, 0x7d]) },
-      { what: 'an overlong slash', bytes: Buffer.from([0xc0, 0xaf]) },
-      { what: 'a UTF-16 surrogate', bytes: Buffer.from([0xed, 0xa0, 0x80]) },
-      { what: 'a code point above U+10FFFF', bytes: Buffer.from([0xf4, 0x90, 0x80, 0x80]) },
-      { what: 'a cut three-byte sequence', bytes: Buffer.from([0x22, 0xe2, 0x82]) },
-      { what: 'invalid UTF-8 inside a request', bytes: Buffer.concat([Buffer.from('{"route":"/version","type":"version","category":"x'), Buffer.from([0xff]), Buffer.from('"}')]) },
-      { what: '100000 open brackets', bytes: Buffer.from('['.repeat(100000)) },
-      { what: '100000 open objects', bytes: Buffer.from('{"a":'.repeat(100000)) },
-      { what: 'a request nested 100000 deep', bytes: Buffer.from(`{"route":"/version","type":"version","x":${'['.repeat(100000)}`) },
+      { what: 'a stray continuation byte', bytes: Buffer.from([0x7b, 0x80, 0x7d]), closes: true },
+      { what: 'an overlong slash', bytes: Buffer.from([0xc0, 0xaf]), closes: true },
+      { what: 'a UTF-16 surrogate', bytes: Buffer.from([0xed, 0xa0, 0x80]), closes: true },
+      { what: 'a code point above U+10FFFF', bytes: Buffer.from([0xf4, 0x90, 0x80, 0x80]), closes: true },
+      { what: 'a cut three-byte sequence', bytes: Buffer.from([0x22, 0xe2, 0x82]), closes: true },
+      { what: 'invalid UTF-8 inside a request', bytes: Buffer.concat([Buffer.from('{"route":"/version","type":"version","category":"x'), Buffer.from([0xff]), Buffer.from('"}')]), closes: true },
+      { what: '100000 open brackets', bytes: Buffer.from('['.repeat(100000)), closes: false },
+      { what: '100000 open objects', bytes: Buffer.from('{"a":'.repeat(100000)), closes: false },
+      { what: 'a request nested 100000 deep', bytes: Buffer.from(`{"route":"/version","type":"version","x":${'['.repeat(100000)}`), closes: false },
     ];
-    for (const { what, bytes } of payloads) {
+    for (const { what, bytes, closes } of payloads) {
       const raw = await upgradedRaw(ctx.svc.port);
       raw.write(clientFrame(bytes));
       raw.write(clientFrame(JSON.stringify(PROBE)));
-      const reply = await raw.readUntil('dll]"}', 10000);
-      assert.equal(reply.slice(2), PROBE_REPLY_TEXT, `only the probe is answered after ${what}`);
+      if (closes) {
+        await raw.waitClosed();
+        assert.equal(raw.received.toString('latin1'), '\x88\x02\x03\xef', `closed with 1007 after ${what}`);
+      } else {
+        const reply = await raw.readUntil('dll]"}', 10000);
+        assert.equal(reply.slice(2), PROBE_REPLY_TEXT, `only the probe is answered after ${what}`);
+      }
       raw.destroy();
     }
-    await assertServing(ctx, 'the dropped frames');
+    await assertServing(ctx, 'the bad text');
   });
 });

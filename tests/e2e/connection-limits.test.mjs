@@ -1,15 +1,16 @@
 // Peers without credentials cannot exhaust the real service: open connections are capped by
-// [server] max_connections, pages that have their WebSocket are preferred over peers still in
-// their handshakes, both handshakes must be done 10 s after the accept, and TCP keep-alive watches
-// for peers that vanish.
+// [server] max_connections, pages with a session are preferred over peers still in their
+// handshakes and over WebSockets that started no session, both handshakes must be done 10 s after
+// the accept and a session started 30 s after the upgrade, and TCP keep-alive watches for peers
+// that vanish.
 import assert from 'node:assert/strict';
 import { execFile } from 'node:child_process';
 import net from 'node:net';
 import { promisify } from 'node:util';
 import { afterEach, test } from 'node:test';
 import {
-  PROBE, PROBE_REPLY, connectClient, connectRawTls, exchange, handshakeRequest, readServiceLogTexts,
-  startProtocolService, timeScale,
+  PROBE, PROBE_REPLY, connectClient, connectRawTls, exchange, handshakeRequest, openSession,
+  readServiceLogTexts, startProtocolService, timeScale,
 } from './lib/index.mjs';
 import { APPROVED, assertMessage, payByDebit, startTransactionService } from './transaction-support.mjs';
 
@@ -55,34 +56,86 @@ test('a new page connects and pays while 200 silent connections are open', async
   assertMessage({ ...seen.at(-1), transaction_data: undefined }, APPROVED);
 });
 
-test('at the limit the oldest connection still in its handshakes makes room; pages are never pushed out', async () => {
+test('64 WebSockets without a session do not keep a page from paying at once', async () => {
+  const t = await startTransactionService({ simulatorIni: '[dialog]\ncard_polls=1\n' });
+  cleanups.push(() => t.stop());
+  const idle = [];
+  for (let i = 0; i < 64; i++) {
+    const client = await connectClient(t.svc.port);
+    cleanups.push(() => client.terminate());
+    idle.push(client);
+  }
+
+  const page = await connectClient(t.svc.port);  // one try: no waiting for a slot
+  cleanups.push(() => page.terminate());
+  const uuid = await t.session(page);
+  const seen = await payByDebit(t, {}, { on: page, uuid });
+  assertMessage({ ...seen.at(-1), transaction_data: undefined }, APPROVED);
+  await Promise.all([idle[0].waitClosed(), idle[1].waitClosed()]);
+  assert.deepEqual(await exchange(t.client, PROBE), PROBE_REPLY, 'the first page, with its session, stays');
+  assert.ok((await t.logTexts()).includes(
+    'Limite de 64 conexões atingido: a conexão mais antiga sem sessão foi fechada.'));
+});
+
+test('at the limit, connections in their handshakes make room first, then those without a session; pages with a session never', async () => {
   const svc = await startProtocolService({ ini: '[server]\nmax_connections=3\n', simulator: false });
   cleanups.push(() => svc.stop());
-  const page = async () => {
+  const upgraded = async () => {
     const client = await connectClient(svc.port);
     cleanups.push(() => client.terminate());
-    assert.deepEqual(await exchange(client, PROBE), PROBE_REPLY);
+    return client;
+  };
+  const page = async () => {
+    const client = await upgraded();
+    await openSession(client);
     return client;
   };
   const first = await page();
-  await page();
+  const idle = await upgraded();
   const silentOld = await silentTcp(svc.port);
   const silentNew = await silentTcp(svc.port);
   await silentOld.gone;  // made room for silentNew
-  await page();             // and silentNew for this page
+  await page();             // and silentNew for this page, before the idle WebSocket
   await silentNew.gone;
+  assert.deepEqual(await exchange(idle, PROBE), PROBE_REPLY);
+  await page();             // the idle WebSocket makes room for the third page
+  await idle.waitClosed();
 
-  // Three pages with their WebSocket: a fourth connection is closed at once, every time.
+  // Three pages with a session: a fourth connection is closed at once, every time.
   for (let i = 0; i < 2; i++) await assert.rejects(connectClient(svc.port));
   const texts = await readServiceLogTexts(svc.baseDir);
   const count = (text) => texts.filter((line) => line === text).length;
   assert.equal(count('Limite de 3 conexões atingido: a conexão mais antiga ainda sem handshake foi fechada.'), 1,
     'logged once a minute at most');
+  assert.equal(count('Limite de 3 conexões atingido: a conexão mais antiga sem sessão foi fechada.'), 1);
   assert.equal(count('Limite de 3 conexões atingido: nova conexão fechada.'), 1, 'logged once a minute at most');
 
   await first.terminate();
   const next = await connectPage(svc.port);
   assert.deepEqual(await exchange(next, PROBE), PROBE_REPLY);
+});
+
+test('a WebSocket that starts no session within 30 s of its upgrade is closed; a page with one is not', async () => {
+  const svc = await startProtocolService({ simulator: false });
+  cleanups.push(() => svc.stop());
+  const page = await connectClient(svc.port);
+  cleanups.push(() => page.terminate());
+  await openSession(page);
+  const idle = [];
+  for (let i = 0; i < 2; i++) {
+    const client = await connectClient(svc.port);
+    cleanups.push(() => client.terminate());
+    idle.push(client);
+  }
+  const upgradedAt = Date.now();
+  assert.deepEqual(await exchange(idle[0], PROBE), PROBE_REPLY, 'requests without a session do not count');
+
+  await Promise.all(idle.map((client) => client.waitClosed(40000)));
+  assert.ok(Date.now() - upgradedAt >= 29000, 'not closed before its 30 s');
+  assert.deepEqual(await exchange(page, PROBE), PROBE_REPLY);
+  const texts = await readServiceLogTexts(svc.baseDir);
+  assert.equal(texts.filter((line) => line === 'Conexão fechada: nenhuma sessão iniciada 30 s após o handshake WebSocket.').length, 1,
+    'logged once a minute at most');
 });
 
 test('peers that do not finish their handshakes within 10 s are closed; a quiet page is not', async () => {

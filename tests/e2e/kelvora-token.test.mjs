@@ -62,7 +62,7 @@ const CLAIM_OPTIONS = [
 
 describe('kelvora-token', () => {
   test('signs the claims given as options, as strings, with HS256', async () => {
-    const { header, claims } = verified(await mint(...CLAIM_OPTIONS), DEFAULT_SECRET);
+    const { header, claims } = verified(await mint('--ttl', '0', ...CLAIM_OPTIONS), DEFAULT_SECRET);
     assert.deepEqual(header, { typ: 'JWT', alg: 'HS256' });
     assert.deepEqual(claims, sessionClaims());
     for (const alg of ['HS384', 'HS512']) {
@@ -114,20 +114,41 @@ describe('kelvora-token', () => {
   });
 
   test('takes a claims object, with options replacing its members', async () => {
-    const token = await mint('--claims', '{"sale_id":1,"extra":{"a":[1,2]}}', '--sale-id', '9');
+    const token = await mint('--ttl', '0', '--claims', '{"sale_id":1,"extra":{"a":[1,2]}}', '--sale-id', '9');
     assert.deepEqual(verified(token, DEFAULT_SECRET).claims, { extra: { a: [1, 2] }, sale_id: '9' });
+  });
+
+  test('adds "exp" 12 hours ahead unless --ttl says otherwise or the claims carry one', async () => {
+    const cases = [
+      { args: [], exp: 43200 },
+      { args: ['--ttl', '90'], exp: 90 },
+      { args: ['--ttl', '0'], exp: undefined },
+      { args: ['--claims', '{"exp":1}'], exp: 'given' },
+    ];
+    for (const { args, exp } of cases) {
+      const now = Math.floor(Date.now() / 1000);
+      const { claims } = verified(await mint(...args, '--sale-id', '1'), DEFAULT_SECRET);
+      const what = args.join(' ') || 'no option';
+      if (exp === undefined) {
+        assert.equal('exp' in claims, false, what);
+      } else if (exp === 'given') {
+        assert.equal(claims.exp, 1, what);
+      } else {
+        assert.ok(Math.abs(claims.exp - (now + exp)) <= 5, `${what}: exp ${claims.exp}, now ${now}`);
+      }
+    }
   });
 
   test('refuses a command line it cannot follow', async () => {
     for (const args of [['--alg', 'none'], ['--claims', '[1]'], ['--sale-id'], ['--secret', 'a', '--config', 'b'],
-      ['--builtin-secret', '--secret-file', 'f'], ['--bogus']]) {
+      ['--builtin-secret', '--secret-file', 'f'], ['--bogus'], ['--ttl', '-1'], ['--ttl', '12h'], ['--ttl']]) {
       await assert.rejects(run(tokenBinary, args), (error) => error.code === 2, args.join(' '));
     }
   });
 
   test('--help explains every option and the claims', async () => {
     const { stdout } = await run(tokenBinary, ['--help']);
-    for (const word of ['--alg', '--secret', '--secret-file', '--config', '--builtin-secret', 'KELVORA_JWT_SECRET', '--claims', ...CLAIM_OPTIONS.filter((a) => a.startsWith('--')),
+    for (const word of ['--alg', '--secret', '--secret-file', '--config', '--builtin-secret', 'KELVORA_JWT_SECRET', '--claims', '--ttl', ...CLAIM_OPTIONS.filter((a) => a.startsWith('--')),
       'secctional_code', 'callback_url', 'jwt_secret']) {
       assert.ok(stdout.includes(word), word);
     }

@@ -1,5 +1,6 @@
-// The real service under many connections: a thousand opened and closed in a row must leave its
-// memory and threads where they were, and fifty idle pages must not disturb a payment.
+// The real service under many connections and session starts: a thousand connections opened and
+// closed in a row must leave its memory and threads where they were, so must thousands of session
+// starts, and fifty idle pages must not disturb a payment.
 import assert from 'node:assert/strict';
 import fs from 'node:fs/promises';
 import { afterEach, describe, test } from 'node:test';
@@ -30,14 +31,14 @@ async function threadCount(pid) {
 }
 
 // Opens count connections one after the other (TLS and WebSocket handshakes, one request on every
-// tenth), closing each (close frame, then the TCP connection) before the next.
+// tenth), closing each (the closing handshake, then the TCP connection) before the next.
 async function connectionStorm(port, count) {
   for (let i = 0; i < count; i++) {
     const client = await connectClient(port);
     try {
       if (i % 10 === 0) assert.deepEqual(await exchange(client, BAD_CATEGORY), BAD_CATEGORY_REPLY);
-      // The service answers no close frame and leaves the ending to the client.
       client.close();
+      await client.waitClosed();
     } finally {
       await client.terminate();
     }
@@ -45,8 +46,8 @@ async function connectionStorm(port, count) {
 }
 
 // One round of the bad input a hostile page can send: a frame claiming 2^63 bytes, a handshake
-// line of 16385 characters, frames that are not UTF-8 or nest 100000 deep; each on its own
-// connection, which the service closes or this side drops.
+// line of 16385 characters, frames that are not UTF-8 (each on a connection of its own, which the
+// service closes) or nest 100000 deep.
 async function badInputRounds(port, rounds) {
   const oversized = Buffer.alloc(14);
   oversized[0] = 0x81;
@@ -63,11 +64,17 @@ async function badInputRounds(port, rounds) {
     longLine.write(`GET /${'a'.repeat(16380)}\r\n`);
     await longLine.waitClosed();
 
+    for (const bytes of [[0xc0, 0xaf], [0xed, 0xa0, 0x80], [0xff, 0xfe]]) {
+      const notText = await connectClient(port);
+      try {
+        await new Promise((resolve) => { notText.ws.send(Buffer.from(bytes), { binary: false }, resolve); });
+        assert.equal((await notText.waitClosed()).code, 1007);
+      } finally {
+        await notText.terminate();
+      }
+    }
     const client = await connectClient(port);
     try {
-      for (const bytes of [[0xc0, 0xaf], [0xed, 0xa0, 0x80], [0xff, 0xfe]]) {
-        await new Promise((resolve) => { client.ws.send(Buffer.from(bytes), { binary: false }, resolve); });
-      }
       await client.send('['.repeat(100000));
       assert.deepEqual(await exchange(client, BAD_CATEGORY), BAD_CATEGORY_REPLY);
     } finally {
@@ -118,6 +125,35 @@ describe('resource limits', () => {
     const after = await residentKiB(pid);
     ctx.diagnostic(`VmRSS ${before} KiB before, ${after} KiB after 150 rounds of bad input`);
     assert.ok(after - before < RSS_MARGIN_KIB, `VmRSS grew from ${before} to ${after} KiB`);
+  });
+
+  test('5000 session starts from large tokens: the oldest sessions give way, memory stays flat', async (ctx) => {
+    const svc = await startProtocolService({ simulatorIni: '' });
+    cleanups.push(() => svc.stop());
+    const page = await svc.connect();
+    cleanups.push(() => page.terminate());
+    const { pid } = svc.service;
+    // Claims near 2 KiB each in a token near 16 KiB: the most a session start may bring.
+    const claims = sessionClaims({
+      callback_url: `http://127.0.0.1:9/${'c'.repeat(2000)}`, additional_parameters: 'p'.repeat(2000),
+      note1: 'n'.repeat(2040), note2: 'n'.repeat(2040), note3: 'n'.repeat(2040),
+    });
+    const start = async () => (await openSession(page, claims)).session_uuid;
+    const starts = async (count) => {
+      for (let i = 0; i < count; i++) await start();
+    };
+
+    const first = await start();
+    await starts(500);
+    const before = await residentKiB(pid);
+    await starts(5000);
+    const after = await residentKiB(pid);
+    ctx.diagnostic(`VmRSS ${before} KiB before, ${after} KiB after 5000 session starts`);
+    assert.ok(after - before < RSS_MARGIN_KIB, `VmRSS grew from ${before} to ${after} KiB`);
+    const finish = (uuid) => exchange(page, { route: '/session/finish', type: 'session', session_uuid: uuid });
+    assert.deepEqual(await finish(await start()),
+      { type: 'session', status: 'finished', message: 'Sessão finalizada com sucesso.' });
+    assert.deepEqual(await finish(first), { type: 'error', message: 'Sessão inválida.' }, 'the oldest gave way');
   });
 
   test('50 idle connections beside a whole payment', async () => {

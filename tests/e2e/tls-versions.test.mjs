@@ -1,27 +1,33 @@
-// The listener speaks TLS 1.2 only: openssl s_client gets through with 1.2 and is refused with 1.1
-// and 1.3 by the server (security level 0 on the client, so 1.1 is not refused client-side). Within
-// 1.2 only ECDHE with AES-GCM or ChaCha20-Poly1305 is agreed, in the server's order of preference.
+// The listener speaks TLS 1.3 and 1.2, or 1.3 alone with [server] tls_min_version=1.3: openssl
+// s_client gets through with the versions offered and is refused with the others by the server
+// (security level 0 on the client, so 1.1 is not refused client-side). Within 1.2 only ECDHE with
+// AES-GCM or ChaCha20-Poly1305 is agreed, in the server's order of preference.
 import assert from 'node:assert/strict';
 import { spawn } from 'node:child_process';
+import fs from 'node:fs/promises';
+import path from 'node:path';
 import { after, before, test } from 'node:test';
 import { freePort, generateCertificates, makeBaseDir, removeBaseDir, startService } from './lib/index.mjs';
 
-let baseDir;
-let port;
-let service;
+// A service per configuration: the default, and one that takes TLS 1.3 only.
+const services = {};
 before(async () => {
-  baseDir = await makeBaseDir();
-  await generateCertificates(baseDir);
-  port = await freePort();
-  service = await startService({ baseDir, port });
+  for (const [name, ini] of [['default', ''], ['1.3 only', '[server]\ntls_min_version=1.3\n']]) {
+    const baseDir = await makeBaseDir();
+    await generateCertificates(baseDir);
+    await fs.writeFile(path.join(baseDir, 'SvcKelvoraSiTef.ini'), ini);
+    services[name] = { baseDir, service: await startService({ baseDir, port: await freePort() }) };
+  }
 });
 after(async () => {
-  await service.stop('SIGKILL');
-  await removeBaseDir(baseDir);
+  for (const { baseDir, service } of Object.values(services)) {
+    await service.stop('SIGKILL');
+    await removeBaseDir(baseDir);
+  }
 });
 
 // Runs s_client with stdin closed, offering ciphers; resolves with its exit code and output.
-function sClient(version, ciphers = 'DEFAULT') {
+function sClient(version, ciphers = 'DEFAULT', port = services.default.service.port) {
   return new Promise((resolve) => {
     const args = ['s_client', version, '-connect', `127.0.0.1:${port}`, '-cipher', `${ciphers}:@SECLEVEL=0`];
     const proc = spawn('openssl', args, { stdio: ['ignore', 'pipe', 'pipe'] });
@@ -34,16 +40,18 @@ function sClient(version, ciphers = 'DEFAULT') {
 }
 
 const cases = [
-  { version: '-tls1_2', accepted: true },
-  { version: '-tls1_1', accepted: false },
-  { version: '-tls1_3', accepted: false },
+  { service: 'default', version: '-tls1_3', protocol: 'TLSv1.3' },
+  { service: 'default', version: '-tls1_2', protocol: 'TLSv1.2' },
+  { service: 'default', version: '-tls1_1', protocol: null },
+  { service: '1.3 only', version: '-tls1_3', protocol: 'TLSv1.3' },
+  { service: '1.3 only', version: '-tls1_2', protocol: null },
 ];
-for (const { version, accepted } of cases) {
-  test(`${version} is ${accepted ? 'accepted' : 'refused'}`, async () => {
-    const { code, output } = await sClient(version);
-    if (accepted) {
+for (const { service, version, protocol } of cases) {
+  test(`${service}: ${version} is ${protocol ? 'accepted' : 'refused'}`, async () => {
+    const { code, output } = await sClient(version, 'DEFAULT', services[service].service.port);
+    if (protocol) {
       assert.equal(code, 0, output);
-      assert.match(output, /Protocol\s*: TLSv1\.2/);
+      assert.match(output, new RegExp(`New, ${protocol.replace('.', '\\.')}, Cipher is`));
     } else {
       assert.notEqual(code, 0, output);
       assert.match(output, /alert protocol version/, 'refused by the server, not by the client');

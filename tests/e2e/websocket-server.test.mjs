@@ -1,6 +1,7 @@
 // The TLS WebSocket server with an echo handler (kelvora-echo-host): the handshake and frames on
-// the wire, message sizes, one reply path per connection, oversized and unmasked frames, and the
-// disconnect step of each connection.
+// the wire, message sizes and fragments, ping and the closing handshake, one reply path per
+// connection, the frames that close a connection with their status, and the disconnect step of
+// each connection.
 import assert from 'node:assert/strict';
 import { afterEach, test } from 'node:test';
 import {
@@ -85,23 +86,68 @@ test('handshake and frames on the wire', async () => {
     '\r\n');
 
   const frames = [
-    { what: 'masked text', bytes: clientFrame('masked'), reply: 'masked' },
-    { what: 'invalid UTF-8', bytes: clientFrame(Buffer.from([0x61, 0xc3, 0x28])), reply: null },
+    { what: 'masked text', bytes: clientFrame('masked'), reply: '\x81\x06masked' },
     { what: 'empty payload', bytes: clientFrame(''), reply: null },
-    { what: 'close frame', bytes: clientFrame(Buffer.from([0x03, 0xe8]), { opcode: 0x8 }), reply: null },
-    { what: 'text after the close frame', bytes: clientFrame('still open'), reply: 'still open' },
+    { what: 'pong', bytes: clientFrame('unasked', { opcode: 0xa }), reply: null },
+    { what: 'ping', bytes: clientFrame('p1', { opcode: 0x9 }), reply: '\x8a\x02p1' },
+    {
+      what: 'a text in three fragments with a ping between them',
+      bytes: Buffer.concat([
+        clientFrame('frag', { fin: false }), clientFrame('p2', { opcode: 0x9 }),
+        clientFrame('men', { opcode: 0x0, fin: false }), clientFrame('ted', { opcode: 0x0 }),
+      ]),
+      reply: '\x8a\x02p2\x81\x0afragmented',
+    },
   ];
   for (const { what, bytes, reply } of frames) {
     raw.write(bytes);
-    if (reply !== null) {
-      const expected = Buffer.concat([Buffer.from([0x81, reply.length]), Buffer.from(reply)]);
-      assert.equal(await raw.readUntil(reply), expected.toString('latin1'), what);
-    }
+    if (reply !== null) assert.equal(await raw.readUntil(Buffer.from(reply, 'latin1')), reply, what);
   }
   assert.equal(raw.received.length, 0, 'frames without text get no reply');
 });
 
-test('a frame claiming more than 1 MiB closes its connection; the others go on', async () => {
+test('a close frame is answered at once and ends the connection; so does a frame the service does not take', async () => {
+  const service = await startEchoHost();
+  const closeFrame = (code) => String.fromCharCode(0x88, 2, code >> 8, code & 0xff);
+  const cases = [
+    { what: 'close with a status and a reason', bytes: clientFrame(Buffer.from('\x03\xe8bye', 'latin1'), { opcode: 0x8 }), code: 1000 },
+    { what: 'close without a status', bytes: clientFrame('', { opcode: 0x8 }), code: 1000 },
+    { what: 'close with going away', bytes: clientFrame(Buffer.from([0x03, 0xe9]), { opcode: 0x8 }), code: 1001 },
+    { what: 'binary', bytes: clientFrame('bin', { opcode: 0x2 }), code: 1003 },
+    { what: 'a reserved opcode', bytes: clientFrame('x', { opcode: 0x3 }), code: 1002 },
+    { what: 'an RSV bit', bytes: clientFrame('x', { rsv: 4 }), code: 1002 },
+    { what: 'a continuation without a first fragment', bytes: clientFrame('x', { opcode: 0x0 }), code: 1002 },
+    { what: 'text that is not UTF-8', bytes: clientFrame(Buffer.from([0x61, 0xc3, 0x28])), code: 1007 },
+    {
+      what: 'fragments over 1 MiB together',
+      bytes: Buffer.concat([clientFrame('a'.repeat(700 * 1024), { fin: false }), clientFrame('b'.repeat(400 * 1024), { opcode: 0x0 })]),
+      code: 1009,
+    },
+  ];
+  for (const { what, bytes, code } of cases) {
+    const raw = await connectRawTls(service.port);
+    cleanups.push(() => raw.destroy());
+    raw.write(handshakeRequest());
+    await raw.readUntil('\r\n\r\n');
+    raw.write(Buffer.concat([bytes, clientFrame('after the close')]));
+    const expected = closeFrame(code);
+    assert.equal(await raw.readUntil(Buffer.from(expected, 'latin1')), expected, what);
+    await raw.waitClosed();
+    assert.equal(raw.received.length, 0, `nothing follows the close frame: ${what}`);
+  }
+});
+
+test('a standard client\'s close() completes at once and the disconnect step runs at once', async () => {
+  const service = await startEchoHost();
+  const client = await connect(service);
+  const id = await connectionId(client);
+  client.close(4000, 'page left');
+  // ws waits 30 s for the server's close frame before it gives up.
+  assert.deepEqual(await client.waitClosed(2000), { code: 4000, reason: '' });
+  await waitForLogText(service.baseDir, `echo-host: disconnect ${id}`, { timeoutMs: 2000 });
+});
+
+test('a frame claiming more than 1 MiB closes its connection with 1009; the others go on', async () => {
   const service = await startEchoHost();
   const bystander = await connect(service);
   const claims = [
@@ -119,12 +165,13 @@ test('a frame claiming more than 1 MiB closes its connection; the others go on',
     header.writeBigUInt64BE(length, 2);
     raw.write(header);
     await raw.waitClosed();
+    assert.equal(raw.received.toString('latin1'), '\x88\x02\x03\xf1', `closed with 1009: ${what}`);
     await bystander.send(what);
     assert.equal(await bystander.next(), what);
   }
 });
 
-test('an unmasked client frame closes its connection unanswered; the others go on', async () => {
+test('an unmasked client frame closes its connection with 1002; the others go on', async () => {
   const service = await startEchoHost();
   const bystander = await connect(service);
   const raw = await connectRawTls(service.port);
@@ -133,7 +180,7 @@ test('an unmasked client frame closes its connection unanswered; the others go o
   await raw.readUntil('\r\n\r\n');
   raw.write(clientFrame('plain', { mask: false }));
   await raw.waitClosed();
-  assert.equal(raw.received.length, 0);
+  assert.equal(raw.received.toString('latin1'), '\x88\x02\x03\xea');
   await bystander.send('still here');
   assert.equal(await bystander.next(), 'still here');
 });

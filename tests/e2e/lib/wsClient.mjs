@@ -131,18 +131,20 @@ export async function connectRawTls(port, { host = '127.0.0.1', timeoutMs = 5000
   return new RawTlsClient(socket);
 }
 
-// A masked client text frame, as a browser sends it (any payload length form).
-export function clientFrame(payload, { opcode = 0x1, mask = true } = {}) {
+// A masked client text frame, as a browser sends it (any payload length form); fin false makes it a
+// fragment before the last, rsv sets bits 6 to 4 of byte 0.
+export function clientFrame(payload, { opcode = 0x1, mask = true, fin = true, rsv = 0 } = {}) {
   const data = Buffer.isBuffer(payload) ? payload : Buffer.from(payload, 'utf8');
   const key = mask ? Buffer.from([0x37, 0xfa, 0x21, 0x3d]) : Buffer.alloc(0);
+  const byte0 = (fin ? 0x80 : 0) | (rsv << 4) | opcode;
   let header;
   if (data.length <= 125) {
-    header = Buffer.from([0x80 | opcode, (mask ? 0x80 : 0) | data.length]);
+    header = Buffer.from([byte0, (mask ? 0x80 : 0) | data.length]);
   } else if (data.length <= 0xffff) {
-    header = Buffer.from([0x80 | opcode, (mask ? 0x80 : 0) | 126, data.length >> 8, data.length & 0xff]);
+    header = Buffer.from([byte0, (mask ? 0x80 : 0) | 126, data.length >> 8, data.length & 0xff]);
   } else {
     header = Buffer.alloc(10);
-    header[0] = 0x80 | opcode;
+    header[0] = byte0;
     header[1] = (mask ? 0x80 : 0) | 127;
     header.writeBigUInt64BE(BigInt(data.length), 2);
   }

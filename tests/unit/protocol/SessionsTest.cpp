@@ -1,5 +1,7 @@
 // Sessions on the real data module: the terminal number, the expiration text in a zone with
-// daylight saving, the expiry instant, the staged gateway settings and the token secret.
+// daylight saving, the expiry instant, the session limit, the staged gateway settings, the token
+// secret and the token's size.
+#include <algorithm>
 #include <cstdlib>
 #include <ctime>
 #include <future>
@@ -103,22 +105,101 @@ TEST_F(DataModuleTest, SessionIsRefusedAtItsExpiryInstantAndUnknownAfterwards) {
 
 // Sessions whose page never came back are dropped once enough have gathered; until then an
 // expired session is still told it expired.
-TEST_F(DataModuleTest, ExpiredSessionsAreDroppedOnceTheListIsFull) {
-  std::vector<std::string> ids;
-  for (size_t i = 0; i < kExpiredSessionsKept; ++i) ids.push_back(StartSession());
+TEST_F(DataModuleTest, ExpiredSessionsAreDroppedAtEverySessionStart) {
+  const std::vector<std::string> ids = {StartSession(), StartSession(), StartSession()};
   clock_.Set(July1st() + kSessionLifetime);
   const auto presenting = [](const std::string& id) {
     return WriteJson(Json::object({{"route", "/no/such/route"}, {"session_uuid", id}}));
   };
   EXPECT_EQ(Route(presenting(ids[0])), std::vector<std::string>{Error("Sessão expirada.")});
-  const std::string fresh = StartSession();  // 999 expired + 1 fresh: nothing dropped yet
-  EXPECT_EQ(Dm().Sessions().Count(), kExpiredSessionsKept);
-  EXPECT_EQ(Route(presenting(ids[1])), std::vector<std::string>{Error("Sessão expirada.")});
-  StartSession();
-  StartSession();  // the list was full: the 998 expired sessions are gone
-  EXPECT_EQ(Dm().Sessions().Count(), 3u);
-  EXPECT_EQ(Route(presenting(ids[2])), std::vector<std::string>{Error("Sessão inválida.")});
+  const std::string fresh = StartSession();
+  EXPECT_EQ(Dm().Sessions().Count(), 1u);
+  EXPECT_EQ(Route(presenting(ids[1])), std::vector<std::string>{Error("Sessão inválida.")});
   EXPECT_EQ(Route(presenting(fresh)), std::vector<std::string>{});
+}
+
+// At [server] max_sessions the oldest session gives way to the new one, logged once a minute.
+TEST_F(DataModuleTest, AtTheSessionLimitTheOldestSessionGivesWay) {
+  WriteConfig("[server]\nmax_sessions=3\n");
+  std::vector<std::string> ids;
+  for (int i = 0; i < 5; ++i) ids.push_back(StartSession());
+  EXPECT_EQ(Dm().Sessions().Count(), 3u);
+  for (int i = 0; i < 5; ++i) {
+    EXPECT_EQ(Dm().Sessions().GetSession(ids[i]).has_value(), i >= 2) << i;
+  }
+  const std::string limitLine =
+      "Limite de 3 sessões atingido: a sessão mais antiga sem operação em curso foi encerrada.";
+  const std::vector<std::string> texts = LogTexts();
+  EXPECT_EQ(std::count(texts.begin(), texts.end(), limitLine), 1);
+
+  WriteConfig("[server]\nmax_sessions=0\n");  // not a limit: the default
+  for (int i = 0; i < 5; ++i) StartSession();
+  EXPECT_EQ(Dm().Sessions().Count(), 8u);
+}
+
+// The session of the operation holding the TEF component is never the one that gives way.
+TEST(SessionList, TheBusySessionNeverGivesWay) {
+  const auto now = July1st();
+  const auto later = now + kSessionLifetime;
+  const struct {
+    const char* what;
+    size_t limit;
+    std::string busy;
+    std::vector<std::string> left;
+  } cases[] = {
+      {"the oldest gives way", 3, "", {"b", "c", "new"}},
+      {"the busy oldest stays, the next gives way", 3, "a", {"a", "c", "new"}},
+      {"a busy session may leave the list one over", 1, "b", {"b", "new"}},
+      {"below the limit nothing gives way", 4, "", {"a", "b", "c", "new"}},
+  };
+  for (const auto& c : cases) {
+    TSessionList list;
+    for (const char* id : {"a", "b", "c"}) list.AddItem(100, now, "", id, later, 1);
+    const size_t dropped = list.AddItem(c.limit, now, c.busy, "new", later, 1);
+    std::vector<std::string> left;
+    for (const char* id : {"a", "b", "c", "new"}) {
+      if (list.GetSession(id)) left.emplace_back(id);
+    }
+    EXPECT_EQ(left, c.left) << c.what;
+    EXPECT_EQ(dropped, 4 - c.left.size()) << c.what;
+  }
+}
+
+// A session keeps copies of its claims, so a token or claim text beyond its size is refused
+// like any invalid token, with the reason in the log.
+TEST_F(DataModuleTest, ATokenOrClaimTooLargeIsRefused) {
+  const auto withFiller = [](size_t claims, size_t length) {
+    Json json = SessionClaims();
+    for (size_t i = 0; i < claims; ++i) json["note" + std::to_string(i)] = std::string(length, 'n');
+    return json;
+  };
+  Json longUrl = SessionClaims();
+  longUrl["callback_url"] = "http://127.0.0.1:9/" + std::string(kMaxClaimLength, 'p');
+  const struct {
+    const char* what;
+    Json claims;
+    std::string_view logged;  // empty: accepted
+  } cases[] = {
+      {"a claim of 2 KiB", withFiller(1, kMaxClaimLength), ""},
+      {"a claim one byte longer", withFiller(1, kMaxClaimLength + 1),
+       "Token de sessão recusado: a declaração \"note0\" passa de 2 KiB."},
+      {"a long callback address", longUrl,
+       "Token de sessão recusado: a declaração \"callback_url\" passa de 2 KiB."},
+      {"a token just under 16 KiB", withFiller(6, 1950), ""},
+      {"a token over 16 KiB", withFiller(7, 1950), "Token de sessão recusado: mais de 16 KiB."},
+  };
+  for (const auto& c : cases) {
+    const std::string token = SessionToken(c.claims);
+    const std::vector<std::string> replies = Route(StartRequest(token));
+    ASSERT_EQ(replies.size(), 1u) << c.what;
+    if (c.logged.empty()) {
+      EXPECT_LE(token.size(), kMaxTokenLength) << c.what;
+      EXPECT_TRUE(Parsed(replies[0]).contains("session_uuid")) << c.what << replies[0];
+    } else {
+      EXPECT_EQ(replies[0], Error("Acesso não autorizado.")) << c.what;
+      EXPECT_EQ(LogTexts().back(), c.logged) << c.what;
+    }
+  }
 }
 
 TEST_F(DataModuleTest, SettingsReadBeforeARefusedClaimStayInEffect) {

@@ -82,18 +82,26 @@ TEST(GenerateCertificates, MakesASetThatVerifiesOnlyForLoopbackNames) {
   EXPECT_EQ(entries, 3);
 }
 
-TEST(GenerateCertificates, ValidityIsTheDaysAsked) {
+// The whole span, the hour of back-dating included, is the days asked: at most 825.
+TEST(GenerateCertificates, ValidityIsTheDaysAskedInAll) {
   TempDir temp;
-  GenerateCertificates(temp.Path(), {30, false});
-  for (std::string_view name : {kCaCertificateFile, kServerCertificateFile}) {
-    const Certificate certificate = LoadCertificate(temp.Path() / name);
-    int days = 0;
-    int seconds = 0;
-    ASSERT_EQ(ASN1_TIME_diff(&days, &seconds, X509_get0_notBefore(certificate.get()),
-                             X509_get0_notAfter(certificate.get())),
-              1);
-    EXPECT_EQ(days, 30) << name;  // plus the hour it is back-dated
-    EXPECT_EQ(seconds, 3600) << name;
+  for (int asked : {30, kMaxCertificateDays}) {
+    const fs::path dir = temp.Path() / std::to_string(asked);
+    GenerateCertificates(dir, {asked, false});
+    for (std::string_view name : {kCaCertificateFile, kServerCertificateFile}) {
+      const Certificate certificate = LoadCertificate(dir / name);
+      int days = 0;
+      int seconds = 0;
+      ASSERT_EQ(ASN1_TIME_diff(&days, &seconds, X509_get0_notBefore(certificate.get()),
+                               X509_get0_notAfter(certificate.get())),
+                1);
+      EXPECT_EQ(days, asked) << name;
+      EXPECT_EQ(seconds, 0) << name;
+      int ago = 0;
+      ASSERT_EQ(ASN1_TIME_diff(&days, &ago, X509_get0_notBefore(certificate.get()), nullptr), 1);
+      EXPECT_EQ(days, 0) << name;
+      EXPECT_NEAR(ago, 3600, 60) << name << ": back-dated an hour";
+    }
   }
   for (int days : {0, -1, kMaxCertificateDays + 1}) {
     EXPECT_THROW(GenerateCertificates(temp.Path() / "other", {days, false}), std::runtime_error);
