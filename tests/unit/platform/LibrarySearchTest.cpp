@@ -22,6 +22,7 @@ TEST(LibrarySearch, ADllByNameComesFromTheLibraryFolderOnly) {
   std::filesystem::copy_file(SIMULATOR_DLL, onPath / "kelvora-on-path.dll");
   std::filesystem::copy_file(SIMULATOR_DLL, base / "kelvora-in-working-folder.dll");
   ::SetEnvironmentVariableW(L"PATH", onPath.wstring().c_str());
+  const std::filesystem::path workingFolder = std::filesystem::current_path();
 
   RestrictLibrarySearch(base);
 
@@ -31,7 +32,7 @@ TEST(LibrarySearch, ADllByNameComesFromTheLibraryFolderOnly) {
   EXPECT_EQ(::LoadLibraryW(L"kelvora-on-path.dll"), nullptr);
   EXPECT_EQ(::LoadLibraryW(L"kelvora-in-working-folder.dll"), nullptr);
   if (fromDll != nullptr) ::FreeLibrary(fromDll);
-  std::filesystem::current_path(std::filesystem::temp_directory_path());
+  std::filesystem::current_path(workingFolder);
 }
 
 }  // namespace

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <sstream>
+#include <string>
 
 namespace kelvora::platform {
 namespace {
@@ -79,6 +81,48 @@ TEST(TIniFile, MissingFileGivesTheDefaultsAndEditsTakeEffectAtTheNextRead) {
   Write(ini.FileName(), "[sitef]\npdv_number=42\n");
   EXPECT_EQ(ini.ReadInteger("sitef", "pdv_number", 0), 42);
 }
+
+// Windows reads the file through its profile functions, which keep an inline comment in the value
+// and read UTF-8 as ANSI: the two tests below hold on Linux only until both systems share inih.
+#ifndef _WIN32
+// The example configuration of README, as an operator copies it, comments and all: every value
+// reads without its comment.
+TEST(TIniFile, ReadsTheReadmeExampleWithItsInlineComments) {
+  std::ifstream readme(KELVORA_README, std::ios::binary);
+  ASSERT_TRUE(readme) << KELVORA_README;
+  std::stringstream text;
+  text << readme.rdbuf();
+  const std::string all = text.str();
+  const size_t section = all.find("### Configuration");
+  const size_t begin = all.find("```ini\n", section);
+  const size_t end = all.find("```\n", begin + 7);
+  ASSERT_NE(section, std::string::npos);
+  ASSERT_NE(begin, std::string::npos);
+  ASSERT_NE(end, std::string::npos);
+  TempDir dir;
+  const TIniFile ini(dir.Path() / "SvcKelvoraSiTef.ini");
+  Write(ini.FileName(), all.substr(begin + 7, end - begin - 7));
+
+  EXPECT_EQ(ini.ReadInteger("sitef", "pdv_number", 0), 3);
+  EXPECT_FALSE(ini.ReadBool("sitef", "qrcode_on_pinpad", true));
+  EXPECT_EQ(ini.ReadString("sitef", "library", ""), "...");
+  EXPECT_EQ(ini.ReadString("security", "jwt_secret", ""), "...");
+  EXPECT_EQ(ini.ReadString("security", "allowed_origins", ""), "https://pos.example");
+  EXPECT_EQ(ini.ReadString("server", "listen", ""), "127.0.0.1 ::1");
+  EXPECT_EQ(ini.ReadInteger("server", "max_connections", 0), 64);
+  EXPECT_EQ(ini.ReadInteger("server", "max_sessions", 0), 256);
+  EXPECT_EQ(ini.ReadString("server", "tls_min_version", ""), "1.2");
+}
+
+// Notepad's UTF-8 with its byte-order mark and CR LF: the mark is skipped and the text comes back
+// as UTF-8, the comment left out.
+TEST(TIniFile, ReadsUtf8WithAByteOrderMark) {
+  TempDir dir;
+  const TIniFile ini(dir.Path() / "SvcKelvoraSiTef.ini");
+  Write(ini.FileName(), "\xEF\xBB\xBF[sitef]\r\nloja=Balc\xC3\xA3o ; coment\xC3\xA1rio\r\n");
+  EXPECT_EQ(ini.ReadString("sitef", "loja", ""), "Balc\xC3\xA3o");
+}
+#endif
 
 }  // namespace
 }  // namespace kelvora::platform
