@@ -84,6 +84,16 @@ void ShutdownSocket(SocketHandle socket) noexcept {
   ::shutdown(Fd(socket), SHUT_RDWR);
 }
 
+void ShutdownSending(SocketHandle socket) noexcept {
+  ::shutdown(Fd(socket), SHUT_WR);
+}
+
+size_t DiscardInput(SocketHandle socket) noexcept {
+  char buffer[16384];
+  const ssize_t got = ::recv(Fd(socket), buffer, sizeof buffer, 0);
+  return got > 0 ? static_cast<size_t>(got) : 0;
+}
+
 void EnableKeepAlive(SocketHandle socket) noexcept {
   constexpr int kIdleSeconds = 45;
   constexpr int kIntervalSeconds = 15;

@@ -68,6 +68,14 @@ UniqueSocket AcceptClient(SocketHandle listener, bool& shortage);
 // Shuts both directions of a socket down, unblocking every read or write waiting on it.
 void ShutdownSocket(SocketHandle socket) noexcept;
 
+// Shuts only the sending direction down: the peer reads the end of the stream after what was
+// sent, while what it still sends can be read.
+void ShutdownSending(SocketHandle socket) noexcept;
+
+// Reads what has arrived on a socket and drops it; the bytes read, 0 at the end of the stream or
+// on a failure.
+size_t DiscardInput(SocketHandle socket) noexcept;
+
 // Keep-alive on an accepted socket, so a peer that vanishes without closing (cable pulled, laptop
 // asleep) is noticed within two minutes: probes start after 45 s of silence, every 15 s, and the
 // connection ends once 105 s have passed without an answer from the peer, whether it was being

@@ -164,8 +164,9 @@ TRestResponse ExecuteRequest(std::string_view method, std::string url,
   // The system's authorities (Windows' store; elsewhere OpenSSL's list, which the option leaves
   // alone), then the store's own file, or else the list shipped with the program.
   curl_easy_setopt(curl, CURLOPT_SSL_OPTIONS, static_cast<long>(CURLSSLOPT_NATIVE_CA));
-  const std::string caFile =
-      !pTrust.CaFile.empty() ? pTrust.CaFile : platform::BundledCaFile().string();
+  // The shipped list does not move while the program runs: looked up once, not at every report.
+  static const std::string bundledCaFile = platform::BundledCaFile().string();
+  const std::string& caFile = !pTrust.CaFile.empty() ? pTrust.CaFile : bundledCaFile;
   if (!caFile.empty()) curl_easy_setopt(curl, CURLOPT_CAINFO, caFile.c_str());
   curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, CollectBody);
   curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);

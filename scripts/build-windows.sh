@@ -45,7 +45,7 @@ else
   export KELVORA_WINE=wine
 fi
 
-KELVORA_WINDOWS_ARCH=$arch source scripts/install-deps.sh --windows-only
+source scripts/install-deps.sh --windows-only
 
 # The source of a Debian package, unpacked once into deps/src/<name>. The patched Debian source
 # when apt can fetch all of it; the upstream tarball of the package otherwise (some mirrors carry

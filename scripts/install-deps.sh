@@ -19,10 +19,10 @@ not_installed() {
   done
 }
 
-# The MinGW-w64 cross compilers, 64-bit Wine, NSIS, osslsigncode, and the source entries that let
-# build-windows.sh fetch Debian's OpenSSL and curl sources; 32-bit Wine only where the kernel runs
-# 32-bit programs: elsewhere wine32 and the i386 libraries it pulls in fail in their own
-# installation scripts ("Exec format error") and would leave apt broken.
+# The MinGW-w64 cross compilers, 64-bit Wine, NSIS, the CA list the Windows build ships, and the
+# source entries that let build-windows.sh fetch Debian's OpenSSL and curl sources; 32-bit Wine
+# only where the kernel runs 32-bit programs: elsewhere wine32 and the i386 libraries it pulls in
+# fail in their own installation scripts ("Exec format error") and would leave apt broken.
 install_windows_deps() {
   local sudo=""
   [ "$(id -u)" -ne 0 ] && sudo="sudo"
@@ -50,7 +50,7 @@ install_windows_deps() {
   fi
   local missing
   missing=$(not_installed g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine wine64 $wine32 \
-    nsis osslsigncode ca-certificates dpkg-dev nlohmann-json3-dev googletest nodejs cmake ninja-build)
+    nsis ca-certificates dpkg-dev nlohmann-json3-dev googletest nodejs cmake ninja-build)
   if [ -n "$missing" ] || [ "$updated" -eq 1 ]; then
     apt_get update -qq
   fi

@@ -6,6 +6,7 @@
 #include <openssl/err.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 
 namespace kelvora::service {
@@ -64,9 +65,32 @@ void TlsConnection::Close() {
     ERR_clear_error();
     SSL_shutdown(ssl_.get());
     ERR_clear_error();
+    if (closeSent_) LingerForPeer();
   }
   broken_ = true;
   platform::ShutdownSocket(socket_.Get());
+}
+
+// A socket closed with bytes of the peer still unread (the rest of a refused frame) is answered
+// by the system with a reset, which may throw away the close frame before the peer reads it. So
+// after a close frame the sending side is shut, and what the peer still sends is read and dropped
+// until it closes too: at most a second and 4 MiB, and a stop's Shutdown ends it at once.
+void TlsConnection::LingerForPeer() {
+  constexpr auto kLinger = std::chrono::seconds(1);
+  constexpr size_t kMaxDiscarded = size_t{4} << 20;
+  platform::ShutdownSending(socket_.Get());
+  const auto deadline = std::chrono::steady_clock::now() + kLinger;
+  size_t discarded = 0;
+  while (discarded < kMaxDiscarded) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return;
+    platform::WatchedSocket watched{socket_.Get()};
+    if (platform::WaitForSockets({&watched, 1}, static_cast<int>(left.count())) <= 0) return;
+    const size_t got = platform::DiscardInput(socket_.Get());
+    if (got == 0) return;
+    discarded += got;
+  }
 }
 
 size_t TlsConnection::ReadSome(std::span<char> buffer) {

@@ -31,8 +31,9 @@ class TlsConnection final : public Connection, public ByteStream {
   // Safe from any thread: deactivation uses it to end connections that are waiting for input.
   void Shutdown();
 
-  // Ends the connection from its own thread: a TLS close_notify when the session is sound, then
-  // the socket is shut down. Every later read or write fails.
+  // Ends the connection from its own thread: a TLS close_notify when the session is sound (and,
+  // after a close frame, a short wait for the peer's own end), then the socket is shut down.
+  // Every later read or write fails.
   void Close();
 
   TClientState State() const { return State_; }
@@ -51,6 +52,7 @@ class TlsConnection final : public Connection, public ByteStream {
 
  private:
   [[noreturn]] void Fail(int result, const char* operation);
+  void LingerForPeer();
 
   platform::UniqueSocket socket_;
   SslPtr ssl_;

@@ -107,6 +107,16 @@ void ShutdownSocket(SocketHandle socket) noexcept {
   ::CancelIoEx(reinterpret_cast<HANDLE>(Native(socket)), nullptr);
 }
 
+void ShutdownSending(SocketHandle socket) noexcept {
+  ::shutdown(Native(socket), SD_SEND);
+}
+
+size_t DiscardInput(SocketHandle socket) noexcept {
+  char buffer[16384];
+  const int got = ::recv(Native(socket), buffer, sizeof buffer, 0);
+  return got > 0 ? static_cast<size_t>(got) : 0;
+}
+
 // Windows takes the idle time and the interval between probes; the count of probes and the time
 // a reply may stay unacknowledged are its own.
 void EnableKeepAlive(SocketHandle socket) noexcept {
