@@ -72,6 +72,8 @@ packages=(
   nodejs npm chromium
   dpkg-dev file
   clang libclang-rt-14-dev
+  php-cli default-jdk-headless python3
+  prometheus prometheus-cpp-dev libsystemd-dev
 )
 
 missing=()
