@@ -148,6 +148,7 @@ void TDmSitef::OnServiceStart() {
       break;
     case TJwtSecretSource::Absent:
       Log(kJwtSecretDefaultStartLog);
+      Log(kJwtSecretDefaultSignatureLog);
       break;
     case TJwtSecretSource::Invalid:
       Log(kJwtSecretInvalidStartLog);

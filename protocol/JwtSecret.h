@@ -27,6 +27,11 @@ inline constexpr std::string_view kJwtSecretInvalidStartLog =
 inline constexpr std::string_view kJwtSecretDefaultStartLog =
     "Chave jwt_secret da seção security não configurada: usando a chave padrão, com a qual "
     "qualquer cópia do programa pode assinar tokens para este caixa.";
+// Logged at the service start, after the line above: the reports' signature is made with the same
+// built-in key, so it shows nothing of where a report came from.
+inline constexpr std::string_view kJwtSecretDefaultSignatureLog =
+    "Os registros de transação enviados à API são assinados (Kelvora-Signature) com a chave "
+    "padrão: a assinatura não prova que vieram deste caixa.";
 // Logged when a sales-API report cannot be signed because the configured key is not usable.
 inline constexpr std::string_view kJwtSecretReportLog =
     "Chave jwt_secret da seção security inválida: o registro da transação fica guardado e será "

@@ -1,4 +1,5 @@
 // The report of an approved outcome to the sales system's HTTP API and the payment id it assigns.
+#include <chrono>
 #include <functional>
 
 #include "platform/IniFile.h"
@@ -6,6 +7,7 @@
 #include "protocol/Convert.h"
 #include "protocol/DmSitef.h"
 #include "protocol/Rest.h"
+#include "tokens/CallbackSignature.h"
 #include "tokens/Jose.h"
 
 namespace kelvora::protocol {
@@ -58,6 +60,22 @@ TRequestTrust SalesApiTrust(const platform::TIniFile& config) {
   return {(config.FileName().parent_path() / platform::PathFromUtf8(configured)).string()};
 }
 
+// Posts one report to the API, signed with the installation's key at the moment it is sent: the
+// signature's time is that of this attempt, the event id that of the report.
+TRestResponse PostReport(const std::string& address, const TSaleReport& report,
+                         const std::string& key, const std::atomic<bool>* abandon,
+                         const TRequestTrust& trust) {
+  const int64_t now = std::chrono::duration_cast<std::chrono::seconds>(
+                          std::chrono::system_clock::now().time_since_epoch())
+                          .count();
+  const TArrayParamRequest headers = {
+      {std::string(tokens::kSignatureHeader), tokens::SignCallback(key, now, report.Body),
+       rpHTTPHEADER, false},
+      {std::string(tokens::kEventIdHeader), report.EventId, rpHTTPHEADER, false},
+  };
+  return ExecuteRequest("POST", address, headers, report.Body, abandon, {}, trust);
+}
+
 }  // namespace
 
 std::string TDmSitef::CallbackAddress(const std::string& pCallbackURL, const std::string& pSecret) {
@@ -75,8 +93,8 @@ TReportDelivery TDmSitef::DeliverSaleReport(const TSaleReport& pReport,
   }
   try {
     const TRestResponse response =
-        ExecuteRequest("POST", CallbackAddress(pReport.CallbackURL, *secret.Key), {}, pReport.Body,
-                       &pStop, {}, SalesApiTrust(FService.Config()));
+        PostReport(CallbackAddress(pReport.CallbackURL, *secret.Key), pReport, *secret.Key, &pStop,
+                   SalesApiTrust(FService.Config()));
     return ClassifyAnswer(response, [this](std::string_view text) { Log(text); });
   } catch (const std::exception& e) {
     Log(std::string(kCallbackLog) + e.what());
@@ -100,13 +118,13 @@ bool TDmSitef::SendSaleCallback(Json& pMessage, const TSaleData& pSale) {
   if (!callbackURL.empty() && callbackURL.back() != '/') callbackURL += '/';
   const int32_t empresaId = pSale.Empresa_Id;
   // Written before the ids are added: the API never receives "payment_id" nor "company_id".
-  const std::string body = WriteJson(pMessage);
+  const TSaleReport report{callbackURL, WriteJson(pMessage), NewReportEventId()};
   // The payment is confirmed already: its report is on disk before the API is called, and stays
   // there until the API has answered, so that neither a crash during the call nor an API that
   // cannot be reached loses it.
   std::string record;
   try {
-    record = fSaleReports.Keep({callbackURL, body});
+    record = fSaleReports.Keep(report);
   } catch (const std::exception& e) {
     Log(std::string("Não foi possível guardar o registro da transação para a API: ") + e.what());
   }
@@ -125,9 +143,8 @@ bool TDmSitef::SendSaleCallback(Json& pMessage, const TSaleData& pSale) {
     return false;
   }
   try {
-    const TRestResponse response =
-        ExecuteRequest("POST", CallbackAddress(callbackURL, *secret.Key), {}, body, nullptr, {},
-                       SalesApiTrust(FService.Config()));
+    const TRestResponse response = PostReport(CallbackAddress(callbackURL, *secret.Key), report,
+                                              *secret.Key, nullptr, SalesApiTrust(FService.Config()));
     const TReportDelivery answer =
         ClassifyAnswer(response, [this](std::string_view text) { Log(text); });
     answered = true;

@@ -7,9 +7,11 @@
 #include <algorithm>
 #include <ctime>
 #include <optional>
+#include <stdexcept>
 #include <system_error>
 
 #include "platform/FileSystem.h"
+#include "platform/Guid.h"
 #include "platform/LocalTime.h"
 #include "platform/PrivateDirectory.h"
 #include "platform/Utf8Path.h"
@@ -35,6 +37,16 @@ std::string NewRecordName() {
          tef::PreencheZeros(++counter, 8) + std::string(kExtension);
 }
 
+// An event id goes into a request header: only letters, digits, '-', '_' and '.', and not too
+// long, so a record edited by hand cannot inject a header or a line.
+bool IsSafeEventId(std::string_view id) {
+  if (id.empty() || id.size() > 64) return false;
+  return std::all_of(id.begin(), id.end(), [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+           c == '-' || c == '_' || c == '.';
+  });
+}
+
 std::optional<TSaleReport> ReadRecord(const std::string& record) {
   const std::optional<Json> json = ParseJson(platform::ReadFileBytes(record));
   if (!json || !json->is_object()) return std::nullopt;
@@ -43,10 +55,31 @@ std::optional<TSaleReport> ReadRecord(const std::string& record) {
   if (url == json->end() || !url->is_string() || body == json->end() || !body->is_string()) {
     return std::nullopt;
   }
-  return TSaleReport{url->get<std::string>(), body->get<std::string>()};
+  TSaleReport report{url->get<std::string>(), body->get<std::string>(), {}};
+  const auto eventId = json->find("event_id");
+  if (eventId == json->end()) {
+    // Written before reports had event ids: its file name is unique and never changes.
+    report.EventId = platform::PathFromUtf8(record).stem().string();
+  } else if (eventId->is_string()) {
+    report.EventId = eventId->get<std::string>();
+  }
+  if (!IsSafeEventId(report.EventId)) return std::nullopt;
+  return report;
 }
 
 }  // namespace
+
+std::string NewReportEventId() {
+  std::string id = platform::NewGuidText();
+  if (id.empty()) {
+    // No random bytes to be had: a record name is unique as well.
+    id = NewRecordName();
+    id.resize(id.size() - kExtension.size());
+  }
+  std::transform(id.begin(), id.end(), id.begin(),
+                 [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
+  return id;
+}
 
 TSaleReportOutbox::TSaleReportOutbox(std::filesystem::path directory, TDeliver deliver, TLog log,
                                      std::chrono::milliseconds firstRetry)
@@ -79,9 +112,13 @@ std::string TSaleReportOutbox::Keep(const TSaleReport& report) {
   if (std::error_code failed; !platform::CreatePrivateDirectories(directory_, failed)) {
     throw std::system_error(failed, "Cannot create directory " + directory_.string());
   }
+  if (!IsSafeEventId(report.EventId)) {
+    throw std::invalid_argument("Invalid report event id: " + report.EventId);
+  }
   Json record = Json::object();
   record["url"] = report.CallbackURL;
   record["body"] = report.Body;
+  record["event_id"] = report.EventId;
   const std::string path = (directory_ / NewRecordName()).string();
   platform::ReplaceFileBytes(path, WriteJson(record), /*durable=*/true);
   return path;

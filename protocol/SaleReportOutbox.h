@@ -24,11 +24,16 @@ enum class TReportDelivery {
   Unanswered,  // no answer, or one that asks to come back later: the report is kept for a retry
 };
 
-// One report as kept on disk: the API's base address and the exact body to post.
+// One report as kept on disk: the API's base address, the exact body to post, and the id the API
+// de-duplicates it by, the same on every attempt (sent as the Kelvora-Event-Id header).
 struct TSaleReport {
   std::string CallbackURL;
   std::string Body;
+  std::string EventId;
 };
+
+// A new event id: a random UUID in lower case.
+std::string NewReportEventId();
 
 // Each report is a file of its own, <directory>/<UTC time>_<process>_<number>.json, written
 // durably before the API is called and deleted once the API has taken it. One the API refuses for
@@ -38,7 +43,9 @@ struct TSaleReport {
 // long after each failure, up to 30 min. The worker thread exists only once there is something
 // to deliver, and sleeps while there is nothing. Since a report is deleted only after the API's
 // answer, the API may receive one report twice (its answer lost to a crash or a time limit); the
-// body is the same each time, so the sales side can recognise the payment by its NSU.
+// body and the event id are the same each time, so the sales side can recognise the report by its
+// event id (and the payment by its NSU). A record written before reports had event ids gets one
+// from its file name, stable across attempts.
 class TSaleReportOutbox {
  public:
   // Delivers one report; stop is set when the outbox is being destroyed, and a delivery in
@@ -55,7 +62,8 @@ class TSaleReportOutbox {
   TSaleReportOutbox& operator=(const TSaleReportOutbox&) = delete;
 
   // Writes the report to disk, durably, and returns its file; throws std::system_error when it
-  // cannot be written (the caller still calls the API: the report is then only not kept).
+  // cannot be written (the caller still calls the API: the report is then only not kept). The
+  // report's event id must be set.
   std::string Keep(const TSaleReport& report);
   // The API answered the report kept in record: it is deleted when accepted, set aside when
   // refused. An empty record (the report could not be kept) is ignored, here and below.

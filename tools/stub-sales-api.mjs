@@ -18,7 +18,8 @@ import { parseArgs } from 'node:util';
 
 const CALLBACK_PATH = /^\/v1\/sales\/tef\/callback\/([^/?#]+)$/;
 const FIRST_PAYMENT_ID = 1000;
-const HEADERS_OF_INTEREST = ['content-type', 'content-length', 'accept', 'accept-charset', 'user-agent', 'host'];
+const HEADERS_OF_INTEREST = ['content-type', 'content-length', 'accept', 'accept-charset', 'user-agent', 'host',
+  'kelvora-signature', 'kelvora-event-id'];
 
 function readBody(request) {
   return new Promise((resolve, reject) => {

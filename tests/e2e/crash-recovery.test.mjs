@@ -7,7 +7,7 @@ import assert from 'node:assert/strict';
 import fs from 'node:fs/promises';
 import path from 'node:path';
 import { afterEach, describe, test } from 'node:test';
-import { connectClient, openSession, sessionClaims } from './lib/index.mjs';
+import { assertSignedReport, connectClient, openSession, sessionClaims } from './lib/index.mjs';
 import { killHard, restartService, waitUntil } from './lib/processState.mjs';
 import { assertMessage, pendingIn, startDebit, startTransactionService } from './transaction-support.mjs';
 
@@ -186,6 +186,8 @@ describe('crash recovery', () => {
     assert.deepEqual(await backups(t.svc.baseDir), []);
     await waitUntil(() => t.api.requests.length === 2, 'the report posted again');
     assert.equal(t.api.requests[1].rawBody, t.api.requests[0].rawBody, 'the same report');
+    const [first, again] = t.api.requests.map((request) => assertSignedReport(request, { now: request.receivedAt.getTime() }));
+    assert.equal(again.eventId, first.eventId, 'the same event id, for the API to de-duplicate');
     await waitUntil(async () => (await keptReports(t.svc.baseDir)).length === 0, 'the kept report deleted');
     assert.ok(await page.silentFor(300), 'the new page is not told of it');
   });

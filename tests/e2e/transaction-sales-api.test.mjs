@@ -6,6 +6,7 @@ import fs from 'node:fs/promises';
 import path from 'node:path';
 import { after, before, test } from 'node:test';
 import { startStubSalesApi } from '../../tools/stub-sales-api.mjs';
+import { assertSignedReport } from './lib/index.mjs';
 import { APPROVED, assertMessage, payByDebit, startTransactionService } from './transaction-support.mjs';
 
 let t;
@@ -49,6 +50,8 @@ test('every answer of the sales API, and none, leaves the page with the approved
     assert.equal(element.company_id, 7, c.name);
     assert.equal(t.api.requests.length, calls + (c.callbackUrl ? 0 : 1), c.name);
 
+    if (!c.callbackUrl) assertSignedReport(t.api.requests.at(-1));
+
     const lines = (await t.logTexts()).slice(logged).filter((text) => text.startsWith(LOG));
     if (c.log === null) {
       assert.deepEqual(lines, [], c.name);
@@ -57,6 +60,8 @@ test('every answer of the sales API, and none, leaves the page with the approved
       assert.ok(typeof c.log === 'function' ? c.log(lines[0]) : lines[0] === c.log, `${c.name}: ${lines[0]}`);
     }
   }
+  const eventIds = t.api.requests.map((request) => request.headers['kelvora-event-id']);
+  assert.equal(new Set(eventIds).size, eventIds.length, 'every report has an event id of its own');
 });
 
 // A sales API over HTTPS whose certificate comes from a CA of the store's own (here the one of the

@@ -33,6 +33,22 @@ export function signToken(claims, { secret = DEFAULT_SECRET, alg = 'HS256', head
   return `${signingInput}.${signature}`;
 }
 
+// Checks a sales-API report as the stub API recorded it, the way a sales system should: the
+// Kelvora-Signature's HMAC-SHA-256 over "<t>.<raw body>" with the installation's secret, its time
+// near now, and an event id present. Returns { time, eventId }; throws with the reason otherwise.
+export function assertSignedReport(request, { secret = DEFAULT_SECRET, now = Date.now() } = {}) {
+  const header = request.headers['kelvora-signature'] ?? '';
+  const match = /^t=(\d+),v1=([0-9a-f]{64})$/.exec(header);
+  if (!match) throw new Error(`no well-formed Kelvora-Signature: ${JSON.stringify(header)}`);
+  const expected = createHmac('sha256', secret).update(`${match[1]}.`).update(request.rawBody).digest('hex');
+  if (expected !== match[2]) throw new Error(`Kelvora-Signature does not match the body: ${header}`);
+  const time = Number(match[1]);
+  if (Math.abs(now / 1000 - time) > 300) throw new Error(`Kelvora-Signature's time is off: ${time}`);
+  const eventId = request.headers['kelvora-event-id'];
+  if (!/^[0-9a-f-]{36}$/.test(eventId ?? '')) throw new Error(`no Kelvora-Event-Id: ${eventId}`);
+  return { time, eventId };
+}
+
 // The claims a sales system puts in a session token, all as strings; overrides replace members
 // (undefined removes one).
 export function sessionClaims(overrides = {}) {

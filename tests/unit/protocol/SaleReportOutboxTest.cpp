@@ -7,6 +7,8 @@
 #include <fstream>
 #include <map>
 #include <mutex>
+#include <optional>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -32,6 +34,7 @@ class ScriptedApi {
     return [this](const TSaleReport& report, const std::atomic<bool>&) {
       const std::lock_guard lock(lock_);
       attempts_.push_back(report.Body);
+      eventIds_.push_back(report.EventId);
       changed_.notify_all();
       const std::vector<TReportDelivery>& script = scripts_.at(report.Body);
       const size_t tried = static_cast<size_t>(
@@ -47,11 +50,18 @@ class ScriptedApi {
     return attempts_;
   }
 
+  // The event id of each attempt, in the order of the attempts.
+  std::vector<std::string> EventIds() {
+    const std::lock_guard lock(lock_);
+    return eventIds_;
+  }
+
  private:
   std::map<std::string, std::vector<TReportDelivery>> scripts_;
   std::mutex lock_;
   std::condition_variable changed_;
   std::vector<std::string> attempts_;
+  std::vector<std::string> eventIds_;
 };
 
 // The names in a directory, sorted.
@@ -65,8 +75,11 @@ std::vector<std::string> Names(const std::filesystem::path& directory) {
   return names;
 }
 
-std::string Record(const std::string& body) {
-  return WriteJson(Json::object({{"url", "http://api.invalid/"}, {"body", body}}));
+// A record as written by the outbox; without an event id, as written before reports had one.
+std::string Record(const std::string& body, const std::optional<Json>& eventId = std::nullopt) {
+  Json record = Json::object({{"url", "http://api.invalid/"}, {"body", body}});
+  if (eventId) record["event_id"] = *eventId;
+  return WriteJson(record);
 }
 
 const auto kIgnoreLog = [](std::string_view) {};
@@ -77,10 +90,10 @@ TEST(SaleReportOutbox, KeepsAReportUntilTheApiHasAnsweredIt) {
   ScriptedApi api({});
   TSaleReportOutbox outbox(directory, api.Deliver(), kIgnoreLog);
 
-  const std::string accepted = outbox.Keep({"http://api.invalid/", "{\"n\":1}"});
-  const std::string refused = outbox.Keep({"http://api.invalid/", "{\"n\":2}"});
+  const std::string accepted = outbox.Keep({"http://api.invalid/", "{\"n\":1}", "id-1"});
+  const std::string refused = outbox.Keep({"http://api.invalid/", "{\"n\":2}", "id-2"});
   EXPECT_EQ(Names(directory).size(), 2u);
-  EXPECT_EQ(TempDir::Read(accepted), Record("{\"n\":1}"));
+  EXPECT_EQ(TempDir::Read(accepted), Record("{\"n\":1}", "id-1"));
   EXPECT_LT(accepted, refused) << "names sort in the order the reports were made";
 
   outbox.Answered(accepted, TReportDelivery::Accepted);
@@ -88,7 +101,42 @@ TEST(SaleReportOutbox, KeepsAReportUntilTheApiHasAnsweredIt) {
   std::filesystem::path setAside(refused);
   setAside.replace_extension(".recusado");
   EXPECT_EQ(Names(directory), std::vector<std::string>{setAside.filename().string()});
-  EXPECT_EQ(TempDir::Read(setAside.string()), Record("{\"n\":2}"));
+  EXPECT_EQ(TempDir::Read(setAside.string()), Record("{\"n\":2}", "id-2"));
+
+  // An id that could not travel in a header is never written.
+  EXPECT_THROW(outbox.Keep({"http://api.invalid/", "{}", "id\r\nX-Forged: 1"}), std::invalid_argument);
+  EXPECT_THROW(outbox.Keep({"http://api.invalid/", "{}", ""}), std::invalid_argument);
+}
+
+TEST(SaleReportOutbox, NewEventIdsAreUniqueAndFitAHeader) {
+  const std::string first = NewReportEventId();
+  EXPECT_EQ(first.size(), 36u);
+  EXPECT_EQ(first.find_first_not_of("0123456789abcdef-"), std::string::npos) << first;
+  EXPECT_NE(first, NewReportEventId());
+}
+
+// Every attempt at a report carries the same event id, the one it was kept with; a record from
+// before event ids is named by its file; a record whose id could inject a header is not sent.
+TEST(SaleReportOutbox, EveryAttemptCarriesTheEventIdOfItsRecord) {
+  const TempDir base;
+  const std::filesystem::path directory = base.Path() / "reports";
+  std::filesystem::create_directories(directory);
+  std::ofstream(directory / "20261210T010000Z_7_1.json") << Record("kept", "0f1e-id");
+  std::ofstream(directory / "20261210T010000Z_7_2.json") << Record("older");
+  std::ofstream(directory / "20261210T010000Z_7_3.json") << Record("forged", "x\r\nX-Forged: 1");
+  std::ofstream(directory / "20261210T010000Z_7_4.json") << Record("number", 42);
+  ScriptedApi api({
+      {"kept", {TReportDelivery::Unanswered, TReportDelivery::Accepted}},
+      {"older", {TReportDelivery::Accepted}},
+  });
+  {
+    const TSaleReportOutbox outbox(directory, api.Deliver(), kIgnoreLog, 20ms);
+    EXPECT_EQ(api.WaitForAttempts(3), (std::vector<std::string>{"kept", "older", "kept"}));
+  }
+  EXPECT_EQ(api.EventIds(),
+            (std::vector<std::string>{"0f1e-id", "20261210T010000Z_7_2", "0f1e-id"}));
+  EXPECT_EQ(Names(directory), (std::vector<std::string>{"20261210T010000Z_7_3.json",
+                                                        "20261210T010000Z_7_4.json"}));
 }
 
 // Reports left by an earlier process go out at once, in the order they were made; one that goes
