@@ -1,0 +1,224 @@
+// One running transaction dialogue (payment, cancellation of an earlier payment, reprint): each
+// prompt the service sends goes to the page's handler for its kind, and the handler's answer
+// goes back as the message the service waits for. While a prompt waits, nothing but its answer is
+// sent on the connection: the service would take any other message as the answer.
+import { RESULT_CODES } from './catalogue.js';
+import { clientError, serviceError } from './errors.js';
+
+// The question the service asks before it gives up a dialogue that was left.
+export const CANCEL_QUESTION = 'Deseja realmente cancelar esta operação?';
+
+// "1:Debito" as { line, code: "1", label: "Debito" }; a line without a code keeps it whole.
+export function menuOption(line) {
+  const text = String(line);
+  const colon = text.indexOf(':');
+  if (colon <= 0) return { line: text, code: '', label: text };
+  return { line: text, code: text.slice(0, colon).trim(), label: text.slice(colon + 1).trim() || text };
+}
+
+const stringList = (value) => (Array.isArray(value) ? value.map(String) : []);
+const toInteger = (value) => Number.parseInt(value, 10) || 0;
+
+// The answer messages, by the choice a handler made.
+function menuAnswer(choice) {
+  if (choice?.option !== undefined) return { type: 'menu', response: String(choice.option), back_menu: 'false' };
+  return { type: 'menu', response: '', back_menu: choice?.back === true ? 'true' : 'false' };
+}
+
+function collectAnswer(choice) {
+  if (choice?.value !== undefined) {
+    return { type: 'collect', typed: 'true', response: String(choice.value), back_menu: 'false' };
+  }
+  return { type: 'collect', typed: 'false', response: '', back_menu: choice?.back === true ? 'true' : 'false' };
+}
+
+// The result as the page reads it: the status, its code, the service's text and the data.
+export function transactionResult(message) {
+  const status = String(message.status ?? '');
+  return {
+    status,
+    code: RESULT_CODES[status] ?? 'UNKNOWN_RESULT',
+    message: String(message.message ?? ''),
+    transactions: Array.isArray(message.transaction_data) ? message.transaction_data : [],
+  };
+}
+
+export class Dialogue {
+  // send(members) sends one message (false when it cannot); dropConnection() gives the
+  // connection up after a silence; the timings are the client's options.
+  constructor({ handlers, sessionUuid, send, dropConnection, startTimeoutMs, silenceMs }) {
+    this.handlers = handlers ?? {};
+    this.sessionUuid = sessionUuid;
+    this.send = send;
+    this.dropConnection = dropConnection;
+    this.silenceMs = silenceMs;
+    this.prompt = null;  // the prompt waiting for the page's answer: { kind, message }
+    this.canCancel = false;
+    this.abortRequested = false;
+    this.handlerError = null;
+    this.finished = false;
+    this.promise = new Promise((resolve, reject) => {
+      this.resolve = resolve;
+      this.reject = reject;
+    });
+    this.watch(startTimeoutMs);
+  }
+
+  // The service stays silent while nothing waits for the page: after the limit the dialogue
+  // fails and the connection is dropped, which makes the service abandon what it had started.
+  watch(ms) {
+    clearTimeout(this.silenceTimer);
+    this.silenceTimer = setTimeout(() => {
+      this.fail(clientError('NO_REPLY'));
+      this.dropConnection();
+    }, ms);
+  }
+
+  receive(message) {
+    if (this.finished) return;
+    this.watch(this.silenceMs);
+    switch (message.type) {
+      case 'menu': return this.ask('menu', message);
+      case 'collect': return this.ask('collect', message);
+      case 'question': return this.ask('question', message);
+      case 'confirmation': return this.ask('confirmation', message);
+      case 'message': return this.notify('onMessage', { message: String(message.message ?? '') });
+      case 'qrcode': return this.notify('onQrCode', { data: String(message.data ?? '') });
+      case 'receipt':
+        return this.notify('onReceipt', { copyNumber: toInteger(message.copy_number), lines: stringList(message.data) });
+      case 'can_cancel': return this.canCancelChanged(message.can_cancel === true);
+      case 'result': return this.finish(transactionResult(message));
+      case 'error': return this.fail(serviceError(String(message.message ?? '')));
+      default: return undefined;
+    }
+  }
+
+  // The connection dropped: the dialogue's outcome is unknown to the page.
+  lost() {
+    this.fail(clientError('CONNECTION_LOST'));
+  }
+
+  // The page wants the running dialogue to end. A waiting menu or field is left at once; a
+  // waiting question or confirmation is answered first; otherwise the cancellation is sent as
+  // soon as the service says it may be.
+  abort() {
+    if (this.finished) return false;
+    this.abortRequested = true;
+    if (this.prompt?.kind === 'menu' || this.prompt?.kind === 'collect') this.answer(this.prompt, {});
+    else if (this.prompt === null) this.sendCancellation();
+    return true;
+  }
+
+  canCancelChanged(canCancel) {
+    this.canCancel = canCancel;
+    this.notify('onCanCancel', canCancel);
+    if (this.abortRequested && this.prompt === null) this.sendCancellation();
+  }
+
+  sendCancellation() {
+    if (this.canCancel) {
+      this.send({ route: '/transaction/cancel', type: 'cancellation', session_uuid: this.sessionUuid });
+    }
+  }
+
+  // A prompt that waits for an answer: given to its handler, unless the dialogue is being left.
+  ask(kind, message) {
+    const prompt = { kind, message };
+    this.prompt = prompt;
+    clearTimeout(this.silenceTimer);
+    if (this.abortRequested || this.handlerError) {
+      this.answer(prompt, this.leavingChoice(kind, message));
+      return;
+    }
+    const [handler, view] = this.handlerFor(kind, message);
+    Promise.resolve()
+      .then(() => (handler ? handler(view) : this.leavingChoice(kind, message)))
+      .then((choice) => this.answer(prompt, this.checked(kind, message, choice)))
+      .catch((error) => {
+        this.handlerError ??= error;
+        this.answer(prompt, this.leavingChoice(kind, message));
+      });
+  }
+
+  handlerFor(kind, message) {
+    const options = stringList(message.options);
+    switch (kind) {
+      case 'menu':
+        return [this.handlers.onMenu, { title: String(message.title ?? ''), options: options.map(menuOption) }];
+      case 'collect':
+        return [this.handlers.onCollect, {
+          title: String(message.title ?? ''),
+          minimumSize: toInteger(message.minimum_size),
+          maximumSize: toInteger(message.maximum_size),
+          fieldType: toInteger(message.field_type),
+          fieldOperation: String(message.field_operation ?? ''),
+        }];
+      case 'question':
+        return [this.handlers.onQuestion, { message: String(message.message ?? ''), options }];
+      default:
+        return [this.handlers.onConfirmation ?? (() => undefined), { message: String(message.message ?? '') }];
+    }
+  }
+
+  // A question's answer must be one of its options; anything else is the handler's fault.
+  checked(kind, message, choice) {
+    if (kind === 'question' && !stringList(message.options).includes(choice)) {
+      throw new TypeError(`The answer ${JSON.stringify(choice)} is not one of the question's options.`);
+    }
+    return choice;
+  }
+
+  // How a prompt is answered when the dialogue is being left: menus and fields are left, the
+  // service's own "cancel?" question gets "Sim", any other question "Não" (never a "yes" to
+  // something nobody read), a confirmation is acknowledged.
+  leavingChoice(kind, message) {
+    if (kind !== 'question') return {};
+    const options = stringList(message.options);
+    if (message.message === CANCEL_QUESTION && options.includes('Sim')) return 'Sim';
+    return options.includes('Não') ? 'Não' : options[0];
+  }
+
+  // Sends the answer of the prompt still waiting; a late answer of an earlier prompt is dropped.
+  answer(prompt, choice) {
+    if (this.finished || this.prompt !== prompt) return;
+    this.prompt = null;
+    const members = {
+      menu: () => menuAnswer(choice),
+      collect: () => collectAnswer(choice),
+      question: () => ({ type: 'question', response: String(choice) }),
+      confirmation: () => ({ type: 'confirmation' }),
+    }[prompt.kind]();
+    this.watch(this.silenceMs);
+    if (!this.send({ route: '/transaction', ...members })) this.fail(clientError('CONNECTION_LOST'));
+  }
+
+  // Handlers that only inform the page; their failures do not disturb the dialogue.
+  notify(name, value) {
+    try {
+      this.handlers[name]?.(value);
+    } catch {
+      // A display failure must not end a payment that the customer is completing.
+    }
+  }
+
+  finish(result) {
+    if (result.status !== 'approved' && this.handlerError) {
+      this.fail(clientError('HANDLER_FAILED', { cause: this.handlerError, result }));
+      return;
+    }
+    this.end();
+    this.resolve(result);
+  }
+
+  fail(error) {
+    if (this.finished) return;
+    this.end();
+    this.reject(error);
+  }
+
+  end() {
+    this.finished = true;
+    this.prompt = null;
+    clearTimeout(this.silenceTimer);
+  }
+}

@@ -1,0 +1,32 @@
+// Errors as values with a stable code: every failure the library reports is a TefError whose
+// `code` a page can branch on and whose `message` it can show.
+import { CLIENT_ERRORS, catalogueEntry } from './catalogue.js';
+
+export class TefError extends Error {
+  // `details` may carry: serviceMessage (the service's own text), field, result, cause.
+  constructor(code, message, details = {}) {
+    super(message, details.cause === undefined ? undefined : { cause: details.cause });
+    this.name = 'TefError';
+    this.code = code;
+    this.serviceMessage = details.serviceMessage ?? null;
+    this.field = details.field ?? null;
+    this.result = details.result ?? null;
+  }
+
+  // True when the failure came from the service's error reply rather than from the library.
+  get fromService() {
+    return this.serviceMessage !== null;
+  }
+}
+
+// A library failure by its code, shown with the library's own text.
+export function clientError(code, details) {
+  return new TefError(code, CLIENT_ERRORS[code], details);
+}
+
+// The service's error reply text as a TefError; a text the catalogue lacks gets SERVICE_ERROR.
+export function serviceError(text) {
+  const entry = catalogueEntry(text);
+  const field = entry?.code === 'FIELD_MISSING' ? text.match(/^Campo (.+) nao encontrado\.$/s)[1] : null;
+  return new TefError(entry?.code ?? 'SERVICE_ERROR', text, { serviceMessage: text, field });
+}

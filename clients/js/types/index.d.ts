@@ -1,0 +1,303 @@
+// Type declarations of @kelvora/tef-client, the point-of-sale page's client of the Kelvora TEF
+// service. Hand-written beside src/ and checked by `tsc --noEmit -p clients/js`.
+
+/** The part of a WebSocket the client uses: the browser's, or npm "ws" in Node. */
+export interface WebSocketLike {
+  readonly readyState: number;
+  send(data: string): void;
+  close(code?: number, reason?: string): void;
+  addEventListener(type: 'open' | 'close' | 'error', listener: () => void): void;
+  addEventListener(type: 'message', listener: (event: { data: unknown }) => void): void;
+}
+
+export interface TefClientOptions {
+  /** The service's address, e.g. "wss://localhost:8443". */
+  url: string;
+  /** A session token signed by the sales system; called for every new session. */
+  getToken: () => string | Promise<string>;
+  /** A WebSocket class (npm "ws" in Node); the browser's by default. */
+  WebSocket?: new (url: string) => WebSocketLike;
+  /** Makes the WebSocket itself (to pass TLS options in Node); wins over `WebSocket`. */
+  createWebSocket?: (url: string) => WebSocketLike;
+  /** Pauses between reconnection tries; the last one repeats. */
+  backoffMs?: number[];
+  /** How long a query (session, initialise, pin-pad, version) may wait for its reply. Default 20000. */
+  replyTimeoutMs?: number;
+  /** How long a payment may wait for the service's first message. Default 60000. */
+  startTimeoutMs?: number;
+  /** How long a dialogue may stay silent while no prompt waits for the page. Default 300000. */
+  silenceMs?: number;
+  /** How long before its expiration a session is replaced. Default 120000. */
+  renewBeforeMs?: number;
+  /** Quiet time after a refused or cancelled result before the next operation may start. Default 500. */
+  settleMs?: number;
+}
+
+export type ConnectionState = 'idle' | 'connecting' | 'waiting' | 'ready' | 'closed';
+
+export interface StateEvent {
+  state: ConnectionState;
+  /** Set with "waiting": the pause before the next try. */
+  retryInMs?: number;
+}
+
+export interface Session {
+  sessionUuid: string;
+  /** UTC, ISO 8601 with milliseconds ("2025-10-07T17:33:22.123Z"). */
+  expiration: string;
+  storeCode: string;
+  terminalNumber: string;
+}
+
+export interface MenuOption {
+  /** The line as the service offered it ("1:Debito"). */
+  line: string;
+  /** The code before the colon ("1"), or empty. */
+  code: string;
+  /** The text after the colon ("Debito"). */
+  label: string;
+}
+
+export interface MenuPrompt {
+  title: string;
+  options: MenuOption[];
+}
+
+/** Choose an option (its `line`), go back one step, or leave the dialogue. */
+export type MenuChoice = { option: string } | { back: true } | { cancel: true };
+
+export type FieldOperation = 'string' | 'currency' | 'cmc7' | 'barcode' | 'segurança' | '';
+
+export interface CollectPrompt {
+  title: string;
+  minimumSize: number;
+  maximumSize: number;
+  /** The SiTef field type number. */
+  fieldType: number;
+  /** How to ask for the value; "segurança" fields must be masked. */
+  fieldOperation: FieldOperation;
+}
+
+/** Give the typed value, go back one step, or leave the dialogue. */
+export type CollectChoice = { value: string } | { back: true } | { cancel: true };
+
+export interface QuestionPrompt {
+  message: string;
+  /** Usually "Sim" and "Não", sometimes "Reimprimir" as well. */
+  options: string[];
+}
+
+export interface ConfirmationPrompt {
+  message: string;
+}
+
+export interface DisplayMessage {
+  /** A text for the operator; may be empty, which clears the previous one. */
+  message: string;
+}
+
+export interface QrCode {
+  /** The payload to draw as a QR code (a PIX "copia e cola" text). */
+  data: string;
+}
+
+export interface Receipt {
+  copyNumber: number;
+  lines: string[];
+}
+
+type MaybePromise<T> = T | Promise<T>;
+
+/**
+ * One handler per kind of prompt. The answering handlers may be async; a handler that throws
+ * leaves the dialogue (the operation then fails with HANDLER_FAILED unless it was approved).
+ */
+export interface PromptHandlers {
+  onMenu: (prompt: MenuPrompt) => MaybePromise<MenuChoice>;
+  onCollect: (prompt: CollectPrompt) => MaybePromise<CollectChoice>;
+  /** Resolve with one of `prompt.options`. */
+  onQuestion: (prompt: QuestionPrompt) => MaybePromise<string>;
+  /** Resolve once the operator has read it; acknowledged at once when absent. */
+  onConfirmation?: (prompt: ConfirmationPrompt) => MaybePromise<void>;
+  onMessage?: (message: DisplayMessage) => void;
+  onQrCode?: (qrCode: QrCode) => void;
+  onReceipt?: (receipt: Receipt) => void;
+  /** Offer the page's cancel button (client.abort()) only while the last call said true. */
+  onCanCancel?: (canCancel: boolean) => void;
+}
+
+export interface ReceiptCopy {
+  copy_number: number;
+  data: string[];
+}
+
+/** One approved payment or cancellation, as the service reports it to the sales system. */
+export interface PaymentData {
+  sale_id: number;
+  operation: 'debit' | 'credit' | 'pix' | 'cancellation';
+  card_number?: string;
+  operator: string;
+  payer_name: string;
+  institution: string;
+  payment_method_code: string;
+  payment_method_description: string;
+  hash: string;
+  nsu_code: string;
+  authorization_code: string;
+  establishment_code: string;
+  number_of_installments: number;
+  transaction_value: number;
+  /** UTC, "2024-01-05T13:30:00Z". */
+  transaction_date_time: string;
+  gateway: string;
+  receipt: ReceiptCopy[];
+  /** The sales system's payment id; 0 when it could not be registered. */
+  payment_id: number;
+  company_id: number;
+}
+
+export interface ReprintData {
+  sale_id: number;
+  operation: 'reprint';
+  receipt: ReceiptCopy[];
+  payment_id?: number;
+  company_id?: number;
+}
+
+export type TransactionData = PaymentData | ReprintData;
+
+export type ResultStatus = 'approved' | 'unauthorized' | 'canceled';
+export type ResultCode = 'APPROVED' | 'NOT_AUTHORIZED' | 'CANCELED';
+
+export interface TransactionResult {
+  status: ResultStatus;
+  code: ResultCode;
+  /** The service's text ("Transação TEF concluída com sucesso."). */
+  message: string;
+  /** One element per confirmed transaction; empty unless approved. */
+  transactions: TransactionData[];
+}
+
+export interface PaymentRequest {
+  payerName: string;
+  /** A number (10.5) or the service's text form ("10,50"). */
+  amount?: number | string;
+  /** The SiTef function; 0 (the default) lets the customer choose at the menu. */
+  operation?: number;
+  installments?: number;
+  /** Replaces the session's sale id. */
+  saleId?: number;
+}
+
+export interface CancellationRequest {
+  /** The NSU of the payment to cancel, as its receipt shows it. */
+  nsu: string;
+  /** The payment's date: "2024-01-05" or "2024-01-05 10:30:00". */
+  date: string;
+  amount?: number | string;
+  /** The SiTef function; 200 by default. */
+  operation?: number;
+  installments?: number;
+  saleId?: number;
+}
+
+export interface ReprintRequest {
+  /** The SiTef reprint function (112, 113, 114); 112 by default. */
+  operation?: number;
+}
+
+export interface PinpadStatus {
+  status: 'connected' | 'disconnected' | 'error' | '';
+  message: string;
+}
+
+export type VersionCategory = 'service_exe' | 'clisitef_dll';
+
+export interface Version {
+  category: VersionCategory;
+  /** "1.0.0.4", or "Versão não encontrada". */
+  version: string;
+}
+
+export type ServiceErrorCode =
+  | 'FIELD_MISSING' | 'TYPE_MISMATCH' | 'REQUEST_INVALID' | 'VALUE_INVALID'
+  | 'SESSION_DATA_INVALID' | 'UNAUTHORIZED' | 'SALE_ID_MISSING' | 'CALLBACK_URL_MISSING'
+  | 'CALLBACK_URL_INVALID' | 'SESSION_INVALID' | 'SESSION_EXPIRED' | 'SESSION_FINISH_FAILED'
+  | 'TEF_CONNECTION_FAILED' | 'SITEF_CONFIGURATION_INVALID' | 'SITEF_NOT_INITIALIZED'
+  | 'PINPAD_CHECK_FAILED' | 'VERSION_CATEGORY_INVALID' | 'CANCELLATION_NSU_MISSING'
+  | 'TRANSACTION_DATE_MISSING' | 'TRANSACTION_DATE_INVALID' | 'AMOUNT_INVALID' | 'TEF_BUSY'
+  | 'SALES_API_FAILED' | 'TEF_COMPONENT_ERROR' | 'INTERNAL_ERROR'
+  /** A text the catalogue does not hold (a newer service). */
+  | 'SERVICE_ERROR';
+
+export type ClientErrorCode =
+  | 'BUSY' | 'NOT_CONNECTED' | 'CONNECTION_LOST' | 'NO_REPLY' | 'CLOSED' | 'HANDLER_FAILED';
+
+export type TefErrorCode = ServiceErrorCode | ClientErrorCode;
+
+export class TefError extends Error {
+  readonly name: 'TefError';
+  readonly code: TefErrorCode;
+  /** The service's own text when the service reported the failure; null otherwise. */
+  readonly serviceMessage: string | null;
+  /** The missing member, for FIELD_MISSING. */
+  readonly field: string | null;
+  /** For HANDLER_FAILED: the result the dialogue ended with. */
+  readonly result: TransactionResult | null;
+  /** True when the failure came from the service's error reply. */
+  readonly fromService: boolean;
+}
+
+export interface CatalogueEntry {
+  code: Exclude<ServiceErrorCode, 'SERVICE_ERROR'>;
+  texts?: string[];
+  prefixes?: string[];
+  patterns?: RegExp[];
+  meaning: string;
+  action: string;
+  fixedBy: 'operator' | 'integrator' | 'support';
+}
+
+export const ERROR_CATALOGUE: readonly CatalogueEntry[];
+export const RESULT_CODES: Readonly<Record<ResultStatus, ResultCode>>;
+export const CLIENT_ERRORS: Readonly<Record<ClientErrorCode, string>>;
+export function catalogueEntry(text: string): CatalogueEntry | undefined;
+
+/** The text of the service's "cancel this operation?" question. */
+export const CANCEL_QUESTION: string;
+export function menuOption(line: string): MenuOption;
+export const DEFAULT_BACKOFF_MS: readonly number[];
+
+export interface TefClientEvents {
+  state: StateEvent;
+  session: Session;
+  /** A message the service sent while no operation was waiting for one. */
+  message: Record<string, unknown>;
+  /** A failure in the background, such as a session that could not be started or renewed. */
+  error: TefError | Error;
+}
+
+export class TefClient {
+  constructor(options: TefClientOptions);
+  readonly state: ConnectionState;
+  readonly session: Session | null;
+  /** Returns a function that unsubscribes. */
+  on<E extends keyof TefClientEvents>(event: E, listener: (detail: TefClientEvents[E]) => void): () => void;
+  /** Connects and starts a session; resolves when ready. Reconnects by itself after a loss. */
+  connect(): Promise<Session>;
+  /** Resolves once connected with a session (at once when ready). */
+  ready(): Promise<Session>;
+  /** Replaces the session with one from a new token and finishes the old one. */
+  renewSession(): Promise<Session>;
+  initialize(): Promise<{ message: string }>;
+  pinpadStatus(): Promise<PinpadStatus>;
+  version(category: VersionCategory): Promise<Version>;
+  pay(payment: PaymentRequest, handlers: PromptHandlers): Promise<TransactionResult>;
+  /** Cancels an earlier, approved payment. */
+  cancelPayment(cancellation: CancellationRequest, handlers: PromptHandlers): Promise<TransactionResult>;
+  reprint(reprint: ReprintRequest, handlers: PromptHandlers): Promise<TransactionResult>;
+  /** Ends the running operation as soon as the service allows; false when none runs. */
+  abort(): boolean;
+  /** Finishes the session when idle, fails a running operation with CLOSED, closes for good. */
+  close(): Promise<void>;
+}
