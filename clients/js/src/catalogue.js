@@ -56,7 +56,7 @@ export const ERROR_CATALOGUE = [
   {
     code: 'UNAUTHORIZED',
     texts: ['Acesso não autorizado.'],
-    meaning: 'The session token\'s signature does not match, or the token has expired.',
+    meaning: 'The session token\'s signature does not match, or the token has expired, is not valid yet, or carries an oversized claim.',
     action: 'Ask the sales system for a new token; if it keeps failing, the sales system and the service do not share the same secret.',
     fixedBy: SUPPORT,
   },
