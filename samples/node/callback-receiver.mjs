@@ -1,0 +1,75 @@
+// A tiny sales API that takes the Kelvora TEF Server's reports of approved payments at
+// POST /v1/sales/tef/callback/<token>, checks each one with callback-verifier.mjs and answers as the
+// service expects: 201 {"data": <payment id>} for a new report, 200 for a repeat, 4xx with the
+// reason for one it refuses.
+//
+//   KELVORA_JWT_SECRET=... node callback-receiver.mjs [--port N]   (127.0.0.1, port 8090 by default)
+import http from 'node:http';
+import { parseArgs } from 'node:util';
+import { checkSecret } from './session-token.mjs';
+import { REASONS, SeenEvents, checkCallback } from './callback-verifier.mjs';
+
+const CALLBACK_PATH = /^\/v1\/sales\/tef\/callback\/[^/?#]+$/;
+// Reports are a few KiB; a larger body is refused before it is read whole.
+const MAX_BODY_BYTES = 1024 * 1024;
+
+function answer(response, status, body) {
+  const text = JSON.stringify(body);
+  response.writeHead(status, { 'Content-Type': 'application/json; charset=utf-8', 'Content-Length': Buffer.byteLength(text) });
+  response.end(text);
+}
+
+// The body's bytes exactly as received, or null once it passes maxBytes.
+function readRawBody(request, maxBytes) {
+  return new Promise((resolve, reject) => {
+    const chunks = [];
+    let size = 0;
+    request.on('data', (chunk) => {
+      size += chunk.length;
+      if (size > maxBytes) {
+        resolve(null);
+        request.destroy();
+      } else {
+        chunks.push(chunk);
+      }
+    });
+    request.on('end', () => resolve(Buffer.concat(chunks)));
+    request.on('error', reject);
+  });
+}
+
+function startReceiver({ secret, port, host = '127.0.0.1' }) {
+  checkSecret(secret);
+  const seen = new SeenEvents();
+  let nextPaymentId = 1000;
+  const server = http.createServer(async (request, response) => {
+    if (!CALLBACK_PATH.test(request.url)) return answer(response, 404, { message: 'Não encontrado.' });
+    if (request.method !== 'POST') return answer(response, 405, { message: 'Método não permitido.' });
+    if (Number(request.headers['content-length']) > MAX_BODY_BYTES) {
+      return answer(response, 413, { message: 'Corpo grande demais.' });
+    }
+    const rawBody = await readRawBody(request, MAX_BODY_BYTES).catch(() => null);
+    if (rawBody === null) return answer(response, 413, { message: 'Corpo grande demais.' });
+    const eventId = request.headers['kelvora-event-id'];
+    const reason = checkCallback({ secret, rawBody, signatureHeader: request.headers['kelvora-signature'], eventId });
+    if (reason) {
+      const status = reason === REASONS.mismatch || reason === REASONS.outsideTolerance ? 401 : 400;
+      return answer(response, status, { message: reason });
+    }
+    if (!seen.firstTime(eventId)) return answer(response, 200, { message: 'Evento já recebido.', duplicate: true });
+    // Here, and not before, the sales system parses rawBody and records the payment.
+    return answer(response, 201, { data: nextPaymentId++ });
+  });
+  return new Promise((resolve, reject) => {
+    server.once('error', reject);
+    server.listen(port, host, () => resolve(server));
+  });
+}
+
+const { values } = parseArgs({ options: { port: { type: 'string', default: '8090' } } });
+startReceiver({ secret: process.env.KELVORA_JWT_SECRET, port: Number(values.port) }).then((server) => {
+  process.stdout.write(`callback-receiver: listening at http://127.0.0.1:${server.address().port}/\n`);
+}).catch((error) => {
+  process.stderr.write(`callback-receiver: ${error.message}\n`);
+  process.exitCode = 2;
+});

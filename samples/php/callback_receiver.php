@@ -1,0 +1,76 @@
+<?php
+// A tiny sales API that takes the Kelvora TEF Server's reports of approved payments at
+// POST /v1/sales/tef/callback/<token>, checks each one with callback_verifier.php and answers as
+// the service expects: 201 {"data": <payment id>} for a new report, 200 for a repeat, 4xx with the
+// reason for one it refuses. Served by PHP's own web server:
+//
+//   KELVORA_JWT_SECRET=... KELVORA_SEEN_EVENTS_FILE=/var/tmp/seen php -S 127.0.0.1:8090 callback_receiver.php
+declare(strict_types=1);
+
+namespace Kelvora\Samples;
+
+require __DIR__ . '/session_token.php';
+require __DIR__ . '/callback_verifier.php';
+
+// Reports are a few KiB; a larger body is refused before it is read.
+const MAX_BODY_BYTES = 1024 * 1024;
+
+function answer(int $status, array $body): void
+{
+    http_response_code($status);
+    header('Content-Type: application/json; charset=utf-8');
+    echo json_encode($body, JSON_UNESCAPED_UNICODE);
+}
+
+// The file of the ids taken, which the receiver must be given: a default shared by every copy would
+// mix the ids of unrelated installations.
+function seenEventsFile(): string
+{
+    $file = getenv('KELVORA_SEEN_EVENTS_FILE');
+    if (!is_string($file) || $file === '') {
+        throw new \RuntimeException('KELVORA_SEEN_EVENTS_FILE is not set');
+    }
+    return $file;
+}
+
+function receive(): void
+{
+    $secret = getenv('KELVORA_JWT_SECRET');
+    // A receiver without its key or its file fails with 500, which the service posts again later.
+    checkSecret($secret);
+    seenEventsFile();
+    if (preg_match('~^/v1/sales/tef/callback/[^/?#]+$~D', $_SERVER['REQUEST_URI']) !== 1) {
+        answer(404, ['message' => 'Não encontrado.']);
+        return;
+    }
+    if ($_SERVER['REQUEST_METHOD'] !== 'POST') {
+        answer(405, ['message' => 'Método não permitido.']);
+        return;
+    }
+    if ((int) ($_SERVER['CONTENT_LENGTH'] ?? 0) > MAX_BODY_BYTES) {
+        answer(413, ['message' => 'Corpo grande demais.']);
+        return;
+    }
+    // php://input holds the bytes as received; $_POST would be a parsed copy.
+    $rawBody = (string) file_get_contents('php://input', false, null, 0, MAX_BODY_BYTES + 1);
+    if (strlen($rawBody) > MAX_BODY_BYTES) {
+        answer(413, ['message' => 'Corpo grande demais.']);
+        return;
+    }
+    $eventId = $_SERVER['HTTP_KELVORA_EVENT_ID'] ?? null;
+    $reason = checkCallback($secret, $rawBody, $_SERVER['HTTP_KELVORA_SIGNATURE'] ?? null, $eventId);
+    if ($reason !== null) {
+        answer(in_array($reason, [MISMATCH, OUTSIDE_TOLERANCE], true) ? 401 : 400, ['message' => $reason]);
+        return;
+    }
+    $seen = new SeenEvents(seenEventsFile());
+    if (!$seen->firstTime($eventId)) {
+        answer(200, ['message' => 'Evento já recebido.', 'duplicate' => true]);
+        return;
+    }
+    // Here, and not before, the sales system parses $rawBody, records the payment and answers with
+    // the id it gave it; the sample records nothing, so its ids count the reports taken from 1000.
+    answer(201, ['data' => 999 + $seen->count()]);
+}
+
+receive();

@@ -1,0 +1,84 @@
+"""A tiny sales API that takes the Kelvora TEF Server's reports of approved payments at
+POST /v1/sales/tef/callback/<token>, checks each one with callback_verifier.py and answers as the
+service expects: 201 {"data": <payment id>} for a new report, 200 for a repeat, 4xx with the reason
+for one it refuses.
+
+    KELVORA_JWT_SECRET=... python3 callback_receiver.py [--port N]   (127.0.0.1, port 8090 by default)
+"""
+import argparse
+import http.server
+import itertools
+import json
+import os
+import re
+import sys
+
+import callback_verifier
+from session_token import check_secret
+
+CALLBACK_PATH = re.compile(r"/v1/sales/tef/callback/[^/?#]+")
+# Reports are a few KiB; a larger body is refused before it is read.
+MAX_BODY_BYTES = 1024 * 1024
+
+
+class CallbackHandler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+    secret = ""
+    seen = callback_verifier.SeenEvents()
+    payment_ids = itertools.count(1000)
+
+    def _answer(self, status, body):
+        text = json.dumps(body, ensure_ascii=False).encode("utf-8")
+        self.send_response(status)
+        self.send_header("Content-Type", "application/json; charset=utf-8")
+        self.send_header("Content-Length", str(len(text)))
+        self.end_headers()
+        self.wfile.write(text)
+
+    def _read_raw_body(self):
+        """The body's bytes exactly as received; None when its length is missing or over the limit
+        (the connection is then closed, its body unread)."""
+        length = self.headers.get("Content-Length", "")
+        if not re.fullmatch(r"[0-9]{1,9}", length, re.ASCII) or int(length) > MAX_BODY_BYTES:
+            self.close_connection = True
+            return None
+        return self.rfile.read(int(length))
+
+    def do_POST(self):
+        if not CALLBACK_PATH.fullmatch(self.path):
+            self.close_connection = True
+            return self._answer(404, {"message": "Não encontrado."})
+        raw_body = self._read_raw_body()
+        if raw_body is None:
+            return self._answer(413, {"message": "Corpo grande demais."})
+        event_id = self.headers.get("Kelvora-Event-Id")
+        reason = callback_verifier.check_callback(
+            self.secret, raw_body, self.headers.get("Kelvora-Signature"), event_id)
+        if reason is not None:
+            unauthorized = reason in (callback_verifier.MISMATCH, callback_verifier.OUTSIDE_TOLERANCE)
+            return self._answer(401 if unauthorized else 400, {"message": reason})
+        if not self.seen.first_time(event_id):
+            return self._answer(200, {"message": "Evento já recebido.", "duplicate": True})
+        # Here, and not before, the sales system parses raw_body and records the payment.
+        return self._answer(201, {"data": next(self.payment_ids)})
+
+    def log_message(self, format, *args):
+        sys.stderr.write("callback-receiver: " + (format % args) + "\n")
+
+
+def main():
+    parser = argparse.ArgumentParser(description="Receives and checks Kelvora TEF Server reports.")
+    parser.add_argument("--port", type=int, default=8090)
+    port = parser.parse_args().port
+    try:
+        check_secret(os.environ.get("KELVORA_JWT_SECRET"))
+    except ValueError as error:
+        sys.exit(f"callback-receiver: {error}")
+    CallbackHandler.secret = os.environ["KELVORA_JWT_SECRET"]
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", port), CallbackHandler)
+    print(f"callback-receiver: listening at http://127.0.0.1:{server.server_address[1]}/", flush=True)
+    server.serve_forever()
+
+
+if __name__ == "__main__":
+    main()
