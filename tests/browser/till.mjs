@@ -6,8 +6,10 @@ import os from 'node:os';
 import path from 'node:path';
 import { chromium } from 'playwright-core';
 import { startStaticServer } from '../../tools/static-server.mjs';
-import { startStubSalesApi } from '../../tools/stub-sales-api.mjs';
-import { sessionClaims, signToken, startProtocolService } from '../e2e/lib/index.mjs';
+import { startSalesApi } from '../e2e/lib/salesApi.mjs';
+import {
+  FROM_PAGE, SchemaFailures, TO_PAGE, checkProtocolMessage, sessionClaims, signToken, startProtocolService,
+} from '../e2e/lib/index.mjs';
 
 export const CHROMIUM = '/usr/bin/chromium';
 const CHROMIUM_FLAGS = [
@@ -34,13 +36,15 @@ async function unwind(cleanups) {
 // Starts everything and opens no page yet. The page's address carries a session token signed with
 // the service's built-in secret, whose callback address is the stub's. `received` collects every
 // message the page gets from the service (parsed), `pageErrors` every uncaught page exception.
+// Every frame both ways is held to docs/protocol/asyncapi.yaml; stop() fails on the first that
+// breaks it.
 export async function startTill({ simulatorIni }) {
   await fs.access(CHROMIUM).catch(() => {
     throw new Error(`${CHROMIUM} not found: scripts/install-deps.sh installs the chromium package`);
   });
   const cleanups = [];
   try {
-    const api = await startStubSalesApi();
+    const api = await startSalesApi();
     cleanups.push(() => api.close());
     const svc = await startProtocolService({ simulatorIni });
     cleanups.push(() => svc.stop());
@@ -62,13 +66,21 @@ export async function startTill({ simulatorIni }) {
 
     const received = [];
     const pageErrors = [];
-    page.on('websocket', (socket) => socket.on('framereceived', ({ payload }) => {
-      try {
-        received.push(JSON.parse(String(payload)));
-      } catch {
-        received.push({ unparsed: String(payload) });
-      }
-    }));
+    const schemaFailures = new SchemaFailures();
+    cleanups.push(() => schemaFailures.throwIfAny());
+    page.on('websocket', (socket) => {
+      socket.on('framesent', ({ payload }) => {
+        schemaFailures.record(() => checkProtocolMessage(FROM_PAGE, String(payload)));
+      });
+      socket.on('framereceived', ({ payload }) => {
+        schemaFailures.record(() => checkProtocolMessage(TO_PAGE, String(payload)));
+        try {
+          received.push(JSON.parse(String(payload)));
+        } catch {
+          received.push({ unparsed: String(payload) });
+        }
+      });
+    });
     page.on('pageerror', (error) => pageErrors.push(error.message));
 
     const address = new URL(`https://localhost:${web.port}/`);

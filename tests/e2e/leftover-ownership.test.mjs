@@ -7,7 +7,7 @@ import fs from 'node:fs/promises';
 import net from 'node:net';
 import path from 'node:path';
 import { afterEach, test } from 'node:test';
-import { startStubSalesApi } from '../../tools/stub-sales-api.mjs';
+import { startSalesApi } from './lib/salesApi.mjs';
 import { connectClient, openSession, sessionClaims } from './lib/index.mjs';
 import { killHard, restartService, waitUntil } from './lib/processState.mjs';
 import { startDebit, startTransactionService } from './transaction-support.mjs';
@@ -37,7 +37,7 @@ function failedHandshake(port) {
 test('connections that start nothing leave a leftover alone; it is reported where its backup says', async () => {
   const t = await startTransactionService({ simulatorIni: '[dialog]\ncard_polls=1\n[delay]\nfinalize_ms=5000\n' });
   cleanups.push(() => t.stop());
-  const otherApi = await startStubSalesApi();
+  const otherApi = await startSalesApi();
   cleanups.push(() => otherApi.close());
 
   await startDebit(t);

@@ -5,7 +5,7 @@ import fs from 'node:fs/promises';
 import path from 'node:path';
 import { afterEach, describe, test } from 'node:test';
 import {
-  errorReply, exchange, openSession, readServiceLogTexts, sessionClaims, startProtocolService,
+  errorReply, exchange, exchangeRaw, openSession, readServiceLogTexts, sessionClaims, startProtocolService,
   writeSimulatorControl,
 } from './lib/index.mjs';
 
@@ -47,7 +47,7 @@ describe('/initialize', () => {
         { type: 'initialize', message: 'Inicializado com sucesso.' });
     }
     assert.equal(await configurations(svc.baseDir), 1);
-    assert.deepEqual(await exchange(client, { ...request, type: 'status' }),
+    assert.deepEqual(await exchangeRaw(client, { ...request, type: 'status' }),
       errorReply('Campo type diferente de initialize.'));
   });
 
@@ -94,7 +94,7 @@ describe('/pinpad/status', () => {
       await writeSimulatorControl(svc.baseDir, `[pinpad]\nstatus=${state}\n`);
       assert.deepEqual(await exchange(client, request), { type: 'status', status, message }, state);
     }
-    assert.deepEqual(await exchange(client, { ...request, type: 'pinpad' }),
+    assert.deepEqual(await exchangeRaw(client, { ...request, type: 'pinpad' }),
       errorReply('Campo type diferente de pinpad.'));
   });
 
@@ -128,14 +128,14 @@ describe('/version', () => {
       { type: 'version', category: 'clisitef_dll', version: '6.2.0.1-sim' });
 
     for (const category of ['CliSiTef_DLL', 'service', '']) {
-      assert.deepEqual(await version(category),
+      assert.deepEqual(await exchangeRaw(client, { route: '/version', type: 'version', category }),
         errorReply('Categoria inválida. Valores permitidos [service_exe, clisitef_dll]'), category);
     }
-    assert.deepEqual(await exchange(client, { route: '/version', type: 'version' }),
+    assert.deepEqual(await exchangeRaw(client, { route: '/version', type: 'version' }),
       errorReply('Erro ao verificar pinpad: Campo category nao encontrado.'));
-    assert.deepEqual(await exchange(client, { route: '/version', type: 'versions', category: 'service_exe' }),
+    assert.deepEqual(await exchangeRaw(client, { route: '/version', type: 'versions', category: 'service_exe' }),
       errorReply('Campo type diferente de version.'));
-    assert.deepEqual(await exchange(client, { route: '/version', category: 'service_exe' }),
+    assert.deepEqual(await exchangeRaw(client, { route: '/version', category: 'service_exe' }),
       errorReply('Campo type nao encontrado.'));
   });
 });

@@ -4,7 +4,7 @@
 import assert from 'node:assert/strict';
 import { after, before, describe, test } from 'node:test';
 import {
-  errorReply, exchange, exchangeText, openSession, sessionClaims, signToken,
+  errorReply, exchange, exchangeRaw, exchangeText, openSession, sessionClaims, signToken,
   startProtocolService,
 } from './lib/index.mjs';
 
@@ -27,7 +27,7 @@ function startWith(claims, options) {
 describe('routing', () => {
   test('a request without "route" is told so, whatever else it carries', async () => {
     for (const request of [{ type: 'version' }, { Route: '/version', type: 'version' }, {}]) {
-      assert.deepEqual(await exchange(client, request), errorReply('Campo route nao encontrado.'));
+      assert.deepEqual(await exchangeRaw(client, request), errorReply('Campo route nao encontrado.'));
     }
   });
 
@@ -36,9 +36,9 @@ describe('routing', () => {
     assert.deepEqual(version, { type: 'version', category: 'service_exe', version: '1.0.0.4' });
     for (const route of ['/initialize', '/pinpad/status', '/session/finish', '/transaction',
       '/transaction/cancel', '/Version', '/anything']) {
-      assert.deepEqual(await exchange(client, { route, type: 'x' }),
+      assert.deepEqual(await exchangeRaw(client, { route, type: 'x' }),
         errorReply('Campo session_uuid nao encontrado.'), route);
-      assert.deepEqual(await exchange(client, { route, type: 'x', session_uuid: 'NOPE' }),
+      assert.deepEqual(await exchangeRaw(client, { route, type: 'x', session_uuid: 'NOPE' }),
         errorReply('Sessão inválida.'), route);
     }
   });
@@ -46,7 +46,7 @@ describe('routing', () => {
   test('a route outside the table gets no reply once its session is valid', async () => {
     const { session_uuid } = await openSession(client);
     for (const route of ['/anything', '/Version', '/INITIALIZE']) {
-      await client.send(JSON.stringify({ route, type: 'version', category: 'service_exe', session_uuid }));
+      await client.sendRaw(JSON.stringify({ route, type: 'version', category: 'service_exe', session_uuid }));
       assert.ok(await client.silentFor(200), route);
     }
   });
@@ -54,7 +54,7 @@ describe('routing', () => {
   test('frames that hold no request object get no reply and the connection stays usable', async () => {
     for (const text of ['plain words', '{"route":', '[{"route":"/version"}]', '"/version"', '42',
       'null']) {
-      await client.send(text);
+      await client.sendRaw(text);
       assert.ok(await client.silentFor(150), text);
     }
     const reply = await exchange(client, { route: '/version', type: 'version', category: 'service_exe' });
@@ -68,7 +68,7 @@ describe('routing', () => {
 
   test('the first of two members with the same name counts', async () => {
     const text = '{"route":"/version","type":"version","category":"service_exe","category":"nope"}';
-    assert.equal((await exchange(client, text)).version, '1.0.0.4');
+    assert.equal((await exchangeRaw(client, text)).version, '1.0.0.4');
   });
 });
 
@@ -93,7 +93,7 @@ describe('session start', () => {
     for (const alg of ['HS256', 'HS384', 'HS512']) ids.add((await openSession(client, sessionClaims(), { alg })).session_uuid);
     assert.equal(ids.size, 3);
     for (const session_uuid of ids) {
-      await client.send(JSON.stringify({ route: '/other', session_uuid }));
+      await client.sendRaw(JSON.stringify({ route: '/other', session_uuid }));
       assert.ok(await client.silentFor(100));
     }
   });
@@ -115,7 +115,7 @@ describe('session start', () => {
         'Dados de sessão inválidos.'],
     ];
     for (const [request, message] of cases) {
-      assert.deepEqual(await exchange(client, request), errorReply(message), message);
+      assert.deepEqual(await exchangeRaw(client, request), errorReply(message), message);
     }
   });
 
@@ -161,15 +161,15 @@ describe('session start', () => {
 describe('session check and finish', () => {
   test('ids are compared exactly', async () => {
     const { session_uuid } = await openSession(client);
-    assert.deepEqual(await exchange(client, { route: '/initialize', type: 'x', session_uuid: session_uuid.toLowerCase() }),
+    assert.deepEqual(await exchangeRaw(client, { route: '/initialize', type: 'x', session_uuid: session_uuid.toLowerCase() }),
       errorReply('Sessão inválida.'));
   });
 
   test('finishing a session needs type "session" and ends it', async () => {
     const { session_uuid } = await openSession(client);
-    assert.deepEqual(await exchange(client, { route: '/session/finish', type: 'finish', session_uuid }),
+    assert.deepEqual(await exchangeRaw(client, { route: '/session/finish', type: 'finish', session_uuid }),
       errorReply('Campo type diferente de session.'));
-    assert.deepEqual(await exchange(client, { route: '/session/finish', session_uuid }),
+    assert.deepEqual(await exchangeRaw(client, { route: '/session/finish', session_uuid }),
       errorReply('Campo type nao encontrado.'));
     assert.equal(await exchangeText(client, { route: '/session/finish', type: 'session', session_uuid }),
       '{"type":"session","status":"finished","message":"Sess\\u00E3o finalizada com sucesso."}');
@@ -181,7 +181,7 @@ describe('session check and finish', () => {
     const first = await svc.connect();
     const { session_uuid } = await openSession(first);
     await first.terminate();
-    assert.deepEqual(await exchange(client, { route: '/initialize', type: 'nope', session_uuid }),
+    assert.deepEqual(await exchangeRaw(client, { route: '/initialize', type: 'nope', session_uuid }),
       errorReply('Campo type diferente de initialize.'));
   });
 });

@@ -3,7 +3,7 @@
 // only the payment's own session can make, and the sales API that cannot lead the report astray.
 import assert from 'node:assert/strict';
 import { afterEach, test } from 'node:test';
-import { startStubSalesApi } from '../../tools/stub-sales-api.mjs';
+import { startSalesApi } from './lib/salesApi.mjs';
 import { errorReply, exchange, sessionClaims, signToken } from './lib/index.mjs';
 import {
   PAYMENT, PAYMENT_MENU, assertMessage, debitAnswers, failure, payByDebit, runToResult,
@@ -39,7 +39,7 @@ test('a token is refused outside its exp/nbf period and accepted inside it', asy
 
 test('a session started mid-payment elsewhere changes neither where it is reported nor its sale', async () => {
   const t = await serviceWith({ simulatorIni: '[dialog]\ncard_polls=1\n' });
-  const elsewhere = await startStubSalesApi();
+  const elsewhere = await startSalesApi();
   extraApis.push(elsewhere);
   await t.request(PAYMENT);
   assertMessage(await t.next(), PAYMENT_MENU);

@@ -192,7 +192,7 @@ describe('cancellations and reprints', () => {
   test('a reprint of the default function 112 is reported as a reprint', async () => {
     const t = await serviceWith({ simulatorIni: '[dialog]\ncard_polls=1\n' });
     await payByDebit(t);
-    await t.request({ type: 'reprint', operation: '112', sale_id: 'not read' });
+    await t.requestRaw({ type: 'reprint', operation: '112', sale_id: 'not read' });
     const seen = await runToResult(t, debitAnswers);
     assert.deepEqual(seen.map((m) => m.type), ['receipt', 'receipt', 'result']);
     assert.ok(seen[0].data.some((line) => line.includes('REIMPRESSÃO')));

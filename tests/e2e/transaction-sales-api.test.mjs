@@ -5,7 +5,7 @@ import assert from 'node:assert/strict';
 import fs from 'node:fs/promises';
 import path from 'node:path';
 import { after, before, test } from 'node:test';
-import { startStubSalesApi } from '../../tools/stub-sales-api.mjs';
+import { startSalesApi } from './lib/salesApi.mjs';
 import { assertSignedReport } from './lib/index.mjs';
 import { APPROVED, assertMessage, payByDebit, startTransactionService } from './transaction-support.mjs';
 
@@ -68,7 +68,7 @@ test('every answer of the sales API, and none, leaves the page with the approved
 // service's certificates): refused with curl's reason until the configuration names that CA.
 test('an https sales API is trusted through [sales_api] ca_file, and refused in the log without it', async () => {
   const certificates = path.join(t.svc.baseDir, 'Certificado');
-  const api = await startStubSalesApi({
+  const api = await startSalesApi({
     tls: {
       cert: await fs.readFile(path.join(certificates, 'server_cert.pem')),
       key: await fs.readFile(path.join(certificates, 'server_key.pem')),

@@ -6,7 +6,7 @@ import assert from 'node:assert/strict';
 import fs from 'node:fs/promises';
 import path from 'node:path';
 import { afterEach } from 'node:test';
-import { startStubSalesApi } from '../../tools/stub-sales-api.mjs';
+import { startSalesApi } from './lib/salesApi.mjs';
 import {
   openSession, readServiceLogTexts, sessionClaims, startProtocolService, writeSimulatorControl,
 } from './lib/index.mjs';
@@ -73,7 +73,7 @@ export function pendingIn(ledger) {
 // whose callback address is the stub's. stop() ends everything; the tests call it from their
 // cleanup.
 export async function startTransactionService({ simulatorIni = '', respond, claims = {}, ini } = {}) {
-  const api = await startStubSalesApi({ respond });
+  const api = await startSalesApi({ respond });
   let svc;
   const clients = [];
   try {
@@ -89,9 +89,12 @@ export async function startTransactionService({ simulatorIni = '', respond, clai
     const sessionUuid = await session(client);
     return {
       svc, api, client, sessionUuid, connect, session,
-      // A "/transaction" request of the page.
+      // A "/transaction" request of the page; requestRaw sends one that breaks the protocol
+      // reference on purpose.
       request: (members, on = client, uuid = sessionUuid) =>
         on.send(JSON.stringify({ route: '/transaction', session_uuid: uuid, ...members })),
+      requestRaw: (members, on = client, uuid = sessionUuid) =>
+        on.sendRaw(JSON.stringify({ route: '/transaction', session_uuid: uuid, ...members })),
       // An answer to the running dialogue's prompt.
       answer: (members, on = client) => on.send(JSON.stringify({ route: '/transaction', ...members })),
       cancel: (on = client, uuid = sessionUuid) =>

@@ -5,7 +5,7 @@ import assert from 'node:assert/strict';
 import fs from 'node:fs/promises';
 import path from 'node:path';
 import { afterEach, describe, test } from 'node:test';
-import { startStubSalesApi } from '../../tools/stub-sales-api.mjs';
+import { startSalesApi } from './lib/salesApi.mjs';
 import {
   buildDir, errorReply, exchange, openSession, readServiceLogTexts, sessionClaims,
   startProtocolService,
@@ -27,7 +27,7 @@ afterEach(async () => {
 // A service configured with `library`, whose <base>/vendor folder holds `files` ({ name: source
 // path, or a Buffer for the bytes themselves }), a stub sales API, a client and an open session.
 async function serviceWithLibrary(library, files) {
-  const api = await startStubSalesApi({});
+  const api = await startSalesApi({});
   cleanups.push(() => api.close());
   const svc = await startProtocolService({ ini: `[sitef]\nlibrary=${library}\n`, simulator: false });
   cleanups.push(() => svc.stop());

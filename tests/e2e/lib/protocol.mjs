@@ -111,15 +111,22 @@ export function writeSimulatorControl(baseDir, text) {
 }
 
 // Sends one request (an object is written as JSON, a string as it is) and returns the raw text of
-// the next message.
-export async function exchangeText(client, request, timeoutMs = 5000) {
-  await client.send(typeof request === 'string' ? request : JSON.stringify(request));
+// the next message. With raw the request is not held to the protocol reference: for requests
+// that break it on purpose.
+export async function exchangeText(client, request, timeoutMs = 5000, { raw = false } = {}) {
+  const text = typeof request === 'string' ? request : JSON.stringify(request);
+  await (raw ? client.sendRaw(text) : client.send(text));
   return client.next(timeoutMs);
 }
 
 // The same, with the reply parsed.
-export async function exchange(client, request, timeoutMs = 5000) {
-  return JSON.parse(await exchangeText(client, request, timeoutMs));
+export async function exchange(client, request, timeoutMs = 5000, options = {}) {
+  return JSON.parse(await exchangeText(client, request, timeoutMs, options));
+}
+
+// exchange for a request that breaks the protocol reference on purpose.
+export function exchangeRaw(client, request, timeoutMs = 5000) {
+  return exchange(client, request, timeoutMs, { raw: true });
 }
 
 // Starts a session with a token signed over claims and returns the reply (session_uuid et al.).

@@ -1,7 +1,9 @@
 // Promise-based clients for the service: a WebSocket client (ws) over TLS, and a raw TLS socket
-// for the tests that must write bytes no WebSocket client would.
+// for the tests that must write bytes no WebSocket client would. The WebSocket client holds every
+// message both ways to docs/protocol/asyncapi.yaml.
 import tls from 'node:tls';
 import WebSocket from 'ws';
+import { FROM_PAGE, TO_PAGE, checkProtocolMessage } from './protocolSchemas.mjs';
 import { timeScale } from './paths.mjs';
 
 function withTimeout(promise, givenMs, what) {
@@ -13,15 +15,27 @@ function withTimeout(promise, givenMs, what) {
   return Promise.race([promise, timeout]).finally(() => clearTimeout(timer));
 }
 
+// A message that breaks the protocol reference: next() throws it instead of returning it, and
+// send() refuses it, so the test that saw it fails.
+class AgainstSchema {
+  constructor(error) {
+    this.error = error;
+  }
+}
+
 export class WsClient {
-  constructor(ws) {
+  // checkSchemas false: the peer is not the service (the echo host), so its messages are not the
+  // protocol's.
+  constructor(ws, { checkSchemas = true } = {}) {
     this.ws = ws;
+    this.checkSchemas = checkSchemas;
     this.messages = [];
     this.waiters = [];
     ws.on('message', (data) => {
       const text = data.toString('utf8');
+      const received = this.checked(TO_PAGE, text);
       const waiter = this.waiters.shift();
-      if (waiter) waiter(text); else this.messages.push(text);
+      if (waiter) waiter(received); else this.messages.push(received);
     });
     ws.on('error', (error) => { this.error = error; });
     this.closed = new Promise((resolve) => {
@@ -29,20 +43,43 @@ export class WsClient {
     });
   }
 
+  // The text itself, or a AgainstSchema when it breaks the protocol reference.
+  checked(direction, text) {
+    if (!this.checkSchemas) return text;
+    try {
+      checkProtocolMessage(direction, text);
+      return text;
+    } catch (error) {
+      return new AgainstSchema(error);
+    }
+  }
+
+  // Sends one message of the protocol; one that breaks the reference is refused before it leaves.
   send(text) {
+    const checked = this.checked(FROM_PAGE, text);
+    if (checked instanceof AgainstSchema) return Promise.reject(checked.error);
+    return this.sendRaw(text);
+  }
+
+  // Sends text as it is, for the tests that send malformed or unlisted input on purpose; the
+  // service's replies are still checked.
+  sendRaw(text) {
     return new Promise((resolve, reject) => {
       this.ws.send(text, (error) => (error ? reject(error) : resolve()));
     });
   }
 
-  // The next message received (text), waiting up to timeoutMs.
-  next(timeoutMs = 5000) {
-    if (this.messages.length > 0) return Promise.resolve(this.messages.shift());
-    const received = new Promise((resolve) => this.waiters.push(resolve));
-    return withTimeout(received, timeoutMs, 'waiting for a message').catch((error) => {
-      this.waiters.shift();
-      throw error;
-    });
+  // The next message received (text), waiting up to timeoutMs; throws for a message that breaks
+  // the protocol reference.
+  async next(timeoutMs = 5000) {
+    const received = this.messages.length > 0 ? this.messages.shift()
+      : await withTimeout(new Promise((resolve) => this.waiters.push(resolve)), timeoutMs,
+        'waiting for a message').catch((error) => {
+        this.waiters.shift();
+        throw error;
+      });
+    if (received instanceof AgainstSchema) throw received.error;
+    return received;
   }
 
   // Resolves to true when no message arrives within ms (for "gets no reply" checks).
@@ -62,10 +99,13 @@ export class WsClient {
 
 // Opens wss://host:port. Without ca the server certificate is not verified; with ca it must be
 // issued by it for host.
-export async function connectClient(port, { host = '127.0.0.1', ca, timeoutMs = 5000, ...options } = {}) {
+// checkSchemas false is for a peer that is not the service.
+export async function connectClient(port, {
+  host = '127.0.0.1', ca, timeoutMs = 5000, checkSchemas = true, ...options
+} = {}) {
   const url = `wss://${host.includes(':') ? `[${host}]` : host}:${port}`;
   const ws = new WebSocket(url, { rejectUnauthorized: Boolean(ca), ca, ...options });
-  const client = new WsClient(ws);
+  const client = new WsClient(ws, { checkSchemas });
   const opened = new Promise((resolve, reject) => {
     ws.once('open', resolve);
     ws.once('error', reject);
