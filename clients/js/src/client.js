@@ -19,12 +19,18 @@ const delay = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 
 // Amounts go to the service with a comma before the cents, as it reads them.
 function amountText(amount) {
-  if (amount === undefined) return undefined;
-  return typeof amount === 'number' ? amount.toFixed(2).replace('.', ',') : String(amount);
+  if (amount === undefined || typeof amount === 'string') return amount;
+  if (!Number.isFinite(amount)) throw new TypeError(`Not an amount: ${amount}`);
+  return amount.toFixed(2).replace('.', ',');
 }
 
-// The members of a request that the caller left out are not sent at all.
-function defined(members) {
+// The members a payment and a cancellation share; those the caller left out are not sent.
+function amountMembers({ amount, installments, saleId }) {
+  const members = {
+    transaction_value: amountText(amount),
+    number_of_installments: installments === undefined ? undefined : String(installments),
+    sale_id: saleId === undefined ? undefined : String(saleId),
+  };
   return Object.fromEntries(Object.entries(members).filter(([, value]) => value !== undefined));
 }
 
@@ -97,6 +103,7 @@ export class TefClient {
   opened() {
     this.setState('connecting');
     this.sessionWork = this.sessionWork.then(() => this.openSession()).catch((error) => {
+      if (this.state === 'closed') return;
       this.emit('error', error);
       this.socket.drop();
     });
@@ -237,31 +244,27 @@ export class TefClient {
     });
   }
 
-  pay(payment, handlers) {
-    return this.transaction(defined({
+  async pay(payment, handlers) {
+    return this.transaction({
       type: 'transaction',
       operation: String(payment.operation ?? 0),
       payer_name: String(payment.payerName),
-      transaction_value: amountText(payment.amount),
-      number_of_installments: payment.installments === undefined ? undefined : String(payment.installments),
-      sale_id: payment.saleId === undefined ? undefined : String(payment.saleId),
-    }), handlers);
+      ...amountMembers(payment),
+    }, handlers);
   }
 
-  cancelPayment(cancellation, handlers) {
-    return this.transaction(defined({
+  async cancelPayment(cancellation, handlers) {
+    return this.transaction({
       type: 'cancellation',
       operation: String(cancellation.operation ?? 200),
       cancellation_nsu: String(cancellation.nsu),
       transaction_date: String(cancellation.date),
-      transaction_value: amountText(cancellation.amount),
-      number_of_installments: cancellation.installments === undefined ? undefined : String(cancellation.installments),
-      sale_id: cancellation.saleId === undefined ? undefined : String(cancellation.saleId),
-    }), handlers);
+      ...amountMembers(cancellation),
+    }, handlers);
   }
 
-  reprint(reprint, handlers) {
-    return this.transaction({ type: 'reprint', operation: String(reprint?.operation ?? 114) }, handlers);
+  async reprint(reprint, handlers) {
+    return this.transaction({ type: 'reprint', operation: String(reprint?.operation ?? 112) }, handlers);
   }
 
   // Ends the running payment, cancellation or reprint as soon as the service allows; false when

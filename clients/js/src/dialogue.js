@@ -189,7 +189,12 @@ export class Dialogue {
       confirmation: () => ({ type: 'confirmation' }),
     }[prompt.kind]();
     this.watch(this.silenceMs);
-    if (!this.send({ route: '/transaction', ...members })) this.fail(clientError('CONNECTION_LOST'));
+    if (!this.send({ route: '/transaction', ...members })) {
+      this.fail(clientError('CONNECTION_LOST'));
+      return;
+    }
+    // An abort asked for while a question waited goes out once it is answered.
+    if (this.abortRequested) this.sendCancellation();
   }
 
   // Handlers that only inform the page; their failures do not disturb the dialogue.
