@@ -156,6 +156,7 @@ class TDmSitef final : public service::MessageHandler {
   void CheckFileVersion(const Json& pContent, const TSession* pSession,
                         service::Connection& pIdContext);
   // The file version of the note in pFileName, or "Versão não encontrada".
+  std::string QueriedLibraryFile() const;
   static std::string GetFileVersionText(const std::string& pFileName);
 
   // --- Sales API (SaleCallback.cpp) -------------------------------------------------------------

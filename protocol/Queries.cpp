@@ -2,6 +2,7 @@
 // the service and of the SiTef library.
 #include "platform/FileVersion.h"
 #include "protocol/DmSitef.h"
+#include "tef/CliSiTefLibrary.h"
 #include "tef/KoCliSiTefCliSiTef.h"
 
 namespace kelvora::protocol {
@@ -97,8 +98,7 @@ void TDmSitef::CheckFileVersion(const Json& pContent, const TSession*,
     if (category == "service_exe") {
       version = FServiceExeVersion;
     } else if (category == "clisitef_dll") {
-      const TGatewaySettings settings = GatewaySettings();
-      version = GetFileVersionText(tef::NomeCompletoDLL(settings.PathDLL, settings.NomeDLL));
+      version = GetFileVersionText(QueriedLibraryFile());
     } else {
       SendErrorMessage(pIdContext,
                        "Categoria inválida. Valores permitidos [service_exe, clisitef_dll]");
@@ -113,6 +113,19 @@ void TDmSitef::CheckFileVersion(const Json& pContent, const TSession*,
     // The same prefix as the pin-pad query's, as clients have always received it.
     SendErrorMessage(pIdContext, std::string("Erro ao verificar pinpad: ") + e.what());
   }
+}
+
+// The library a version query examines: the one [sitef] library names, read now, so the answer is
+// right before the first session start and after an edit; without that setting, the file under the
+// gateway's folder as the last session start left it.
+std::string TDmSitef::QueriedLibraryFile() const {
+  const std::string configured = FService.Config().ReadString("sitef", "library", "");
+  if (configured.find_first_not_of(" \t") != std::string::npos) {
+    const tef::TLocalDLL library = tef::LocalizaDLL(FService.Options().BaseDir.string(), configured);
+    return tef::NomeCompletoDLL(library.PathDLL, library.NomeDLL);
+  }
+  const TGatewaySettings settings = GatewaySettings();
+  return tef::NomeCompletoDLL(settings.PathDLL, settings.NomeDLL);
 }
 
 std::string TDmSitef::GetFileVersionText(const std::string& pFileName) {

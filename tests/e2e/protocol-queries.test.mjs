@@ -138,6 +138,15 @@ describe('/version', () => {
     assert.deepEqual(await exchangeRaw(client, { route: '/version', category: 'service_exe' }),
       errorReply('Campo type nao encontrado.'));
   });
+
+  test('reads the library [sitef] library names at the query, before any session start', async () => {
+    const svc = await startProtocolService({ ini: '[sitef]\nlibrary=dll/CliSiTef32I.dll\n' });
+    cleanups.push(() => svc.stop());
+    const client = await svc.connect();
+    cleanups.push(() => client.terminate());
+    assert.deepEqual(await exchange(client, { route: '/version', type: 'version', category: 'clisitef_dll' }),
+      { type: 'version', category: 'clisitef_dll', version: '6.2.0.1-sim' });
+  });
 });
 
 describe('several clients at once', () => {
