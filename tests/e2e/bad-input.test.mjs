@@ -5,7 +5,7 @@ import assert from 'node:assert/strict';
 import net from 'node:net';
 import { afterEach, describe, test } from 'node:test';
 import {
-  PROBE, PROBE_REPLY, clientFrame, connectRawTls, exchange, handshakeRequest, openSession, sessionClaims,
+  PROBE, PROBE_REPLY, clientFrame, connectRawTls, exchange, exchangeRaw, handshakeRequest, openSession, sessionClaims,
   startProtocolService,
 } from './lib/index.mjs';
 
@@ -41,7 +41,7 @@ async function assertServing({ svc, page, uuid }, what) {
   const newcomer = await svc.connect();
   try {
     await openSession(newcomer, sessionClaims());
-    assert.deepEqual(await exchange(newcomer, PROBE), PROBE_REPLY, what);
+    assert.deepEqual(await exchangeRaw(newcomer, PROBE), PROBE_REPLY, what);
   } finally {
     await newcomer.terminate();
   }

@@ -9,7 +9,7 @@ import net from 'node:net';
 import { promisify } from 'node:util';
 import { afterEach, test } from 'node:test';
 import {
-  PROBE, PROBE_REPLY, connectClient, connectRawTls, exchange, handshakeRequest, openSession,
+  PROBE, PROBE_REPLY, connectClient, connectRawTls, exchangeRaw, handshakeRequest, openSession,
   readServiceLogTexts, startProtocolService, timeScale,
 } from './lib/index.mjs';
 import { APPROVED, assertMessage, payByDebit, startTransactionService } from './transaction-support.mjs';
@@ -72,7 +72,7 @@ test('64 WebSockets without a session do not keep a page from paying at once', a
   const seen = await payByDebit(t, {}, { on: page, uuid });
   assertMessage({ ...seen.at(-1), transaction_data: undefined }, APPROVED);
   await Promise.all([idle[0].waitClosed(), idle[1].waitClosed()]);
-  assert.deepEqual(await exchange(t.client, PROBE), PROBE_REPLY, 'the first page, with its session, stays');
+  assert.deepEqual(await exchangeRaw(t.client, PROBE), PROBE_REPLY, 'the first page, with its session, stays');
   assert.ok((await t.logTexts()).includes(
     'Limite de 64 conexões atingido: a conexão mais antiga sem sessão foi fechada.'));
 });
@@ -97,7 +97,7 @@ test('at the limit, connections in their handshakes make room first, then those 
   await silentOld.gone;  // made room for silentNew
   await page();             // and silentNew for this page, before the idle WebSocket
   await silentNew.gone;
-  assert.deepEqual(await exchange(idle, PROBE), PROBE_REPLY);
+  assert.deepEqual(await exchangeRaw(idle, PROBE), PROBE_REPLY);
   await page();             // the idle WebSocket makes room for the third page
   await idle.waitClosed();
 
@@ -112,7 +112,7 @@ test('at the limit, connections in their handshakes make room first, then those 
 
   await first.terminate();
   const next = await connectPage(svc.port);
-  assert.deepEqual(await exchange(next, PROBE), PROBE_REPLY);
+  assert.deepEqual(await exchangeRaw(next, PROBE), PROBE_REPLY);
 });
 
 test('a WebSocket that starts no session within 30 s of its upgrade is closed; a page with one is not', async () => {
@@ -128,11 +128,11 @@ test('a WebSocket that starts no session within 30 s of its upgrade is closed; a
     idle.push(client);
   }
   const upgradedAt = Date.now();
-  assert.deepEqual(await exchange(idle[0], PROBE), PROBE_REPLY, 'requests without a session do not count');
+  assert.deepEqual(await exchangeRaw(idle[0], PROBE), PROBE_REPLY, 'requests without a session do not count');
 
   await Promise.all(idle.map((client) => client.waitClosed(40000)));
   assert.ok(Date.now() - upgradedAt >= 29000, 'not closed before its 30 s');
-  assert.deepEqual(await exchange(page, PROBE), PROBE_REPLY);
+  assert.deepEqual(await exchangeRaw(page, PROBE), PROBE_REPLY);
   const texts = await readServiceLogTexts(svc.baseDir);
   assert.equal(texts.filter((line) => line === 'Conexão fechada: nenhuma sessão iniciada 30 s após o handshake WebSocket.').length, 1,
     'logged once a minute at most');
@@ -156,7 +156,7 @@ test('peers that do not finish their handshakes within 10 s are closed; a quiet 
 
   await Promise.all([tcp.gone, tlsOnly.waitClosed(15000), trickler.waitClosed(15000)]);
   assert.ok(sent < request.length, 'the trickler was closed before its request was complete');
-  assert.deepEqual(await exchange(page, PROBE), PROBE_REPLY, 'the page, quiet all along, is still served');
+  assert.deepEqual(await exchangeRaw(page, PROBE), PROBE_REPLY, 'the page, quiet all along, is still served');
 });
 
 test('accepted connections carry TCP keep-alive, so a vanished page is noticed', async (t) => {

@@ -6,7 +6,7 @@ import net from 'node:net';
 import path from 'node:path';
 import { afterEach, test } from 'node:test';
 import {
-  PROBE, PROBE_REPLY, connectClient, exchange, freePort, generateCertificates, makeBaseDir, readServiceLogTexts,
+  PROBE, PROBE_REPLY, connectClient, exchangeRaw, freePort, generateCertificates, makeBaseDir, readServiceLogTexts,
   removeBaseDir, startService,
 } from './lib/index.mjs';
 
@@ -53,7 +53,7 @@ test('listen=127.0.0.1 serves on 127.0.0.1 and not on ::1', async (t) => {
   const service = await startListeningOn('127.0.0.1');
   const client = await connectClient(service.port, { host: '127.0.0.1' });
   cleanups.push(() => client.terminate());
-  assert.deepEqual(await exchange(client, PROBE), PROBE_REPLY);
+  assert.deepEqual(await exchangeRaw(client, PROBE), PROBE_REPLY);
   assert.equal(await reachable('::1', service.port), false);
 });
 
@@ -66,7 +66,7 @@ test('listen="::1, 127.0.0.1" serves on both loopbacks', async (t) => {
   for (const host of ['::1', '127.0.0.1']) {
     const client = await connectClient(service.port, { host });
     cleanups.push(() => client.terminate());
-    assert.deepEqual(await exchange(client, PROBE), PROBE_REPLY, host);
+    assert.deepEqual(await exchangeRaw(client, PROBE), PROBE_REPLY, host);
   }
 });
 

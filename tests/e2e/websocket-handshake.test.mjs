@@ -3,7 +3,7 @@
 import assert from 'node:assert/strict';
 import { afterEach, describe, test } from 'node:test';
 import {
-  EVERY_ORIGIN_WARNING, connectClient, connectRawTls, exchange, handshakeRequest, readServiceLogTexts,
+  EVERY_ORIGIN_WARNING, connectClient, connectRawTls, exchangeRaw, handshakeRequest, readServiceLogTexts,
   startProtocolService, waitForLogText,
 } from './lib/index.mjs';
 
@@ -27,7 +27,7 @@ async function startWith(ini) {
 async function pageServed(port, origin) {
   const client = await connectClient(port, origin === undefined ? {} : { origin });
   cleanups.push(() => client.terminate());
-  assert.deepEqual(await exchange(client, PROBE), PROBE_REPLY, origin);
+  assert.deepEqual(await exchangeRaw(client, PROBE), PROBE_REPLY, origin);
 }
 
 // Sends a raw opening request and returns what the service answered before it closed.

@@ -144,6 +144,7 @@ export function errorReply(message) {
 }
 
 // A request answered from memory alone, so that no file the service reads can change the answer:
-// the tests send it to see whether a connection is still served.
+// the tests send it to see whether a connection is still served. Its category is unknown on
+// purpose, so it goes out through exchangeRaw.
 export const PROBE = { route: '/version', type: 'version', category: 'x' };
 export const PROBE_REPLY = errorReply('Categoria inválida. Valores permitidos [service_exe, clisitef_dll]');
