@@ -1,29 +1,48 @@
 // The point-of-sale client library (clients/js) against the real service, the SiTef simulator and
 // a stub sales API, through npm "ws": payments, refusals, cancellations and reprints answered by
 // prompt handlers; one operation at a time; cancelling a running payment; sessions renewed and
-// connections that come back.
+// connections that come back. Every frame the library sends or receives is held to
+// docs/protocol/asyncapi.yaml.
 import assert from 'node:assert/strict';
 import { afterEach, describe, test } from 'node:test';
 import WebSocket from 'ws';
 import { TefClient, TefError } from '../../clients/js/src/index.js';
-import { sessionClaims, signToken } from './lib/index.mjs';
+import {
+  FROM_PAGE, SchemaFailures, TO_PAGE, checkProtocolMessage, sessionClaims, signToken,
+} from './lib/index.mjs';
 import { pendingIn, serviceWithStopAfterEach } from './transaction-support.mjs';
 
 const serviceWith = serviceWithStopAfterEach();
 const clients = [];
+const schemaFailures = new SchemaFailures();
 afterEach(async () => {
   while (clients.length > 0) await clients.pop().close();
+  schemaFailures.throwIfAny();
 });
+
+// A WebSocket of npm "ws" whose frames are checked against the protocol's document: those the
+// service sends always, those the page sends unless the test sends invalid requests on purpose.
+function checkedWebSocket(url, checkSent) {
+  const socket = new WebSocket(url, { rejectUnauthorized: false });
+  socket.on('message', (data) => schemaFailures.record(() => checkProtocolMessage(TO_PAGE, String(data))));
+  if (!checkSent) return socket;
+  const send = socket.send.bind(socket);
+  socket.send = (text, ...rest) => {
+    schemaFailures.record(() => checkProtocolMessage(FROM_PAGE, text));
+    return send(text, ...rest);
+  };
+  return socket;
+}
 
 // A client of the service t started, with the stub sales API as its callback; `sockets` keeps
 // every WebSocket it made, so a test can break one.
-function clientOf(t, options = {}) {
+function clientOf(t, { checkSent = true, ...options } = {}) {
   const sockets = [];
   const client = new TefClient({
     url: `wss://127.0.0.1:${t.svc.port}`,
     getToken: () => signToken(sessionClaims({ callback_url: t.api.url })),
     createWebSocket: (url) => {
-      const socket = new WebSocket(url, { rejectUnauthorized: false });
+      const socket = checkedWebSocket(url, checkSent);
       sockets.push(socket);
       return socket;
     },
@@ -131,7 +150,7 @@ describe('operations answered by prompt handlers', () => {
 
   test('the service\'s error replies reject with their stable code and text', async () => {
     const t = await serviceWith();
-    const client = clientOf(t);
+    const client = clientOf(t, { checkSent: false });
     await client.connect();
     const cases = [
       [() => client.cancelPayment({ nsu: '   ', date: today() }, debitHandlers()), 'CANCELLATION_NSU_MISSING',
