@@ -1,11 +1,10 @@
-// The INI reader on Linux: inih finds the first value of a key, names compared without regard
-// to case.
+// The lookup of one key in the configuration file, by the reader's rules on every system.
+#include <optional>
+#include <string>
+
+#include "platform/FileSystem.h"
 #include "platform/IniFile.h"
-
-#include <ini.h>
-
-#include <cstdio>
-#include <memory>
+#include "platform/IniParse.h"
 
 namespace kelvora::platform {
 namespace {
@@ -22,34 +21,22 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
   return true;
 }
 
-// What the inih callback looks for, and the first value it found.
-struct Lookup {
-  std::string_view section;
-  std::string_view key;
-  std::optional<std::string> value;
-};
-
-int OnEntry(void* user, const char* section, const char* name, const char* value) {
-  auto& lookup = *static_cast<Lookup*>(user);
-  if (!lookup.value && EqualsIgnoringCase(section, lookup.section) &&
-      EqualsIgnoringCase(name, lookup.key)) {
-    lookup.value = value;
-  }
-  return 1;
-}
-
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
 }  // namespace
 
 std::optional<std::string> TIniFile::Find(std::string_view section, std::string_view key) const {
-  const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(fileName_.c_str(), "rb"));
-  if (!file) return std::nullopt;
-  Lookup lookup{section, key, std::nullopt};
-  ini_parse_file(file.get(), OnEntry, &lookup);
-  return lookup.value;
+  std::string text;
+  try {
+    text = ReadFileBytes(fileName_.string());
+  } catch (const std::exception&) {
+    return std::nullopt;  // no file, or one that cannot be read: every key takes its default
+  }
+  std::optional<std::string> found;
+  ParseIniText(text, [&](std::string_view inSection, std::string_view name, std::string_view value) {
+    if (!found && EqualsIgnoringCase(inSection, section) && EqualsIgnoringCase(name, key)) {
+      found = value;
+    }
+  });
+  return found;
 }
 
 }  // namespace kelvora::platform

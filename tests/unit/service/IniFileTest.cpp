@@ -82,9 +82,6 @@ TEST(TIniFile, MissingFileGivesTheDefaultsAndEditsTakeEffectAtTheNextRead) {
   EXPECT_EQ(ini.ReadInteger("sitef", "pdv_number", 0), 42);
 }
 
-// Windows reads the file through its profile functions, which keep an inline comment in the value
-// and read UTF-8 as ANSI: the two tests below hold on Linux only until both systems share inih.
-#ifndef _WIN32
 // The example configuration of README, as an operator copies it, comments and all: every value
 // reads without its comment.
 TEST(TIniFile, ReadsTheReadmeExampleWithItsInlineComments) {
@@ -122,7 +119,6 @@ TEST(TIniFile, ReadsUtf8WithAByteOrderMark) {
   Write(ini.FileName(), "\xEF\xBB\xBF[sitef]\r\nloja=Balc\xC3\xA3o ; coment\xC3\xA1rio\r\n");
   EXPECT_EQ(ini.ReadString("sitef", "loja", ""), "Balc\xC3\xA3o");
 }
-#endif
 
 }  // namespace
 }  // namespace kelvora::platform
