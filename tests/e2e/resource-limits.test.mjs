@@ -5,7 +5,7 @@ import assert from 'node:assert/strict';
 import fs from 'node:fs/promises';
 import { afterEach, describe, test } from 'node:test';
 import {
-  connectClient, connectRawTls, exchange, handshakeRequest, openSession, sessionClaims, startProtocolService,
+  connectClient, connectRawTls, exchange, exchangeRaw, handshakeRequest, openSession, sessionClaims, startProtocolService,
 } from './lib/index.mjs';
 import { residentKiB, waitUntil } from './lib/processState.mjs';
 import { APPROVED, assertMessage, payByDebit, pendingIn, startTransactionService } from './transaction-support.mjs';
@@ -36,7 +36,7 @@ async function connectionStorm(port, count) {
   for (let i = 0; i < count; i++) {
     const client = await connectClient(port);
     try {
-      if (i % 10 === 0) assert.deepEqual(await exchange(client, BAD_CATEGORY), BAD_CATEGORY_REPLY);
+      if (i % 10 === 0) assert.deepEqual(await exchangeRaw(client, BAD_CATEGORY), BAD_CATEGORY_REPLY);
       client.close();
       await client.waitClosed();
     } finally {
@@ -75,8 +75,8 @@ async function badInputRounds(port, rounds) {
     }
     const client = await connectClient(port);
     try {
-      await client.send('['.repeat(100000));
-      assert.deepEqual(await exchange(client, BAD_CATEGORY), BAD_CATEGORY_REPLY);
+      await client.sendRaw('['.repeat(100000));
+      assert.deepEqual(await exchangeRaw(client, BAD_CATEGORY), BAD_CATEGORY_REPLY);
     } finally {
       await client.terminate();
     }
@@ -166,7 +166,7 @@ describe('resource limits', () => {
     assert.equal(t.api.requests.length, 1);
     for (const [i, idle] of t.idle.entries()) {
       assert.equal(idle.messages.length, 0, `idle connection ${i} was sent nothing`);
-      assert.deepEqual(await exchange(idle, BAD_CATEGORY), BAD_CATEGORY_REPLY, `idle connection ${i}`);
+      assert.deepEqual(await exchangeRaw(idle, BAD_CATEGORY), BAD_CATEGORY_REPLY, `idle connection ${i}`);
     }
   });
 });
