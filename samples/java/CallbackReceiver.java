@@ -11,6 +11,7 @@ import java.io.InputStream;
 import java.io.OutputStream;
 import java.net.InetSocketAddress;
 import java.nio.charset.StandardCharsets;
+import java.util.concurrent.Executors;
 import java.util.concurrent.atomic.AtomicInteger;
 import java.util.regex.Pattern;
 
@@ -97,6 +98,8 @@ public final class CallbackReceiver {
     CallbackReceiver receiver = new CallbackReceiver(secret);
     HttpServer server = HttpServer.create(new InetSocketAddress("127.0.0.1", port), 0);
     server.createContext("/", receiver::handle);
+    // The server's default is one thread for every exchange, which one slow client would hold.
+    server.setExecutor(Executors.newFixedThreadPool(4));
     server.start();
     System.out.println("callback-receiver: listening at http://127.0.0.1:" + server.getAddress().getPort() + "/");
   }

@@ -79,7 +79,8 @@ function main(args) {
   let ttlSeconds = DEFAULT_TTL_SECONDS;
   for (let i = 0; i < args.length; i++) {
     if (args[i] === '--ttl') {
-      ttlSeconds = /^[0-9]{1,6}$/.test(args[i + 1] ?? '') ? Number(args[++i]) : NaN;
+      const value = args[++i] ?? '';
+      ttlSeconds = /^[0-9]{1,6}$/.test(value) ? Number(value) : NaN;
     } else if (args[i].includes('=')) {
       const at = args[i].indexOf('=');
       claims[args[i].slice(0, at)] = args[i].slice(at + 1);

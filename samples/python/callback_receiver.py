@@ -23,6 +23,8 @@ MAX_BODY_BYTES = 1024 * 1024
 
 class CallbackHandler(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
+    # A client that stops sending in the middle of a request gives up its thread after this long.
+    timeout = 30
     secret = ""
     seen = callback_verifier.SeenEvents()
     payment_ids = itertools.count(1000)

@@ -142,6 +142,8 @@ function post(port, urlPath, headers, body) {
       });
     });
     request.on('error', reject);
+    // A receiver that never answers fails its case instead of holding the whole run.
+    request.setTimeout(10000, () => request.destroy(new Error(`no answer from 127.0.0.1:${port} within 10 s`)));
     request.end(body);
   });
 }
@@ -159,6 +161,9 @@ const REASONS = {
   mismatch: 'Assinatura não confere.',
   outsideTolerance: 'Assinatura fora da tolerância de 5 minutos.',
 };
+
+// Generous limits, so that a hang names the step that hung instead of ending the whole run.
+const LIMIT = { timeout: 120000 };
 
 before(async () => {
   tempDir = await fs.mkdtemp(path.join(os.tmpdir(), 'kelvora-samples-'));
@@ -194,7 +199,7 @@ before(async () => {
   assert.equal(Buffer.byteLength(report.rawBody), Number(report.headers['content-length']));
   assert.ok(!report.rawBody.includes('\uFFFD'));
   assert.match(report.headers['kelvora-signature'], /^t=\d+,v1=[0-9a-f]{64}$/);
-});
+}, LIMIT);
 
 after(async () => {
   await svc?.stop();
@@ -260,7 +265,7 @@ for (const language of LANGUAGES) {
   describe(`the ${language.name} sample`, () => {
     const claims = sessionClaims({ operator: 'João "Caixa\\1"', callback_url: 'https://vendas.example/api/' });
 
-    test('mints a token whose session start the service accepts', async () => {
+    test('mints a token whose session start the service accepts', LIMIT, async () => {
       const from = Math.floor(Date.now() / 1000);
       const minted = await mint(language, ['--ttl', '120', ...claimArguments(claims)]);
       const until = Math.floor(Date.now() / 1000);
@@ -282,7 +287,7 @@ for (const language of LANGUAGES) {
       }
     });
 
-    test('refuses to mint a token the service would refuse', async () => {
+    test('refuses to mint a token the service would refuse', LIMIT, async () => {
       const cases = [
         { args: claimArguments(sessionClaims({ sale_id: undefined })), error: 'missing claim "sale_id"' },
         { args: claimArguments(sessionClaims({ sale_id: '0' })),
@@ -302,7 +307,7 @@ for (const language of LANGUAGES) {
       }
     });
 
-    test('takes the real report once and refuses every altered one', async () => {
+    test('takes the real report once and refuses every altered one', LIMIT, async () => {
       const receiver = await startReceiver(language);
       try {
         for (const c of receiverCases()) {
