@@ -1,7 +1,7 @@
 // A tiny sales API that takes the Kelvora TEF Server's reports of approved payments at
 // POST /v1/sales/tef/callback/<token>, checks each one with CallbackVerifier and answers as the
-// service expects: 201 {"data": <payment id>} for a new report, 200 for a repeat, 4xx with the
-// reason for one it refuses. The JDK's own HTTP server (module jdk.httpserver).
+// service expects: 201 {"data": <payment id>} for a new report, 200 with the same id and
+// "duplicate": true for a repeat, 4xx with the reason for one it refuses. The JDK's own HTTP server (module jdk.httpserver).
 //
 //   KELVORA_JWT_SECRET=... java -cp classes CallbackReceiver [--port N]   (127.0.0.1, 8090 by default)
 import com.sun.net.httpserver.HttpExchange;
@@ -12,7 +12,6 @@ import java.io.OutputStream;
 import java.net.InetSocketAddress;
 import java.nio.charset.StandardCharsets;
 import java.util.concurrent.Executors;
-import java.util.concurrent.atomic.AtomicInteger;
 import java.util.regex.Pattern;
 
 public final class CallbackReceiver {
@@ -21,8 +20,7 @@ public final class CallbackReceiver {
   private static final int MAX_BODY_BYTES = 1024 * 1024;
 
   private final String secret;
-  private final CallbackVerifier.SeenEvents seen = new CallbackVerifier.SeenEvents();
-  private final AtomicInteger nextPaymentId = new AtomicInteger(1000);
+  private final CallbackVerifier.TakenReports reports = new CallbackVerifier.TakenReports();
 
   private CallbackReceiver(String secret) {
     this.secret = secret;
@@ -72,12 +70,13 @@ public final class CallbackReceiver {
       answer(exchange, unauthorized ? 401 : 400, message(reason));
       return;
     }
-    if (!seen.firstTime(eventId)) {
-      answer(exchange, 200, "{\"message\":" + SessionToken.jsonString("Evento já recebido.") + ",\"duplicate\":true}");
-      return;
+    // Here, and not before, a sales system parses rawBody and records the payment with its event id.
+    CallbackVerifier.Taken taken = reports.take(eventId);
+    if (taken.repeated()) {
+      answer(exchange, 200, "{\"data\":" + taken.paymentId() + ",\"duplicate\":true}");
+    } else {
+      answer(exchange, 201, "{\"data\":" + taken.paymentId() + "}");
     }
-    // Here, and not before, the sales system parses rawBody and records the payment.
-    answer(exchange, 201, "{\"data\":" + nextPaymentId.getAndIncrement() + "}");
   }
 
   public static void main(String[] args) throws IOException {

@@ -6,10 +6,10 @@
 import java.nio.charset.StandardCharsets;
 import java.security.MessageDigest;
 import java.util.ArrayList;
+import java.util.HashMap;
 import java.util.HexFormat;
 import java.util.List;
-import java.util.Set;
-import java.util.concurrent.ConcurrentHashMap;
+import java.util.Map;
 import java.util.regex.Pattern;
 
 public final class CallbackVerifier {
@@ -84,16 +84,24 @@ public final class CallbackVerifier {
     return check(secret, rawBody, signatureHeader, eventId, System.currentTimeMillis() / 1000);
   }
 
-  // The ids of the reports taken so far. In memory for the sample: a real sales system keeps them
-  // in its database (a unique key beside the payment it recorded), so that a retry after a restart
-  // is still known, and answers a repeat with the payment id it gave the first time.
-  public static final class SeenEvents {
-    private final Set<String> ids = ConcurrentHashMap.newKeySet();
+  // What TakenReports.take says of a report: its payment id, and whether it was taken before.
+  public record Taken(int paymentId, boolean repeated) {}
 
-    // True the first time an id is offered, false on every repeat. Offer only the ids of reports
-    // whose signature was good, or a forger could block a real report by sending its id first.
-    public boolean firstTime(String eventId) {
-      return ids.add(eventId);
+  // The reports taken so far, by event id, with the payment id each one was given. In memory for
+  // the sample: a real sales system keeps the event id in its database, a unique key on the
+  // payment it records, so that a retry after a restart is still known.
+  public static final class TakenReports {
+    private final Map<String, Integer> paymentIds = new HashMap<>();
+
+    // The payment id of the report with this event id (a new one the first time), and whether the
+    // report was taken before. Take only reports whose signature was good, or a forger could block
+    // a real report by sending its id first.
+    public synchronized Taken take(String eventId) {
+      Integer earlier = paymentIds.get(eventId);
+      if (earlier != null) return new Taken(earlier, true);
+      int paymentId = 1000 + paymentIds.size();
+      paymentIds.put(eventId, paymentId);
+      return new Taken(paymentId, false);
     }
   }
 }

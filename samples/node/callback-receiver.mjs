@@ -1,13 +1,13 @@
 // A tiny sales API that takes the Kelvora TEF Server's reports of approved payments at
 // POST /v1/sales/tef/callback/<token>, checks each one with callback-verifier.mjs and answers as the
-// service expects: 201 {"data": <payment id>} for a new report, 200 for a repeat, 4xx with the
-// reason for one it refuses.
+// service expects: 201 {"data": <payment id>} for a new report, 200 with the same id and
+// "duplicate": true for a repeat, 4xx with the reason for one it refuses.
 //
 //   KELVORA_JWT_SECRET=... node callback-receiver.mjs [--port N]   (127.0.0.1, port 8090 by default)
 import http from 'node:http';
 import { parseArgs } from 'node:util';
 import { checkSecret } from './session-token.mjs';
-import { REASONS, SeenEvents, checkCallback } from './callback-verifier.mjs';
+import { REASONS, TakenReports, checkCallback } from './callback-verifier.mjs';
 
 const CALLBACK_PATH = /^\/v1\/sales\/tef\/callback\/[^/?#]+$/;
 // Reports are a few KiB; a larger body is refused before it is read whole.
@@ -40,8 +40,7 @@ function readRawBody(request, maxBytes) {
 
 function startReceiver({ secret, port, host = '127.0.0.1' }) {
   checkSecret(secret);
-  const seen = new SeenEvents();
-  let nextPaymentId = 1000;
+  const reports = new TakenReports();
   const server = http.createServer(async (request, response) => {
     if (!CALLBACK_PATH.test(request.url)) return answer(response, 404, { message: 'Não encontrado.' });
     if (request.method !== 'POST') return answer(response, 405, { message: 'Método não permitido.' });
@@ -56,9 +55,9 @@ function startReceiver({ secret, port, host = '127.0.0.1' }) {
       const status = reason === REASONS.mismatch || reason === REASONS.outsideTolerance ? 401 : 400;
       return answer(response, status, { message: reason });
     }
-    if (!seen.firstTime(eventId)) return answer(response, 200, { message: 'Evento já recebido.', duplicate: true });
-    // Here, and not before, the sales system parses rawBody and records the payment.
-    return answer(response, 201, { data: nextPaymentId++ });
+    // Here, and not before, a sales system parses rawBody and records the payment with its event id.
+    const { paymentId, repeated } = reports.take(eventId);
+    return answer(response, repeated ? 200 : 201, repeated ? { data: paymentId, duplicate: true } : { data: paymentId });
   });
   return new Promise((resolve, reject) => {
     server.once('error', reject);

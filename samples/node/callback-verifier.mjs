@@ -61,17 +61,20 @@ export function checkCallback({ secret, rawBody, signatureHeader, eventId, nowSe
   return null;
 }
 
-// The ids of the reports taken so far. In memory for the sample: a real sales system keeps them in
-// its database (a unique key beside the payment it recorded), so that a retry after a restart is
-// still known, and answers a repeat with the payment id it gave the first time.
-export class SeenEvents {
-  #ids = new Set();
+// The reports taken so far, by event id, with the payment id each one was given. In memory for the
+// sample: a real sales system keeps the event id in its database, a unique key on the payment it
+// records, so that a retry after a restart is still known.
+export class TakenReports {
+  #paymentIds = new Map();
 
-  // True the first time an id is offered, false on every repeat. Offer only the ids of reports
-  // whose signature was good, or a forger could block a real report by sending its id first.
-  firstTime(eventId) {
-    if (this.#ids.has(eventId)) return false;
-    this.#ids.add(eventId);
-    return true;
+  // The payment id of the report with this event id (a new one the first time), and whether the
+  // report was taken before. Take only reports whose signature was good, or a forger could block
+  // a real report by sending its id first.
+  take(eventId) {
+    const earlier = this.#paymentIds.get(eventId);
+    if (earlier !== undefined) return { paymentId: earlier, repeated: true };
+    const paymentId = 1000 + this.#paymentIds.size;
+    this.#paymentIds.set(eventId, paymentId);
+    return { paymentId, repeated: false };
   }
 }

@@ -1,8 +1,8 @@
 <?php
 // A tiny sales API that takes the Kelvora TEF Server's reports of approved payments at
 // POST /v1/sales/tef/callback/<token>, checks each one with callback_verifier.php and answers as
-// the service expects: 201 {"data": <payment id>} for a new report, 200 for a repeat, 4xx with the
-// reason for one it refuses. Served by PHP's own web server:
+// the service expects: 201 {"data": <payment id>} for a new report, 200 with the same id and
+// "duplicate": true for a repeat, 4xx with the reason for one it refuses. Served by PHP's own web server:
 //
 //   KELVORA_JWT_SECRET=... KELVORA_SEEN_EVENTS_FILE=/var/tmp/seen php -S 127.0.0.1:8090 callback_receiver.php
 declare(strict_types=1);
@@ -63,14 +63,13 @@ function receive(): void
         answer(in_array($reason, [MISMATCH, OUTSIDE_TOLERANCE], true) ? 401 : 400, ['message' => $reason]);
         return;
     }
-    $seen = new SeenEvents(seenEventsFile());
-    if (!$seen->firstTime($eventId)) {
-        answer(200, ['message' => 'Evento já recebido.', 'duplicate' => true]);
+    // Here, and not before, a sales system parses $rawBody and records the payment with its event id.
+    $taken = (new TakenReports(seenEventsFile()))->take($eventId);
+    if ($taken['repeated']) {
+        answer(200, ['data' => $taken['paymentId'], 'duplicate' => true]);
         return;
     }
-    // Here, and not before, the sales system parses $rawBody, records the payment and answers with
-    // the id it gave it; the sample records nothing, so its ids count the reports taken from 1000.
-    answer(201, ['data' => 999 + $seen->count()]);
+    answer(201, ['data' => $taken['paymentId']]);
 }
 
 receive();

@@ -79,43 +79,35 @@ function checkCallback(string $secret, string $rawBody, ?string $signatureHeader
     return null;
 }
 
-// The ids of the reports taken so far. PHP forgets everything between two requests, so the sample
-// keeps them in a file, one a line, under a lock; a real sales system keeps them in its database (a
-// unique key beside the payment it recorded) and answers a repeat with the payment id it gave the
-// first time.
-final class SeenEvents
+// The reports taken so far, by event id, with the payment id each one was given. PHP forgets
+// everything between two requests, so the sample keeps the ids in a file, one a line under a lock,
+// and a report's payment id follows from its line; a real sales system keeps the event id in its
+// database, a unique key on the payment it records.
+final class TakenReports
 {
-    private int $count = 0;
-
     public function __construct(private string $file)
     {
     }
 
-    // How many ids the file held after the last firstTime.
-    public function count(): int
-    {
-        return $this->count;
-    }
-
-    // True the first time an id is offered, false on every repeat. Offer only the ids of reports
-    // whose signature was good, or a forger could block a real report by sending its id first.
-    public function firstTime(string $eventId): bool
+    // The payment id of the report with this event id (a new one the first time), and whether the
+    // report was taken before. Take only reports whose signature was good, or a forger could block
+    // a real report by sending its id first.
+    public function take(string $eventId): array
     {
         $handle = fopen($this->file, 'c+');
         if ($handle === false || !flock($handle, LOCK_EX)) {
             throw new \RuntimeException('cannot open ' . $this->file);
         }
         try {
-            $ids = array_filter(explode("\n", stream_get_contents($handle)), 'strlen');
-            $this->count = count($ids);
-            if (in_array($eventId, $ids, true)) {
-                return false;
+            $ids = array_values(array_filter(explode("\n", stream_get_contents($handle)), 'strlen'));
+            $line = array_search($eventId, $ids, true);
+            if ($line !== false) {
+                return ['paymentId' => 1000 + $line, 'repeated' => true];
             }
-            $this->count++;
             fseek($handle, 0, SEEK_END);
             fwrite($handle, $eventId . "\n");
             fflush($handle);
-            return true;
+            return ['paymentId' => 1000 + count($ids), 'repeated' => false];
         } finally {
             flock($handle, LOCK_UN);
             fclose($handle);

@@ -1,13 +1,12 @@
 """A tiny sales API that takes the Kelvora TEF Server's reports of approved payments at
 POST /v1/sales/tef/callback/<token>, checks each one with callback_verifier.py and answers as the
-service expects: 201 {"data": <payment id>} for a new report, 200 for a repeat, 4xx with the reason
-for one it refuses.
+service expects: 201 {"data": <payment id>} for a new report, 200 with the same id and
+"duplicate": true for a repeat, 4xx with the reason for one it refuses.
 
     KELVORA_JWT_SECRET=... python3 callback_receiver.py [--port N]   (127.0.0.1, port 8090 by default)
 """
 import argparse
 import http.server
-import itertools
 import json
 import os
 import re
@@ -26,8 +25,7 @@ class CallbackHandler(http.server.BaseHTTPRequestHandler):
     # A client that stops sending in the middle of a request gives up its thread after this long.
     timeout = 30
     secret = ""
-    seen = callback_verifier.SeenEvents()
-    payment_ids = itertools.count(1000)
+    reports = callback_verifier.TakenReports()
 
     def _answer(self, status, body):
         text = json.dumps(body, ensure_ascii=False).encode("utf-8")
@@ -59,10 +57,11 @@ class CallbackHandler(http.server.BaseHTTPRequestHandler):
         if reason is not None:
             unauthorized = reason in (callback_verifier.MISMATCH, callback_verifier.OUTSIDE_TOLERANCE)
             return self._answer(401 if unauthorized else 400, {"message": reason})
-        if not self.seen.first_time(event_id):
-            return self._answer(200, {"message": "Evento já recebido.", "duplicate": True})
-        # Here, and not before, the sales system parses raw_body and records the payment.
-        return self._answer(201, {"data": next(self.payment_ids)})
+        # Here, and not before, a sales system parses raw_body and records the payment with its event id.
+        payment_id, repeated = self.reports.take(event_id)
+        if repeated:
+            return self._answer(200, {"data": payment_id, "duplicate": True})
+        return self._answer(201, {"data": payment_id})
 
     def log_message(self, format, *args):
         sys.stderr.write("callback-receiver: " + (format % args) + "\n")

@@ -70,21 +70,22 @@ def check_callback(secret, raw_body, signature_header, event_id, now_seconds=Non
     return None
 
 
-class SeenEvents:
-    """The ids of the reports taken so far. In memory for the sample: a real sales system keeps
-    them in its database (a unique key beside the payment it recorded), so that a retry after a
-    restart is still known, and answers a repeat with the payment id it gave the first time."""
+class TakenReports:
+    """The reports taken so far, by event id, with the payment id each one was given. In memory for
+    the sample: a real sales system keeps the event id in its database, a unique key on the payment
+    it records, so that a retry after a restart is still known."""
 
     def __init__(self):
-        self._ids = set()
+        self._payment_ids = {}
         self._lock = threading.Lock()
 
-    def first_time(self, event_id):
-        """True the first time an id is offered, False on every repeat. Offer only the ids of
-        reports whose signature was good, or a forger could block a real report by sending its id
-        first."""
+    def take(self, event_id):
+        """The payment id of the report with this event id (a new one the first time), and whether
+        the report was taken before. Take only reports whose signature was good, or a forger could
+        block a real report by sending its id first."""
         with self._lock:
-            if event_id in self._ids:
-                return False
-            self._ids.add(event_id)
-            return True
+            if event_id in self._payment_ids:
+                return self._payment_ids[event_id], True
+            payment_id = 1000 + len(self._payment_ids)
+            self._payment_ids[event_id] = payment_id
+            return payment_id, False
