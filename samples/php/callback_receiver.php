@@ -2,9 +2,11 @@
 // A tiny sales API that takes the Kelvora TEF Server's reports of approved payments at
 // POST /v1/sales/tef/callback/<token>, checks each one with callback_verifier.php and answers as
 // the service expects: 201 {"data": <payment id>} for a new report, 200 with the same id and
-// "duplicate": true for a repeat, 4xx with the reason for one it refuses. Served by PHP's own web server:
+// "duplicate": true for a repeat, 4xx with the reason for one it refuses. Served by PHP's own web
+// server here, by any other in production:
 //
-//   KELVORA_JWT_SECRET=... KELVORA_SEEN_EVENTS_FILE=/var/tmp/seen php -S 127.0.0.1:8090 callback_receiver.php
+//   KELVORA_JWT_SECRET=... KELVORA_TAKEN_REPORTS_FILE=/var/tmp/kelvora-reports \
+//     php -S 127.0.0.1:8090 callback_receiver.php
 declare(strict_types=1);
 
 namespace Kelvora\Samples;
@@ -22,13 +24,13 @@ function answer(int $status, array $body): void
     echo json_encode($body, JSON_UNESCAPED_UNICODE);
 }
 
-// The file of the ids taken, which the receiver must be given: a default shared by every copy would
+// The file of the reports taken, which the receiver must be given: a default shared by every copy would
 // mix the ids of unrelated installations.
-function seenEventsFile(): string
+function takenReportsFile(): string
 {
-    $file = getenv('KELVORA_SEEN_EVENTS_FILE');
+    $file = getenv('KELVORA_TAKEN_REPORTS_FILE');
     if (!is_string($file) || $file === '') {
-        throw new \RuntimeException('KELVORA_SEEN_EVENTS_FILE is not set');
+        throw new \RuntimeException('KELVORA_TAKEN_REPORTS_FILE is not set');
     }
     return $file;
 }
@@ -38,7 +40,7 @@ function receive(): void
     $secret = getenv('KELVORA_JWT_SECRET');
     // A receiver without its key or its file fails with 500, which the service posts again later.
     checkSecret($secret);
-    seenEventsFile();
+    takenReportsFile();
     if (preg_match('~^/v1/sales/tef/callback/[^/?#]+$~D', $_SERVER['REQUEST_URI']) !== 1) {
         answer(404, ['message' => 'Não encontrado.']);
         return;
@@ -64,7 +66,7 @@ function receive(): void
         return;
     }
     // Here, and not before, a sales system parses $rawBody and records the payment with its event id.
-    $taken = (new TakenReports(seenEventsFile()))->take($eventId);
+    $taken = (new TakenReports(takenReportsFile()))->take($eventId);
     if ($taken['repeated']) {
         answer(200, ['data' => $taken['paymentId'], 'duplicate' => true]);
         return;

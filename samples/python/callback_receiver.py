@@ -35,22 +35,27 @@ class CallbackHandler(http.server.BaseHTTPRequestHandler):
         self.end_headers()
         self.wfile.write(text)
 
-    def _read_raw_body(self):
-        """The body's bytes exactly as received; None when its length is missing or over the limit
-        (the connection is then closed, its body unread)."""
+    def _length_refusal(self):
+        """Why the body is not to be read, as (status, message), or None: a Content-Length is
+        required (the service always sends one), of at most MAX_BODY_BYTES."""
         length = self.headers.get("Content-Length", "")
-        if not re.fullmatch(r"[0-9]{1,9}", length, re.ASCII) or int(length) > MAX_BODY_BYTES:
-            self.close_connection = True
-            return None
-        return self.rfile.read(int(length))
+        if not re.fullmatch(r"[0-9]{1,9}", length, re.ASCII):
+            return 411, "Content-Length ausente."
+        if int(length) > MAX_BODY_BYTES:
+            return 413, "Corpo grande demais."
+        return None
 
     def do_POST(self):
         if not CALLBACK_PATH.fullmatch(self.path):
             self.close_connection = True
             return self._answer(404, {"message": "Não encontrado."})
-        raw_body = self._read_raw_body()
-        if raw_body is None:
-            return self._answer(413, {"message": "Corpo grande demais."})
+        refusal = self._length_refusal()
+        if refusal is not None:
+            # The body stays unread, so the connection cannot carry another request.
+            self.close_connection = True
+            return self._answer(refusal[0], {"message": refusal[1]})
+        # The bytes exactly as received: nothing is decoded before the signature has passed.
+        raw_body = self.rfile.read(int(self.headers["Content-Length"]))
         event_id = self.headers.get("Kelvora-Event-Id")
         reason = callback_verifier.check_callback(
             self.secret, raw_body, self.headers.get("Kelvora-Signature"), event_id)

@@ -99,7 +99,7 @@ async function startReceiver(language) {
   const port = await freePort();
   const [command, args] = language.receiver(port);
   // The PHP receiver keeps the ids it took in this file, as it forgets everything between requests.
-  const env = { ...SAMPLE_ENV, KELVORA_SEEN_EVENTS_FILE: path.join(tempDir, `${language.name}-${port}-events`) };
+  const env = { ...SAMPLE_ENV, KELVORA_TAKEN_REPORTS_FILE: path.join(tempDir, `${language.name}-${port}-reports`) };
   const proc = spawn(command, args, { env, stdio: ['ignore', 'ignore', 'pipe'] });
   let stderr = '';
   proc.stderr.on('data', (chunk) => { stderr += chunk; });
