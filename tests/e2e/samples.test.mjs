@@ -186,6 +186,7 @@ before(async () => {
     route: '/transaction', session_uuid: sessionUuid, type: 'transaction', operation: '0',
     payer_name: 'Maria', transaction_value: '10,00',
   }));
+  // What runToResult reads and answers the dialogue through.
   const page = {
     next: async (on) => JSON.parse(await on.next(15000)),
     answer: (members, on) => on.send(JSON.stringify({ route: '/transaction', ...members })),
@@ -227,11 +228,13 @@ function receiverCases() {
     headers: { 'kelvora-signature': signature(body, time, secret), 'kelvora-event-id': id },
   });
   const tampered = Buffer.from(report.rawBody.replace('"approved"', '"aproved!"'), 'utf8');
+  assert.notDeepEqual(tampered, body, 'the report says "approved"');
   const notUtf8 = Buffer.concat([Buffer.from('{"payer_name":"Jo'), Buffer.from([0xe3]), Buffer.from('o"}')]);
   const goodMac = signature(body, now).split(',')[1];
   return [
     { name: 'signed with another key, naming the real report',
       ...resigned(now, report.headers['kelvora-event-id'], OTHER_SECRET), status: 401, message: REASONS.mismatch },
+    // Replayed within minutes of the payment, so its own time is still inside the window.
     { name: 'the report as the service sent it', status: 201 },
     { name: 'the same report again, as a retry', status: 200, duplicate: true },
     { name: 'a body altered after signing', body: tampered, headers: { 'kelvora-event-id': 'tampered' },
