@@ -143,6 +143,8 @@ void TDmSitef::OnExecuteEnd(service::Connection& pIdContext) {
 }
 
 void TDmSitef::OnServiceStart() {
+  fStopping = false;
+  fSaleReports.Start();
   switch (JwtSecret().Source) {
     case TJwtSecretSource::Configured:
       break;
@@ -154,6 +156,11 @@ void TDmSitef::OnServiceStart() {
       Log(kJwtSecretInvalidStartLog);
       break;
   }
+}
+
+void TDmSitef::OnServiceStop() {
+  fStopping = true;
+  fSaleReports.Stop();
 }
 
 void TDmSitef::OnDisconnect(service::Connection& pIdContext) {

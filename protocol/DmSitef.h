@@ -108,6 +108,7 @@ class TDmSitef final : public service::MessageHandler {
   // Logged once the service start is: whether the token key in force is the installation's own,
   // the built-in one (any copy of the program can sign tokens for this till) or none.
   void OnServiceStart() override;
+  void OnServiceStop() override;
   // Routes one request received on pIdContext; every reply goes back on pIdContext. Text that is
   // not JSON, and JSON that is not an object, are dropped without a reply.
   void RouteTargeting(std::string_view pContent, service::Connection& pIdContext) override;
@@ -397,6 +398,9 @@ class TDmSitef final : public service::MessageHandler {
   // by an earlier process from construction on, and must have stopped before anything it uses
   // is destroyed.
   TSaleReportOutbox fSaleReports;
+  // Set while the service stops: a report being posted is given up (it stays in the outbox for the
+  // next start) rather than holding the stop for up to a minute.
+  std::atomic<bool> fStopping{false};
 };
 
 }  // namespace kelvora::protocol

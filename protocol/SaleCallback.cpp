@@ -144,7 +144,7 @@ bool TDmSitef::SendSaleCallback(Json& pMessage, const TSaleData& pSale) {
   }
   try {
     const TRestResponse response = PostReport(CallbackAddress(callbackURL, *secret.Key), report,
-                                              *secret.Key, nullptr, SalesApiTrust(FService.Config()));
+                                              *secret.Key, &fStopping, SalesApiTrust(FService.Config()));
     const TReportDelivery answer =
         ClassifyAnswer(response, [this](std::string_view text) { Log(text); });
     answered = true;

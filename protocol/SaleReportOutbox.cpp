@@ -86,7 +86,17 @@ TSaleReportOutbox::TSaleReportOutbox(std::filesystem::path directory, TDeliver d
     : directory_(std::move(directory)),
       deliver_(std::move(deliver)),
       log_(std::move(log)),
-      firstRetry_(firstRetry) {
+      firstRetry_(firstRetry) {}
+
+TSaleReportOutbox::~TSaleReportOutbox() {
+  Stop();
+}
+
+void TSaleReportOutbox::Start() {
+  {
+    const std::lock_guard lock(lock_);
+    stop_ = false;
+  }
   std::error_code ignored;
   std::vector<std::string> left;
   for (const auto& entry : std::filesystem::directory_iterator(directory_, ignored)) {
@@ -98,10 +108,11 @@ TSaleReportOutbox::TSaleReportOutbox(std::filesystem::path directory, TDeliver d
   }
 }
 
-TSaleReportOutbox::~TSaleReportOutbox() {
+void TSaleReportOutbox::Stop() {
   {
     const std::lock_guard lock(lock_);
     stop_ = true;
+    queue_.clear();
   }
   wake_.notify_all();
   if (worker_.joinable()) worker_.join();

@@ -38,7 +38,8 @@ std::string NewReportEventId();
 // Each report is a file of its own, <directory>/<UTC time>_<process>_<number>.json, written
 // durably before the API is called and deleted once the API has taken it. One the API refuses for
 // good is renamed to .recusado beside the others, for a person to look at. Reports left by an
-// earlier process are delivered by a worker thread from construction on; a report whose call
+// earlier process are delivered by a worker thread once Start is called (the service's start:
+// installing or removing the service never sends anything); a report whose call
 // went unanswered is handed to the same worker, which tries again after 30 s, then waits twice as
 // long after each failure, up to 30 min. The worker thread exists only once there is something
 // to deliver, and sleeps while there is nothing. Since a report is deleted only after the API's
@@ -56,8 +57,14 @@ class TSaleReportOutbox {
 
   TSaleReportOutbox(std::filesystem::path directory, TDeliver deliver, TLog log,
                     std::chrono::milliseconds firstRetry = std::chrono::seconds(30));
-  // Stops the worker, abandoning a delivery in progress; what is on disk stays for the next start.
+  // Stop.
   ~TSaleReportOutbox();
+
+  // Hands the reports on disk (left by an earlier process, or by a Stop) to the worker.
+  void Start();
+  // Stops the worker, abandoning a delivery in progress within about a second; what is on disk
+  // stays for the next Start. Reports answered later are left on disk as well.
+  void Stop();
   TSaleReportOutbox(const TSaleReportOutbox&) = delete;
   TSaleReportOutbox& operator=(const TSaleReportOutbox&) = delete;
 

@@ -45,6 +45,7 @@ void TKelvoraSiTefService::ServiceStart() {
 }
 
 void TKelvoraSiTefService::ServiceStop() {
+  DmSitef->OnServiceStop();
   StopServer();
   GravaLog("O serviço foi parado.");
 }

@@ -18,6 +18,10 @@ class MessageHandler {
   // must hear about at every start.
   virtual void OnServiceStart() {}
 
+  // The service is stopping, before its connections are ended and awaited: the handler gives up
+  // background work and waits that could hold the stop (work on disk stays for the next start).
+  virtual void OnServiceStop() {}
+
   // One non-empty frame text received on pIdContext. Replies and prompts go back through
   // pIdContext; a whole payment dialogue may run inside this call. An exception that escapes ends
   // the connection (its disconnect step then runs).

@@ -8,11 +8,14 @@
 // The process list, to find the parent process.
 #include <tlhelp32.h>
 
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
 #include <stdexcept>
 #include <system_error>
+#include <thread>
 
 namespace kelvora::platform {
 namespace {
@@ -43,38 +46,98 @@ class ControlQueue {
   std::deque<ServiceControl> pending_;
 };
 
+// How long the manager waits for the next sign of progress of a pending state before it gives up
+// on the service, and how often that sign is given while the state lasts.
+constexpr DWORD kWaitHintMs = 5000;
+constexpr std::chrono::seconds kProgressEvery{1};
+
+bool IsPending(DWORD state) {
+  return state == SERVICE_START_PENDING || state == SERVICE_STOP_PENDING ||
+         state == SERVICE_PAUSE_PENDING || state == SERVICE_CONTINUE_PENDING;
+}
+
+// The service's status as the manager sees it. A stop may wait for a payment in progress to end,
+// for minutes: while a state is pending, a thread of its own advances the checkpoint every second,
+// so the manager (and services.msc, and Windows' shutdown) sees progress instead of a service
+// that hangs (error 1053). It sleeps while no state is pending.
+class StatusReporter {
+ public:
+  void Open(SERVICE_STATUS_HANDLE handle) {
+    handle_ = handle;
+    progress_ = std::thread([this] { AdvanceWhilePending(); });
+  }
+
+  // A non-zero exitCode, with STOPPED, is the service's own code of failure: the manager shows it
+  // and applies the recovery actions.
+  void Report(DWORD state, int exitCode = 0) {
+    {
+      const std::lock_guard lock(mutex_);
+      status_.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
+      status_.dwCurrentState = state;
+      status_.dwWin32ExitCode = exitCode != 0 ? ERROR_SERVICE_SPECIFIC_ERROR : NO_ERROR;
+      status_.dwServiceSpecificExitCode = static_cast<DWORD>(exitCode);
+      // Pre-shutdown rather than shutdown alone: Windows then waits for the stop (up to the
+      // pre-shutdown time the installation sets) instead of ending the process mid-payment.
+      status_.dwControlsAccepted = state == SERVICE_START_PENDING || state == SERVICE_STOPPED
+                                       ? 0
+                                       : SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PAUSE_CONTINUE |
+                                             SERVICE_ACCEPT_SHUTDOWN | SERVICE_ACCEPT_PRESHUTDOWN;
+      status_.dwWaitHint = IsPending(state) ? kWaitHintMs : 0;
+      status_.dwCheckPoint = IsPending(state) ? status_.dwCheckPoint + 1 : 0;
+      ::SetServiceStatus(handle_, &status_);
+    }
+    changed_.notify_all();
+  }
+
+  // Ends the progress thread; the last report (STOPPED) comes after this.
+  void Close() {
+    {
+      const std::lock_guard lock(mutex_);
+      closed_ = true;
+    }
+    changed_.notify_all();
+    if (progress_.joinable()) progress_.join();
+  }
+
+ private:
+  void AdvanceWhilePending() {
+    std::unique_lock lock(mutex_);
+    while (!closed_) {
+      if (!IsPending(status_.dwCurrentState)) {
+        changed_.wait(lock);
+        continue;
+      }
+      const DWORD state = status_.dwCurrentState;
+      const DWORD checkpoint = status_.dwCheckPoint;
+      changed_.wait_for(lock, kProgressEvery);
+      if (!closed_ && status_.dwCurrentState == state && status_.dwCheckPoint == checkpoint) {
+        ++status_.dwCheckPoint;
+        ::SetServiceStatus(handle_, &status_);
+      }
+    }
+  }
+
+  SERVICE_STATUS_HANDLE handle_ = nullptr;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  SERVICE_STATUS status_{};
+  bool closed_ = false;
+  std::thread progress_;
+};
+
 // The one service of this process: what the manager's callbacks, which take no context of ours
 // when they start, reach.
 struct HostedService {
   ServiceEvents* events = nullptr;
   ControlQueue controls;
-  SERVICE_STATUS_HANDLE statusHandle = nullptr;
-  SERVICE_STATUS status{};
-  int exitCode = 0;
+  StatusReporter status;
+  std::atomic<int> exitCode{0};
 };
 
 HostedService gService;
 
-// How long the manager waits for a pending state before it gives up on the service.
-constexpr DWORD kWaitHintMs = 5000;
-
-// A non-zero exitCode, with STOPPED, is the service's own code of failure: the manager shows it
-// and applies the recovery actions.
 void ReportStatus(DWORD state, int exitCode = 0) {
-  SERVICE_STATUS& status = gService.status;
-  status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
-  status.dwCurrentState = state;
-  status.dwWin32ExitCode = exitCode != 0 ? ERROR_SERVICE_SPECIFIC_ERROR : NO_ERROR;
-  status.dwServiceSpecificExitCode = static_cast<DWORD>(exitCode);
-  const bool pending = state == SERVICE_START_PENDING || state == SERVICE_STOP_PENDING ||
-                       state == SERVICE_PAUSE_PENDING || state == SERVICE_CONTINUE_PENDING;
-  status.dwControlsAccepted =
-      state == SERVICE_START_PENDING || state == SERVICE_STOPPED
-          ? 0
-          : SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PAUSE_CONTINUE | SERVICE_ACCEPT_SHUTDOWN;
-  status.dwWaitHint = pending ? kWaitHintMs : 0;
-  status.dwCheckPoint = pending ? status.dwCheckPoint + 1 : 0;
-  ::SetServiceStatus(gService.statusHandle, &status);
+  gService.status.Report(state, exitCode);
 }
 
 DWORD StateOf(ServiceState state) {
@@ -90,14 +153,14 @@ DWORD StateOf(ServiceState state) {
 }
 
 // Runs the events: start, then one control request at a time until a stop; returns the
-// service's exit code. With report, every change of state is told to the manager.
+// service's exit code once ServiceStop has run and released what it holds. With report, every
+// change of state but the last (STOPPED, the caller's) is told to the manager.
 int RunControls(ServiceEvents& events, bool report) {
   ServiceController controller(events);
   controller.Start();
-  if (report) ReportStatus(StateOf(controller.State()), controller.ExitCode());
   while (controller.State() != ServiceState::Stopped) {
+    if (report) ReportStatus(StateOf(controller.State()));
     controller.Control(gService.controls.Take());
-    if (report) ReportStatus(StateOf(controller.State()), controller.ExitCode());
   }
   return controller.ExitCode();
 }
@@ -105,6 +168,7 @@ int RunControls(ServiceEvents& events, bool report) {
 DWORD WINAPI ServiceControlHandler(DWORD control, DWORD, void*, void*) {
   switch (control) {
     case SERVICE_CONTROL_STOP:
+    case SERVICE_CONTROL_PRESHUTDOWN:
     case SERVICE_CONTROL_SHUTDOWN:
       ReportStatus(SERVICE_STOP_PENDING);
       gService.controls.Post(ServiceControl::Stop);
@@ -126,10 +190,17 @@ DWORD WINAPI ServiceControlHandler(DWORD control, DWORD, void*, void*) {
 
 void WINAPI ServiceMain(DWORD, wchar_t**) {
   // The name is ignored for a service that has its own process.
-  gService.statusHandle = ::RegisterServiceCtrlHandlerExW(L"", ServiceControlHandler, nullptr);
-  if (gService.statusHandle == nullptr) return;
+  const SERVICE_STATUS_HANDLE handle =
+      ::RegisterServiceCtrlHandlerExW(L"", ServiceControlHandler, nullptr);
+  if (handle == nullptr) return;
+  gService.status.Open(handle);
   ReportStatus(SERVICE_START_PENDING);
-  gService.exitCode = RunControls(*gService.events, true);
+  const int exitCode = RunControls(*gService.events, true);
+  gService.status.Close();
+  // Only now, with the service's objects released, is it STOPPED: an installer that waits for
+  // that state then finds the files free, and the dispatcher in main() may return at once.
+  gService.exitCode = exitCode;
+  ReportStatus(SERVICE_STOPPED, exitCode);
 }
 
 BOOL WINAPI ConsoleControlHandler(DWORD event) {

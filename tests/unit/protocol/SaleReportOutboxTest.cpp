@@ -130,7 +130,8 @@ TEST(SaleReportOutbox, EveryAttemptCarriesTheEventIdOfItsRecord) {
       {"older", {TReportDelivery::Accepted}},
   });
   {
-    const TSaleReportOutbox outbox(directory, api.Deliver(), kIgnoreLog, 20ms);
+    TSaleReportOutbox outbox(directory, api.Deliver(), kIgnoreLog, 20ms);
+    outbox.Start();
     EXPECT_EQ(api.WaitForAttempts(3), (std::vector<std::string>{"kept", "older", "kept"}));
   }
   EXPECT_EQ(api.EventIds(),
@@ -158,10 +159,11 @@ TEST(SaleReportOutbox, DeliversWhatAnEarlierProcessLeftAndRetriesWhatGoesUnanswe
   std::vector<std::string> log;
   std::mutex logLock;
   {
-    const TSaleReportOutbox outbox(directory, api.Deliver(), [&](std::string_view text) {
+    TSaleReportOutbox outbox(directory, api.Deliver(), [&](std::string_view text) {
       const std::lock_guard lock(logLock);
       log.emplace_back(text);
     }, 20ms);
+    outbox.Start();
     EXPECT_EQ(api.WaitForAttempts(5),
               (std::vector<std::string>{"first", "second", "refused", "first", "first"}));
     for (int i = 0; i < 500 && Names(directory).size() > 2; ++i) std::this_thread::sleep_for(10ms);
@@ -175,25 +177,34 @@ TEST(SaleReportOutbox, DeliversWhatAnEarlierProcessLeftAndRetriesWhatGoesUnanswe
             log.end());
 }
 
-// Stopping abandons a delivery in progress: its report stays on disk for the next start.
-TEST(SaleReportOutbox, AStopLeavesAnUnansweredReportOnDisk) {
+// Stopping abandons a delivery in progress: its report stays on disk for the next start, which
+// sends it again.
+TEST(SaleReportOutbox, AStopLeavesAnUnansweredReportOnDiskForTheNextStart) {
   const TempDir base;
   const std::filesystem::path directory = base.Path() / "reports";
   std::filesystem::create_directories(directory);
   std::ofstream(directory / "20261210T010000Z_7_1.json") << Record("slow");
   std::atomic<bool> started{false};
   {
-    const TSaleReportOutbox outbox(
+    std::atomic<int> attempts{0};
+    TSaleReportOutbox outbox(
         directory,
         [&](const TSaleReport&, const std::atomic<bool>& stop) {
+          if (++attempts > 1) return TReportDelivery::Accepted;
           started = true;
           while (!stop) std::this_thread::sleep_for(1ms);
           return TReportDelivery::Unanswered;
         },
         kIgnoreLog);
+    outbox.Start();
     while (!started) std::this_thread::sleep_for(1ms);
+    outbox.Stop();
+    EXPECT_EQ(Names(directory), std::vector<std::string>{"20261210T010000Z_7_1.json"});
+    outbox.Start();
+    for (int i = 0; i < 500 && !Names(directory).empty(); ++i) std::this_thread::sleep_for(10ms);
+    EXPECT_EQ(attempts, 2);
   }
-  EXPECT_EQ(Names(directory), std::vector<std::string>{"20261210T010000Z_7_1.json"});
+  EXPECT_EQ(Names(directory), std::vector<std::string>{});
 }
 
 }  // namespace
