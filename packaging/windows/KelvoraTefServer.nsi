@@ -37,6 +37,7 @@ RequestExecutionLevel admin
 !include "Sections.nsh"
 !include "FileFunc.nsh"
 !include "x64.nsh"
+!include "WinVer.nsh"
 
 Name "${PRODUCT}"
 OutFile "${OUTFILE}"
@@ -192,6 +193,20 @@ SectionEnd
 ; "/SIMULADOR" on the command line selects the simulator, so that a silent installation for tests
 ; can have it; without it a silent installation never does.
 Function .onInit
+  ; Windows 7 with its first service pack is the oldest the service runs on (its TLS, sockets and
+  ; library search need that pack's updates); older systems are refused before anything changes.
+  StrCpy $0 0
+  ${If} ${AtLeastWin8}
+    StrCpy $0 1
+  ${ElseIf} ${IsWin7}
+  ${AndIf} ${AtLeastServicePack} 1
+    StrCpy $0 1
+  ${EndIf}
+  ${If} $0 == 0
+    MessageBox MB_ICONSTOP "O Kelvora TEF Server exige o Windows 7 com o Service Pack 1 ou mais recente." /SD IDOK
+    SetErrorLevel 2
+    Abort
+  ${EndIf}
   !ifdef X64
     ${IfNot} ${RunningX64}
       MessageBox MB_ICONSTOP "Este instalador é de 64 bits; este Windows é de 32 bits. Use o instalador de 32 bits." /SD IDOK

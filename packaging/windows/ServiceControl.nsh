@@ -13,68 +13,66 @@ Function ${prefix}ServiceExists
   ${EndIf}
 FunctionEnd
 
-; Asks a registered service to stop and waits up to 30 seconds for it to report STOPPED, so that
-; its executable is no longer in use.
+; Pushes the id of the service's process, or 0 when it has none (stopped, or not registered).
+Function ${prefix}ServiceProcessId
+  Push $3
+  Push $4
+  Push $5
+  Push $6
+  StrCpy $6 0
+  System::Call 'advapi32::OpenSCManagerW(p 0, p 0, i 1) p .r3'
+  ${If} $3 != 0
+    System::Call 'advapi32::OpenServiceW(p r3, w "${SERVICE}", i 4) p .r4'
+    ${If} $4 != 0
+      ; SERVICE_STATUS_PROCESS: nine DWORDs, the process id the eighth.
+      System::Call '*(&i36) p .r5'
+      System::Call 'advapi32::QueryServiceStatusEx(p r4, i 0, p r5, i 36, *i .r0) i .r0'
+      ${If} $0 <> 0
+        System::Call '*$5(i, i, i, i, i, i, i, i .r6)'
+      ${EndIf}
+      System::Free $5
+      System::Call 'advapi32::CloseServiceHandle(p r4)'
+    ${EndIf}
+    System::Call 'advapi32::CloseServiceHandle(p r3)'
+  ${EndIf}
+  StrCpy $0 $6
+  Pop $6
+  Pop $5
+  Pop $4
+  Pop $3
+  Push $0
+FunctionEnd
+
+; Asks a registered service to stop and waits for its process to end, not only for STOPPED: the
+; program and the SiTef library stay in use until the process is gone. A stop waits for a payment
+; in progress to end, so the wait is long; a process that outlives it stops the installation with
+; a message rather than leaving old and new files mixed.
 Function ${prefix}StopServiceIfPresent
   Call ${prefix}ServiceExists
   Pop $0
   ${If} $0 == 1
+    Call ${prefix}ServiceProcessId
+    Pop $2
     DetailPrint "Parando o serviço ${SERVICE}."
     nsExec::ExecToLog 'sc stop ${SERVICE}'
     Pop $0
-    StrCpy $2 0
-    ${Do}
-      nsExec::ExecToStack 'sc query ${SERVICE}'
-      Pop $0
-      Pop $1
-      Push $1
-      Push "STOPPED"
-      Call ${prefix}Contains
-      Pop $0
-      ${If} $0 == 1
-        ${Break}
+    ${If} $2 <> 0
+      ; SYNCHRONIZE: enough to wait on the process.
+      System::Call 'kernel32::OpenProcess(i 0x00100000, i 0, i r2) p .r1'
+      ${If} $1 != 0
+        System::Call 'kernel32::WaitForSingleObject(p r1, i 300000) i .r0'
+        System::Call 'kernel32::CloseHandle(p r1)'
+        ${If} $0 <> 0
+          DetailPrint "O serviço ${SERVICE} não terminou em 5 minutos."
+          MessageBox MB_OK|MB_ICONSTOP "O serviço ${SERVICE} não terminou, e seus arquivos não podem ser substituídos. Conclua o pagamento em andamento (ou reinicie o computador) e execute a instalação de novo." /SD IDOK
+          SetErrorLevel 3
+          Abort "O serviço ${SERVICE} não terminou."
+        ${EndIf}
       ${EndIf}
-      IntOp $2 $2 + 1
-      ${If} $2 >= 30
-        DetailPrint "Aviso: o serviço ${SERVICE} não parou em 30 segundos."
-        ${Break}
-      ${EndIf}
-      Sleep 1000
-    ${Loop}
+    ${EndIf}
   ${EndIf}
 FunctionEnd
 
-; Pushes 1 when the text (second from the top) contains the word (top of the stack), else 0.
-Function ${prefix}Contains
-  Exch $R0 ; word
-  Exch
-  Exch $R1 ; text
-  Push $R2
-  Push $R3
-  Push $R4
-  Push $R5
-  StrLen $R2 $R0
-  StrLen $R4 $R1
-  StrCpy $R3 0
-  ${Do}
-    ${If} $R3 > $R4
-      StrCpy $R0 0
-      ${Break}
-    ${EndIf}
-    StrCpy $R5 $R1 $R2 $R3
-    ${If} $R5 == $R0
-      StrCpy $R0 1
-      ${Break}
-    ${EndIf}
-    IntOp $R3 $R3 + 1
-  ${Loop}
-  Pop $R5
-  Pop $R4
-  Pop $R3
-  Pop $R2
-  Pop $R1
-  Exch $R0
-FunctionEnd
 !macroend
 
 !insertmacro SERVICE_CONTROL_FUNCTIONS ""

@@ -37,13 +37,44 @@ class UniqueHandle {
   HANDLE handle_;
 };
 
+// Antivirus and backup programs open the files the service writes (the logs, the backups of
+// pending payments, the sales-API outbox) for a moment, often without sharing: the call that
+// meets them is tried again for up to about two seconds before its error counts. Any other error
+// counts at once.
+constexpr int kHeldRetries = 12;
+
+bool IsHeldByAnother(DWORD error) {
+  return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
+         error == ERROR_ACCESS_DENIED;
+}
+
+// Calls attempt (true on success, GetLastError set on failure) until it succeeds, fails for
+// another reason than a file held by another program, or has been tried kHeldRetries times.
+template <class Attempt>
+bool RetryWhileHeld(Attempt attempt) {
+  DWORD wait = 20;
+  for (int tried = 1;; ++tried) {
+    if (attempt()) return true;
+    const DWORD error = ::GetLastError();
+    if (!IsHeldByAnother(error) || tried == kHeldRetries) return false;
+    ::Sleep(wait);
+    wait = std::min<DWORD>(2 * wait, 250);
+    ::SetLastError(error);
+  }
+}
+
 // Files are shared for reading, writing and deletion, as the POSIX calls they replace allow.
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 // A file the call creates gets the service's private access; an existing one keeps its own.
 UniqueHandle OpenFile(const std::wstring& path, DWORD access, DWORD disposition) {
-  return UniqueHandle(::CreateFileW(path.c_str(), access, kShareAll, win32::PrivateFileSecurity(),
-                                    disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
+  HANDLE file = INVALID_HANDLE_VALUE;
+  RetryWhileHeld([&] {
+    file = ::CreateFileW(path.c_str(), access, kShareAll, win32::PrivateFileSecurity(),
+                         disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return file != INVALID_HANDLE_VALUE;
+  });
+  return UniqueHandle(file);
 }
 
 // Writes every byte; false with GetLastError set on failure.
@@ -115,18 +146,26 @@ void ReplaceFileBytes(const std::string& path, std::string_view bytes, bool dura
     if (durable) ::FlushFileBuffers(file.Get());
   }
   const DWORD flags = MOVEFILE_REPLACE_EXISTING | (durable ? MOVEFILE_WRITE_THROUGH : 0);
-  if (!::MoveFileExW(temporary.c_str(), target.wstring().c_str(), flags)) {
+  if (!RetryWhileHeld([&] { return ::MoveFileExW(temporary.c_str(), target.wstring().c_str(), flags); })) {
     const DWORD error = ::GetLastError();
     ::DeleteFileW(temporary.c_str());
     ThrowError(error, "Cannot create file", path);
   }
+  // The renamed file flushed as well: on NTFS that writes its new directory entry, so the
+  // replacement itself survives a power cut, not only the data.
+  if (durable) FlushToStableStorage(path);
 }
 
 namespace win32 {
 
 HANDLE OpenForAppending(const std::wstring& path) {
-  return ::CreateFileW(path.c_str(), GENERIC_READ | FILE_APPEND_DATA, kShareAll,
-                       PrivateFileSecurity(), OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = INVALID_HANDLE_VALUE;
+  RetryWhileHeld([&] {
+    file = ::CreateFileW(path.c_str(), GENERIC_READ | FILE_APPEND_DATA, kShareAll,
+                         PrivateFileSecurity(), OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return file != INVALID_HANDLE_VALUE;
+  });
+  return file;
 }
 
 }  // namespace win32
@@ -147,7 +186,7 @@ void AppendFileBytes(const std::string& path, std::string_view bytes) {
 
 bool DeleteFileAndSync(const std::string& path) {
   const std::wstring name = win32::Widen(path);
-  if (::DeleteFileW(name.c_str())) return true;
+  if (RetryWhileHeld([&] { return ::DeleteFileW(name.c_str()); })) return true;
   const DWORD error = ::GetLastError();
   return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }

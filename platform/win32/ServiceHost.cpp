@@ -203,13 +203,22 @@ void WINAPI ServiceMain(DWORD, wchar_t**) {
   ReportStatus(SERVICE_STOPPED, exitCode);
 }
 
+// Set once the console program's service has stopped.
+HANDLE gConsoleStopped = nullptr;
+
 BOOL WINAPI ConsoleControlHandler(DWORD event) {
   switch (event) {
     case CTRL_C_EVENT:
     case CTRL_BREAK_EVENT:
-    case CTRL_CLOSE_EVENT:
-    case CTRL_SHUTDOWN_EVENT:
       gService.controls.Post(ServiceControl::Stop);
+      return TRUE;
+    case CTRL_CLOSE_EVENT:
+    case CTRL_LOGOFF_EVENT:
+    case CTRL_SHUTDOWN_EVENT:
+      // Windows ends the process as soon as this returns: the stop must have run first, or a
+      // closed console window would cut a payment off in the library.
+      gService.controls.Post(ServiceControl::Stop);
+      ::WaitForSingleObject(gConsoleStopped, INFINITE);
       return TRUE;
     default:
       return FALSE;
@@ -266,8 +275,10 @@ int ServiceHost::Run(ServiceEvents& events) {
                             "StartServiceCtrlDispatcherW");
   }
   // Not started by the service control manager: a console program in the foreground.
+  gConsoleStopped = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
   ::SetConsoleCtrlHandler(ConsoleControlHandler, TRUE);
   const int exitCode = RunControls(events, false);
+  ::SetEvent(gConsoleStopped);
   ::SetConsoleCtrlHandler(ConsoleControlHandler, FALSE);
   return exitCode;
 }

@@ -81,6 +81,23 @@ void SetRecoveryActions(SC_HANDLE service, const std::string& name) {
                name.c_str());
 }
 
+// How long Windows' shutdown waits for the service to stop before it ends the process: a payment
+// in progress when the till is shut down reaches its end (the customer's card answered, the
+// confirmation sent) rather than being cut off in the library.
+constexpr DWORD kPreshutdownTimeoutMs = 180'000;
+
+void SetPreshutdownTimeout(SC_HANDLE service, const std::string& name) {
+  SERVICE_PRESHUTDOWN_INFO info{kPreshutdownTimeoutMs};
+  if (::ChangeServiceConfig2W(service, SERVICE_CONFIG_PRESHUTDOWN_INFO, &info)) return;
+  if (::GetLastError() != ERROR_INVALID_LEVEL) {
+    Fail("Cannot set the pre-shutdown time of the service " + name);
+  }
+  std::fprintf(stderr,
+               "Warning: this service control manager has no pre-shutdown time; Windows may end "
+               "%s before a payment in progress ends\n",
+               name.c_str());
+}
+
 }  // namespace
 
 void InstallService(const ServiceRegistration& registration) {
@@ -105,6 +122,7 @@ void InstallService(const ServiceRegistration& registration) {
   }
   if (!service) Fail("Cannot install the service " + registration.Name);
   SetRecoveryActions(service.Get(), registration.Name);
+  SetPreshutdownTimeout(service.Get(), registration.Name);
 }
 
 void UninstallService(std::string_view name) {

@@ -45,8 +45,17 @@ UniqueSocket ListenOn(IpFamily family, const std::optional<IpAddressBytes>& addr
                       const std::string& name, uint16_t port, int backlog) {
   const bool v4 = family == IpFamily::V4;
   const bool wildcard6 = !v4 && !address;
-  UniqueSocket socket = Adopt(::WSASocketW(v4 ? AF_INET : AF_INET6, SOCK_STREAM, IPPROTO_TCP,
-                                           nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT));
+  const int af = v4 ? AF_INET : AF_INET6;
+  UniqueSocket socket =
+      Adopt(::WSASocketW(af, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT));
+  if (!socket && ::WSAGetLastError() == WSAEINVAL) {
+    // A Windows 7 without its service pack's update knows no WSA_FLAG_NO_HANDLE_INHERIT: the
+    // socket is made without it, and kept from child processes afterwards.
+    socket = Adopt(::WSASocketW(af, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, 0));
+    if (socket) {
+      ::SetHandleInformation(reinterpret_cast<HANDLE>(Native(socket.Get())), HANDLE_FLAG_INHERIT, 0);
+    }
+  }
   if (!socket) {
     if (wildcard6 && ::WSAGetLastError() == WSAEAFNOSUPPORT) return {};
     FailSocket("Could not create the " + name + " socket");

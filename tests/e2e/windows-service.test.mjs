@@ -26,6 +26,8 @@ const RECOVERY = 'RECOVERY restart 5000, restart 30000, restart 60000; reset 864
 const WINE_RECOVERY = 'RECOVERY unsupported';
 const RECOVERY_WARNING = 'Warning: this service control manager has no recovery actions; ' +
   'KelvoraSiTefService will not be restarted after a failure';
+const PRESHUTDOWN_WARNING = 'Warning: this service control manager has no pre-shutdown time; ' +
+  'Windows may end KelvoraSiTefService before a payment in progress ends';
 
 // Resolves to true when a TCP connection to the port is refused.
 function refused(port) {
@@ -90,8 +92,13 @@ describe('the service under the service control manager', { skip: !windowsBuild 
     assert.match(stdout, /Service installed successfully/);
     const lines = await config();
     assert.deepEqual(lines.slice(0, 3), [NAME, 'AUTO', DESCRIPTION]);
-    if (lines[3] === WINE_RECOVERY) assert.equal(stderr.trim(), RECOVERY_WARNING);
+    const warnings = [];
+    if (lines[3] === WINE_RECOVERY) warnings.push(RECOVERY_WARNING);
     else assert.equal(lines[3], RECOVERY);
+    // Windows' shutdown waits three minutes for a payment in progress to end.
+    if (lines[4] === 'PRESHUTDOWN unsupported') warnings.push(PRESHUTDOWN_WARNING);
+    else assert.equal(lines[4], 'PRESHUTDOWN 180000');
+    assert.deepEqual(stderr.split(/\r?\n/).filter(Boolean), warnings);
   };
 
   test('install registers the service with its names, description, automatic start and recovery', async () => {

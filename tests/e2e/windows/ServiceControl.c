@@ -126,6 +126,20 @@ static int print_recovery(SC_HANDLE service) {
   return 0;
 }
 
+/* How long Windows' shutdown waits for the service's stop. */
+static int print_preshutdown(SC_HANDLE service) {
+  SERVICE_PRESHUTDOWN_INFO info = {0};
+  DWORD needed = 0;
+  if (!QueryServiceConfig2W(service, SERVICE_CONFIG_PRESHUTDOWN_INFO, (BYTE*)&info, sizeof info,
+                            &needed)) {
+    if (GetLastError() != ERROR_INVALID_LEVEL) return fail("QueryServiceConfig2W");
+    printf("PRESHUTDOWN unsupported\n");
+    return 0;
+  }
+  printf("PRESHUTDOWN %lu\n", (unsigned long)info.dwPreshutdownTimeout);
+  return 0;
+}
+
 static int print_config(SC_HANDLE service, const wchar_t* name) {
   DWORD needed = 0;
   QueryServiceConfigW(service, NULL, 0, &needed);
@@ -150,7 +164,8 @@ static int print_config(SC_HANDLE service, const wchar_t* name) {
     return fail("RegGetValueW");
   }
   print_line(description);
-  return print_recovery(service);
+  if (print_recovery(service) != 0) return 1;
+  return print_preshutdown(service);
 }
 
 int wmain(int argc, wchar_t** argv) {
