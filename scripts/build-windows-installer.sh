@@ -47,6 +47,8 @@ version=$(sed -n 's/^project(KelvoraTEF VERSION \([0-9.]*\) .*/\1/p' CMakeLists.
 defines=()
 if compgen -G "$bindir/*.dll" >/dev/null; then defines=(-DRUNTIME_DLLS); fi
 if [ "$arch" = x64 ]; then defines+=(-DX64); fi
+# The installer and the uninstaller it writes are signed as makensis finishes each.
+defines+=(-DSIGN="$PWD/scripts/sign-windows.sh")
 # -WX: a warning (a file left out, a label never used) fails the build instead of shipping.
 makensis -V2 -WX -DBINDIR="$bindir" -DOUTFILE="$out" -DVERSION="${version:-1.0.0.4}" "${defines[@]}" \
   packaging/windows/KelvoraTefServer.nsi

@@ -136,6 +136,9 @@ cmake --build "$build_dir" -j"$jobs" -- -k 0
 # The certificate authorities of Debian's ca-certificates as the program's own list: the sales-API
 # reports trust them besides Windows' store, which on a till may lack a root it never fetched.
 cp /etc/ssl/certs/ca-certificates.crt "$build_dir/bin/ca-bundle.crt"
+# The programs signed before the installer takes them (which signs itself and its uninstaller).
+scripts/sign-windows.sh "$build_dir/bin/SvcKelvoraSiTef.exe" "$build_dir/bin/kelvora-token.exe" \
+  "$build_dir/bin/dll/CliSiTef32I.dll"
 # The installer from the programs just built; the Windows tests install it under Wine.
 scripts/build-windows-installer.sh --arch "$arch" "$build_dir/bin" "$build_dir/KelvoraSiTef-setup.exe"
 

@@ -50,7 +50,7 @@ install_windows_deps() {
   fi
   local missing
   missing=$(not_installed g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine wine64 $wine32 \
-    nsis ca-certificates dpkg-dev nlohmann-json3-dev googletest nodejs cmake ninja-build)
+    nsis osslsigncode ca-certificates dpkg-dev nlohmann-json3-dev googletest nodejs cmake ninja-build)
   if [ -n "$missing" ] || [ "$updated" -eq 1 ]; then
     apt_get update -qq
   fi

@@ -48,6 +48,17 @@ if [ ${#chosen[@]} -eq 0 ]; then
   exit 1
 fi
 
+# Without a signing certificate of the caller's, the programs are signed with a throw-away one
+# made here, so the tests always check that every program and the installer carry a signature.
+if [ -z "${KELVORA_SIGN_CERT:-}" ] || [ -z "${KELVORA_SIGN_KEY:-}" ]; then
+  signing=$(mktemp -d)
+  trap 'rm -rf "$signing"' EXIT
+  openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Kelvora TEF Server test signing" \
+    -addext "extendedKeyUsage=codeSigning" -addext "keyUsage=digitalSignature" \
+    -keyout "$signing/key.pem" -out "$signing/cert.pem" 2>/dev/null
+  export KELVORA_SIGN_CERT=$signing/cert.pem KELVORA_SIGN_KEY=$signing/key.pem
+fi
+
 for arch in "${chosen[@]}"; do
   scripts/build-windows.sh --arch "$arch" --test 2>&1 |
     scripts/ctest-totals.sh "$summary" "Windows $arch under Wine"

@@ -41,6 +41,11 @@ RequestExecutionLevel admin
 
 Name "${PRODUCT}"
 OutFile "${OUTFILE}"
+!ifdef SIGN
+  ; Signed by scripts/sign-windows.sh (unsigned, and said so, without a certificate).
+  !finalize '"${SIGN}" "%1"'
+  !uninstfinalize '"${SIGN}" "%1"'
+!endif
 !ifdef X64
   InstallDir "$PROGRAMFILES64\${PRODUCT}"
 !else

@@ -9,6 +9,7 @@ import path from 'node:path';
 import { test } from 'node:test';
 import { promisify } from 'node:util';
 import { buildDir, windowsBuild, wineArch } from '../lib/paths.mjs';
+import { verifySignature } from './signature.mjs';
 
 const run = promisify(execFile);
 const objdump = `${wineArch === 'win64' ? 'x86_64' : 'i686'}-w64-mingw32-objdump`;
@@ -34,6 +35,25 @@ test('the programs are stripped, their symbols in a file beside each', { skip },
     const { stdout: sections } = await run(objdump, ['--section-headers', file]);
     assert.match(sections, /\.gnu_debuglink/, `${program} links to its symbols`);
     assert.match(await flags(`${file}.debug`), /HAS_SYMS/, `${program}.debug holds the symbols`);
+  }
+});
+
+// scripts/test-windows.sh signs with a throw-away certificate when none is given, so the test
+// command always checks that every program and the installer are signed.
+const unsigned = process.env.KELVORA_SIGN_CERT ? false : 'an unsigned build (no KELVORA_SIGN_CERT)';
+test('the programs and the installer carry a valid signature', { skip: skip || unsigned }, async () => {
+  for (const program of [...PROGRAMS.map((p) => path.join('bin', p)), 'KelvoraSiTef-setup.exe']) {
+    assert.ok(await verifySignature(path.join(buildDir, program)), `${program} is signed`);
+  }
+  // A byte changed after signing breaks the signature.
+  const copy = path.join(buildDir, 'tampered.exe');
+  const bytes = await fs.readFile(path.join(buildDir, 'bin', 'kelvora-token.exe'));
+  bytes[bytes.length >> 1] ^= 0xff;
+  await fs.writeFile(copy, bytes);
+  try {
+    assert.equal(await verifySignature(copy), false, 'a changed program fails its check');
+  } finally {
+    await fs.rm(copy, { force: true });
   }
 });
 

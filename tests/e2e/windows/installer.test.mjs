@@ -9,6 +9,7 @@ import fs from 'node:fs/promises';
 import path from 'node:path';
 import { after, before, describe, test } from 'node:test';
 import { buildDir, windowsBuild, wineArch, wineLoader } from '../lib/paths.mjs';
+import { verifySignature } from './signature.mjs';
 
 const SERVICE = 'KelvoraSiTefService';
 const DESCRIPTION = 'Serviço guardião do Kelvora DataSnap Servidor- Mantenha este serviço iniciado.';
@@ -154,6 +155,11 @@ describe('the installer with the real programs under Wine', { skip }, () => {
 
     for (const name of ['SvcKelvoraSiTef.exe', 'kelvora-token.exe', 'Uninstall.exe', 'TEF', 'Log']) {
       assert.ok(await exists(plain.file(name)), `${name} installed`);
+    }
+    if (process.env.KELVORA_SIGN_CERT) {
+      for (const name of ['SvcKelvoraSiTef.exe', 'Uninstall.exe']) {
+        assert.ok(await verifySignature(plain.file(name)), `the installed ${name} is signed`);
+      }
     }
     assert.ok(!(await exists(plain.file('dll', 'CliSiTef32I.dll'))), 'no library in dll\\');
     assert.ok(!(await exists(plain.file('simulador'))), 'no simulator');
