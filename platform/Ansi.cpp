@@ -78,4 +78,8 @@ std::string FromAnsi(AnsiStringView ansi) {
   });
 }
 
+std::optional<unsigned> SystemAnsiCodePage() {
+  return std::nullopt;
+}
+
 }  // namespace kelvora::platform

@@ -1,6 +1,7 @@
 // 8-bit text in the Windows-1252 code page, kept apart from the service's UTF-8 text by its type.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -24,6 +25,10 @@ AnsiString ToAnsi(std::string_view utf8);
 std::string FromAnsi(AnsiStringView ansi);
 
 // Reinterprets bytes without conversion: for text known to be ASCII, or bytes read from a file.
+// The system's ANSI code page, in which the vendor's library writes its texts on Windows; nullopt
+// on Linux, where the library's texts are Windows-1252 by its own contract.
+std::optional<unsigned> SystemAnsiCodePage();
+
 inline AnsiString AnsiBytes(std::string_view bytes) { return AnsiString(bytes.data(), bytes.size()); }
 inline std::string_view RawBytes(AnsiStringView ansi) { return {ansi.data(), ansi.size()}; }
 

@@ -26,4 +26,6 @@ bool CreateOwnerOnlyDirectory(const std::filesystem::path& directory, std::error
   return false;
 }
 
+void SetPrivateFilesService(std::string_view) {}
+
 }  // namespace kelvora::platform

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <filesystem>
+#include <string_view>
 #include <system_error>
 
 namespace kelvora::platform {
@@ -28,5 +29,10 @@ bool CreatePrivateDirectory(const std::filesystem::path& directory, std::error_c
 // A new directory for the running user alone (rwx------; on Windows the private access list),
 // where secrets are assembled. False when it cannot be made or already exists, with the reason.
 bool CreateOwnerOnlyDirectory(const std::filesystem::path& directory, std::error_code& error);
+
+// Names the service whose own account gets the private files and folders besides the system and
+// the administrators (on Windows its service SID, "NT SERVICE\<name>"); call it before the first
+// private file is made. On Linux the files belong to the user the service runs as: nothing to do.
+void SetPrivateFilesService(std::string_view serviceName);
 
 }  // namespace kelvora::platform

@@ -1,6 +1,7 @@
 // The service events, in the order the service log records them.
 #include "service/KelvoraSiTefService.h"
 
+#include "platform/Ansi.h"
 #include "platform/FileVersion.h"
 #include "platform/ServiceHost.h"
 #include "platform/ServiceInstaller.h"
@@ -41,7 +42,20 @@ void TKelvoraSiTefService::ServiceStart() {
   if (LibraryIsSimulator(FOptions.BaseDir)) {
     GravaLog("A biblioteca SiTef em dll/ é o SIMULADOR: nenhum pagamento é real.");
   }
+  LogCodePage();
   DmSitef->OnServiceStart();
+}
+
+// The vendor's library writes its prompts and receipts in the system's ANSI code page, which the
+// service reads as Windows-1252: on a till set to another one, accented letters come out wrong.
+void TKelvoraSiTefService::LogCodePage() {
+  const std::optional<unsigned> codePage = platform::SystemAnsiCodePage();
+  if (!codePage) return;
+  GravaLog("Página de código do Windows: " + std::to_string(*codePage) + ".");
+  if (*codePage != 1252) {
+    GravaLog("Aviso: a página de código do Windows não é 1252: os textos da biblioteca SiTef "
+             "podem aparecer com letras acentuadas trocadas.");
+  }
 }
 
 void TKelvoraSiTefService::ServiceStop() {

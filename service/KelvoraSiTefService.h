@@ -61,6 +61,7 @@ class TKelvoraSiTefService final : public platform::ServiceEvents {
   // with its message and kListenFailureLog, and raised as a platform::ServiceFailure: a service
   // that serves no page must not look running, so it stops with kListenFailureExitCode, which the
   // service control manager or systemd shows and answers with its recovery actions.
+  void LogCodePage();
   void StartServer();
   // Deactivates the running listener, if any (its connections end and run their disconnect
   // steps), and forgets it.

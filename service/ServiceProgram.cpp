@@ -7,6 +7,7 @@
 #include "platform/LibrarySearch.h"
 #include "platform/Paths.h"
 #include "platform/ProgramArguments.h"
+#include "platform/PrivateDirectory.h"
 #include "platform/ServiceHost.h"
 #include "platform/ServiceInstaller.h"
 #include "platform/Utf8Path.h"
@@ -163,6 +164,9 @@ TProgramArguments ParseProgramArguments(std::span<const char* const> arguments) 
 
 int RunServiceProgram(int argc, char** argv,
                       const TKelvoraSiTefService::DataModuleFactory& createDataModule) {
+  // Before any private file exists: the key and certificates the installer makes, and the logs
+  // and backups, are the service account's, not the technician's who ran the installer.
+  platform::SetPrivateFilesService(TKelvoraSiTefService::kServiceName);
   const std::vector<std::string> text = platform::ProgramArguments(argc, argv);
   std::vector<const char*> words;
   for (size_t i = 1; i < text.size(); ++i) words.push_back(text[i].c_str());

@@ -80,6 +80,7 @@ VIAddVersionKey /LANG=1046 "LegalCopyright" "Kelvora"
 ; store's other users.
 Section "Kelvora TEF Server" SecServer
   SectionIn RO
+  Call RefuseForeignFolder
   Call StopServiceIfPresent
 
   CreateDirectory "$INSTDIR"
@@ -197,6 +198,36 @@ SectionEnd
 
 ; "/SIMULADOR" on the command line selects the simulator, so that a silent installation for tests
 ; can have it; without it a silent installation never does.
+; The folder's access list is about to be closed to everyone but SYSTEM and Administrators: a
+; drive's root, or a folder that holds other files and no earlier installation (a mistyped /D=),
+; is refused before anything changes, rather than taken from the people and programs using it.
+Function RefuseForeignFolder
+  StrLen $0 "$INSTDIR"
+  ${If} $0 <= 3
+    StrCpy $1 "a raiz de um disco"
+  ${ElseIf} ${FileExists} "$INSTDIR\SvcKelvoraSiTef.exe"
+    Return
+  ${Else}
+    StrCpy $1 ""
+    FindFirst $2 $3 "$INSTDIR\*.*"
+    ${DoWhile} $3 != ""
+      ${If} $3 != "."
+      ${AndIf} $3 != ".."
+        StrCpy $1 "uma pasta que já contém outros arquivos"
+        ${Break}
+      ${EndIf}
+      FindNext $2 $3
+    ${Loop}
+    FindClose $2
+    ${If} $1 == ""
+      Return
+    ${EndIf}
+  ${EndIf}
+  MessageBox MB_ICONSTOP "$INSTDIR é $1: escolha uma pasta vazia ou nova para o Kelvora TEF Server." /SD IDOK
+  SetErrorLevel 2
+  Abort
+FunctionEnd
+
 Function .onInit
   ; Windows 7 with its first service pack is the oldest the service runs on (its TLS, sockets and
   ; library search need that pack's updates); older systems are refused before anything changes.

@@ -67,4 +67,8 @@ std::string FromAnsi(AnsiStringView ansi) {
   return utf8;
 }
 
+std::optional<unsigned> SystemAnsiCodePage() {
+  return ::GetACP();
+}
+
 }  // namespace kelvora::platform

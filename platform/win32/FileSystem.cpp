@@ -94,6 +94,31 @@ std::string MaskDirectory(const std::string& mask) {
   return slash == std::string::npos ? std::string() : mask.substr(0, slash + 1);
 }
 
+wchar_t LowerAscii(wchar_t c) {
+  return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c;
+}
+
+// Whether a long name matches a mask of '*' and '?', letters compared as Windows compares names.
+bool MatchesMask(std::wstring_view name, std::wstring_view mask) {
+  size_t n = 0, m = 0, starMask = std::wstring_view::npos, starName = 0;
+  while (n < name.size()) {
+    if (m < mask.size() && (mask[m] == L'?' || LowerAscii(mask[m]) == LowerAscii(name[n]))) {
+      ++n;
+      ++m;
+    } else if (m < mask.size() && mask[m] == L'*') {
+      starMask = m++;
+      starName = n;
+    } else if (starMask != std::wstring_view::npos) {
+      m = starMask + 1;
+      n = ++starName;
+    } else {
+      return false;
+    }
+  }
+  while (m < mask.size() && mask[m] == L'*') ++m;
+  return m == mask.size();
+}
+
 }  // namespace
 
 std::vector<std::string> FindFiles(const std::string& mask) {
@@ -102,9 +127,14 @@ std::vector<std::string> FindFiles(const std::string& mask) {
   HANDLE search = ::FindFirstFileW(win32::Widen(mask).c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) return names;
   const std::string directory = MaskDirectory(mask);
+  // Windows also matches the mask against 8.3 short names, so "*.tef" finds "x.tefx" (short name
+  // X~1.TEF): each long name is matched again.
+  const std::wstring pattern = win32::Widen(mask.substr(directory.size()));
   do {
     const std::wstring_view base = found.cFileName;
-    if (base != L"." && base != L"..") names.push_back(directory + win32::Narrow(base));
+    if (base != L"." && base != L".." && MatchesMask(base, pattern)) {
+      names.push_back(directory + win32::Narrow(base));
+    }
   } while (::FindNextFileW(search, &found));
   ::FindClose(search);
   std::sort(names.begin(), names.end());

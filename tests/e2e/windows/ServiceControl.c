@@ -140,6 +140,34 @@ static int print_preshutdown(SC_HANDLE service) {
   return 0;
 }
 
+/* The service's SID type and the privileges its token keeps. */
+static int print_privileges(SC_HANDLE service) {
+  SERVICE_SID_INFO sid = {0};
+  DWORD needed = 0;
+  if (!QueryServiceConfig2W(service, SERVICE_CONFIG_SERVICE_SID_INFO, (BYTE*)&sid, sizeof sid,
+                            &needed)) {
+    if (GetLastError() != ERROR_INVALID_LEVEL) return fail("QueryServiceConfig2W");
+    printf("PRIVILEGES unsupported\n");
+    return 0;
+  }
+  printf("SID %s\n", sid.dwServiceSidType == SERVICE_SID_TYPE_UNRESTRICTED ? "unrestricted"
+                     : sid.dwServiceSidType == SERVICE_SID_TYPE_NONE       ? "none"
+                                                                          : "restricted");
+  BYTE buffer[4096];
+  if (!QueryServiceConfig2W(service, SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO, buffer,
+                            sizeof buffer, &needed)) {
+    return fail("QueryServiceConfig2W");
+  }
+  const wchar_t* privilege = ((SERVICE_REQUIRED_PRIVILEGES_INFOW*)buffer)->pmszRequiredPrivileges;
+  printf("PRIVILEGES");
+  for (int first = 1; privilege != NULL && *privilege != L'\0'; first = 0) {
+    printf("%s%ls", first ? " " : ",", privilege);
+    privilege += wcslen(privilege) + 1;
+  }
+  printf("\n");
+  return 0;
+}
+
 static int print_config(SC_HANDLE service, const wchar_t* name) {
   DWORD needed = 0;
   QueryServiceConfigW(service, NULL, 0, &needed);
@@ -165,7 +193,8 @@ static int print_config(SC_HANDLE service, const wchar_t* name) {
   }
   print_line(description);
   if (print_recovery(service) != 0) return 1;
-  return print_preshutdown(service);
+  if (print_preshutdown(service) != 0) return 1;
+  return print_privileges(service);
 }
 
 int wmain(int argc, wchar_t** argv) {

@@ -149,6 +149,18 @@ describe('the installer with the real programs under Wine', { skip }, () => {
     for (const prefix of prefixes) await prefix.dispose();
   });
 
+  test('a drive\'s root or a folder of other files is refused before anything changes', async () => {
+    const prefix = await Prefix.create(prefixes);
+    const foreign = path.join(prefix.dir, 'drive_c', 'Dados');
+    await fs.mkdir(foreign);
+    await fs.writeFile(path.join(foreign, 'planilha.xlsx'), 'the store\'s own file');
+    for (const folder of ['C:\\', 'C:\\Dados']) {
+      assert.equal(await prefix.install(`/D=${folder}`), 2, folder);
+    }
+    assert.deepEqual(await fs.readdir(foreign), ['planilha.xlsx']);
+    assert.equal(await prefix.serviceKey(), null, 'no service registered');
+  });
+
   test('a silent installation lays out, registers and starts the service, without the simulator', async () => {
     plain = await Prefix.create(prefixes);
     assert.equal(await plain.install(), 0, 'every step of the installation succeeded');
