@@ -77,9 +77,9 @@ TReportDelivery TDmSitef::DeliverSaleReport(const TSaleReport& pReport,
     const TRestResponse response =
         ExecuteRequest("POST", CallbackAddress(pReport.CallbackURL, *secret.Key), {}, pReport.Body,
                        &pStop, {}, SalesApiTrust(FService.Config()));
-    return ClassifyAnswer(response, [this](std::string_view text) { Log(text); });
+    return ClassifyAnswer(response, [this](std::string_view text) { LogSaleReportFailure(text); });
   } catch (const std::exception& e) {
-    Log(std::string(kCallbackLog) + e.what());
+    LogSaleReportFailure(std::string(kCallbackLog) + e.what());
     return TReportDelivery::Unanswered;
   }
 }
@@ -129,7 +129,7 @@ bool TDmSitef::SendSaleCallback(Json& pMessage, const TSaleData& pSale) {
         ExecuteRequest("POST", CallbackAddress(callbackURL, *secret.Key), {}, body, nullptr, {},
                        SalesApiTrust(FService.Config()));
     const TReportDelivery answer =
-        ClassifyAnswer(response, [this](std::string_view text) { Log(text); });
+        ClassifyAnswer(response, [this](std::string_view text) { LogSaleReportFailure(text); });
     answered = true;
     if (answer == TReportDelivery::Unanswered) {
       fSaleReports.RetryLater(record);
@@ -143,7 +143,7 @@ bool TDmSitef::SendSaleCallback(Json& pMessage, const TSaleData& pSale) {
   } catch (const std::exception& e) {
     // An API that cannot be reached or whose answer cannot be read must not cost the client the
     // outcome of a payment that is already confirmed: it is logged like a refusal.
-    Log(std::string(kCallbackLog) + e.what());
+    LogSaleReportFailure(std::string(kCallbackLog) + e.what());
     if (!answered) fSaleReports.RetryLater(record);
   }
   SetTransactionDataValue(pMessage, "payment_id", paymentId);
