@@ -10,9 +10,11 @@ import path from 'node:path';
 import { fileURLToPath } from 'node:url';
 import { promisify } from 'node:util';
 import { after, describe, test } from 'node:test';
-import { serviceBinary, startProtocolService } from './lib/index.mjs';
-import { waitUntil } from './lib/processState.mjs';
-import { payByDebit, startTransactionService } from './transaction-support.mjs';
+import {
+  connectClient, openSession, serviceBinary, sessionClaims, startProtocolService,
+} from './lib/index.mjs';
+import { restartService, waitUntil } from './lib/processState.mjs';
+import { payByDebit, startDebit, startTransactionService } from './transaction-support.mjs';
 
 const launcher = fileURLToPath(new URL('./support/in-journal-namespace.sh', import.meta.url));
 const journald = '/lib/systemd/systemd-journald';
@@ -52,6 +54,19 @@ async function journalFor(stream) {
       .filter((entry) => entry.KELVORA_EVENT !== undefined);
   };
   return { service, events };
+}
+
+// SIGKILL to the service itself, which runs as a child of the launcher: the launcher then ends
+// its journald and exits.
+async function killServiceOf(launched) {
+  const pid = launched.pid;
+  const children = (await fs.readFile(`/proc/${pid}/task/${pid}/children`, 'latin1')).split(' ')
+    .filter(Boolean);
+  for (const child of children) {
+    const exe = await fs.readlink(`/proc/${child}/exe`).catch(() => '');
+    if (exe === serviceBinary) process.kill(Number(child), 'SIGKILL');
+  }
+  await launched.exited;
 }
 
 const fieldsOf = (entry) => Object.fromEntries(Object.entries(entry)
@@ -132,6 +147,54 @@ describe('events in the systemd journal', { skip }, () => {
         assert.ok(!value.includes(element.card_number), `${name}: ${value}`);
         assert.ok(cardDigits.length < 6 || !value.replace(/\D/g, '').includes(cardDigits), `${name}: ${value}`);
       }
+    }
+  });
+
+  test('a payment a killed run left is reported as recovered when the next run confirms it', async () => {
+    const journal = await journalFor('own');
+    // The simulator holds the confirmation back, so that the run dies between the backup and it.
+    const t = await startTransactionService({
+      simulatorIni: '[dialog]\ncard_polls=1\n[delay]\nfinalize_ms=5000\n', service: journal.service,
+    });
+    let next;
+    let page;
+    try {
+      await startDebit(t);
+      await waitUntil(async () => (await t.ledger()).some((e) => e.event === 'APPROVED')
+        && (await fs.readdir(path.join(t.svc.baseDir, 'TEF'))).some((f) => f.endsWith('.tef')),
+      'the approval and its backup');
+      await t.control('[dialog]\ncard_polls=1\n');
+      await killServiceOf(t.svc.service);
+
+      next = await restartService(t.svc.baseDir, t.svc.port, 5000, journal.service);
+      page = await connectClient(t.svc.port);
+      const uuid = (await openSession(page, sessionClaims({ callback_url: t.api.url }))).session_uuid;
+      await page.send(JSON.stringify({ route: '/initialize', type: 'initialize', session_uuid: uuid }));
+      const result = JSON.parse(await page.next(15000));
+      assert.equal(result.status, 'approved');
+      const [element] = result.transaction_data;
+
+      await page.next(5000);  // the request to reprint the receipt
+      await page.send(JSON.stringify({ route: '/transaction', type: 'confirmation' }));
+      await page.next(5000);  // the initialisation's answer
+
+      const recovered = await waitUntil(async () => (await journal.events())
+        .find((e) => e.KELVORA_EVENT === 'backup-recovered'), 'the recovered payment\'s event');
+      assert.deepEqual(fieldsOf(recovered), {
+        MESSAGE: 'Pagamento pendente de uma execução anterior confirmado (debit): '
+          + `NSU ${element.nsu_code}, valor 10,00, venda ${element.sale_id}.`,
+        PRIORITY: '4',
+        KELVORA_EVENT: 'backup-recovered',
+        KELVORA_EVENT_ID: '500',
+        KELVORA_NSU: element.nsu_code,
+        KELVORA_AMOUNT: '10.00',
+        KELVORA_SALE_ID: String(element.sale_id),
+        KELVORA_OPERATION: 'debit',
+      });
+    } finally {
+      await page?.terminate();
+      await next?.stop();
+      await t.stop();
     }
   });
 
