@@ -14,7 +14,9 @@ import {
   connectClient, openSession, serviceBinary, sessionClaims, startProtocolService,
 } from './lib/index.mjs';
 import { restartService, waitUntil } from './lib/processState.mjs';
-import { payByDebit, startDebit, startTransactionService } from './transaction-support.mjs';
+import {
+  PAYMENT, debitAnswers, payByDebit, runToResult, startDebit, startTransactionService,
+} from './transaction-support.mjs';
 
 const launcher = fileURLToPath(new URL('./support/in-journal-namespace.sh', import.meta.url));
 const journald = '/lib/systemd/systemd-journald';
@@ -84,6 +86,15 @@ describe('events in the systemd journal', { skip }, () => {
       approved = (await payByDebit(t)).at(-1);
       assert.equal(approved.status, 'approved');
       assert.equal((await payByDebit(t, { transaction_value: '12,51' })).at(-1).status, 'unauthorized');
+      // The page cancels while the card is awaited.
+      await t.control('[dialog]\ncard_polls=300\n');
+      await t.request({ ...PAYMENT, transaction_value: '5,00' });
+      const canceled = await runToResult(t, (msg) => {
+        if (msg.type === 'can_cancel') t.cancel();
+        return debitAnswers(msg);
+      });
+      assert.equal(canceled.at(-1).status, 'canceled');
+      await t.control('[dialog]\ncard_polls=1\n');
       reply = { status: 400, body: { message: 'Venda não encontrada' } };
       assert.equal((await payByDebit(t, { transaction_value: '7,25' })).at(-1).status, 'approved');
       await t.svc.service.pause();
@@ -93,8 +104,8 @@ describe('events in the systemd journal', { skip }, () => {
     }
 
     const names = ['service-started', 'library-loaded', 'payment-approved', 'payment-refused',
-      'payment-approved', 'sale-report-failed', 'service-paused', 'service-continued',
-      'service-stopped'];
+      'payment-canceled-by-client', 'payment-approved', 'sale-report-failed', 'service-paused',
+      'service-continued', 'service-stopped'];
     let entries = [];
     await waitUntil(async () => {
       entries = await journal.events();
@@ -102,7 +113,7 @@ describe('events in the systemd journal', { skip }, () => {
     }, 'the service\'s events in the journal');
     assert.deepEqual(entries.map((e) => e.KELVORA_EVENT), names);
 
-    const [started, library, payment, refused, , reportFailed] = entries;
+    const [started, library, payment, refused, canceledEntry, , reportFailed] = entries;
     assert.deepEqual(fieldsOf(started), {
       MESSAGE: 'O serviço foi inciado.', PRIORITY: '6',
       KELVORA_EVENT: 'service-started', KELVORA_EVENT_ID: '100',
@@ -130,6 +141,16 @@ describe('events in the systemd journal', { skip }, () => {
       KELVORA_SALE_ID: String(element.sale_id),
       KELVORA_REQUEST: 'transaction',
       KELVORA_STATUS: 'unauthorized',
+    });
+    assert.deepEqual(fieldsOf(canceledEntry), {
+      MESSAGE: `Transação TEF cancelada pelo cliente: valor 5,00, venda ${element.sale_id}.`,
+      PRIORITY: '6',
+      KELVORA_EVENT: 'payment-canceled-by-client',
+      KELVORA_EVENT_ID: '302',
+      KELVORA_AMOUNT: '5.00',
+      KELVORA_SALE_ID: String(element.sale_id),
+      KELVORA_REQUEST: 'transaction',
+      KELVORA_STATUS: 'canceled',
     });
     assert.deepEqual(fieldsOf(reportFailed), {
       MESSAGE: 'Erro ao registrar transação na API: Code: 400 - Message: Venda não encontrada',
