@@ -5,8 +5,8 @@
 
 #include "platform/IniFile.h"
 #include "platform/ServiceHost.h"
-#include "service/MessageHandler.h"
 #include "service/LogRetention.h"
+#include "service/MessageHandler.h"
 #include "service/ServerThread.h"
 #include "service/ServiceLog.h"
 #include "service/SystemEvents.h"

@@ -40,6 +40,7 @@ class TServiceLog {
 // when it is created, so the name keeps that date for the life of the process.
 std::filesystem::path TefLogFileName(const std::filesystem::path& baseDir, platform::TDateTime now);
 // The same name, without making any directory.
-std::filesystem::path TefLogFilePath(const std::filesystem::path& baseDir, platform::TDateTime date);
+std::filesystem::path TefLogFilePath(const std::filesystem::path& baseDir,
+                                     platform::TDateTime date);
 
 }  // namespace kelvora::service
