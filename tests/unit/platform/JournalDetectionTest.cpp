@@ -50,9 +50,14 @@ TEST(JournalDetection, TheJournalOnlyWhenJournalStreamNamesThisProcesssStderr) {
     std::optional<std::string> journalStream;
     bool journal;
   } cases[] = {
-      {std::nullopt, false}, {own, true},         {"1:1", false},  // inherited from a parent whose
-                                                                   // stderr was the journal
-      {own + "x", false},    {own + ":1", false}, {"", false},    {"garbage", false},
+      {std::nullopt, false},
+      {own, true},
+      // Inherited from a parent whose stderr was the journal, while this one's is not.
+      {"1:1", false},
+      {own + "x", false},
+      {own + ":1", false},
+      {"", false},
+      {"garbage", false},
   };
   for (const auto& c : cases) {
     const ScopedJournalStream scoped(c.journalStream);
