@@ -6,6 +6,7 @@
 
 #include "platform/Paths.h"
 #include "protocol/JwtSecret.h"
+#include "protocol/PaymentEvents.h"
 #include "service/ServiceLog.h"
 #include "tef/KoCliSiTefCliSiTef.h"
 
@@ -219,12 +220,15 @@ void TDmSitef::EnsureInicializado(tef::TKoCliSiTef& pKoCliSiTef) {
   } catch (const std::exception&) {
     const tef::TKoCliSiTefCliSiTef& gateway = pKoCliSiTef.TEFCliSiTef();
     if (!gateway.ErroCarregamento().empty()) {
-      Log("Erro ao carregar a biblioteca do SiTef " +
-          tef::NomeCompletoDLL(gateway.PathDLL(), gateway.NomeDLL()) + ": " +
-          gateway.ErroCarregamento());
+      const std::string erro = "Erro ao carregar a biblioteca do SiTef " +
+                               tef::NomeCompletoDLL(gateway.PathDLL(), gateway.NomeDLL()) + ": " +
+                               gateway.ErroCarregamento();
+      Log(erro);
+      FService.Events().Report(service::TSystemEventId::LibraryNotLoaded, erro);
     }
     throw;
   }
+  ReportLibraryLoaded(FService.Events(), pKoCliSiTef.TEFCliSiTef());
   if (pKoCliSiTef.TEFCliSiTef().BibliotecaSimulada()) {
     Log(tef::TKoCliSiTefCliSiTef::kAvisoSimulador);
   }

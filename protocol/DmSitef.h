@@ -338,6 +338,9 @@ class TDmSitef final : public service::MessageHandler {
   // the loader's reason there (the page only hears that the connection failed).
   void EnsureInicializado(tef::TKoCliSiTef& pKoCliSiTef);
   void Log(std::string_view pText) const { FService.GravaLog(pText); }
+  // A report the sales API did not take: in the service log and in the system's
+  // (PaymentEvents.cpp).
+  void LogSaleReportFailure(std::string_view pText) const;
 
   service::TKelvoraSiTefService& FService;
   const platform::Clock& FClock;

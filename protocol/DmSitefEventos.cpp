@@ -3,6 +3,7 @@
 #include <functional>
 
 #include "protocol/DmSitef.h"
+#include "protocol/PaymentEvents.h"
 
 namespace kelvora::protocol {
 
@@ -75,7 +76,9 @@ void TDmSitef::KoCliSiTefObterSenha(const std::string&, bool& VoltarMenu) {
 // fProcessando belongs to the request that claimed it and is cleared when that request ends.
 // Clearing it here, when a disconnect's reversal fires this event, could release the claim that
 // another connection's request had just made, and let a third start a parallel operation.
-void TDmSitef::KoCliSiTefAntesCancelarTransacao(tef::TKoCliSiTefResp&) {}
+void TDmSitef::KoCliSiTefAntesCancelarTransacao(tef::TKoCliSiTefResp& RespostaPendente) {
+  ReportUndonePayment(FService.Events(), RespostaPendente);
+}
 
 void TDmSitef::KoCliSiTefDepoisCancelarTransacoes(tef::TKoCliSiTefRespostasPendentes&) {}
 

@@ -95,9 +95,9 @@ TReportDelivery TDmSitef::DeliverSaleReport(const TSaleReport& pReport,
     const TRestResponse response =
         PostReport(CallbackAddress(pReport.CallbackURL, *secret.Key), pReport, *secret.Key, &pStop,
                    SalesApiTrust(FService.Config()));
-    return ClassifyAnswer(response, [this](std::string_view text) { Log(text); });
+    return ClassifyAnswer(response, [this](std::string_view text) { LogSaleReportFailure(text); });
   } catch (const std::exception& e) {
-    Log(std::string(kCallbackLog) + e.what());
+    LogSaleReportFailure(std::string(kCallbackLog) + e.what());
     return TReportDelivery::Unanswered;
   }
 }
@@ -146,7 +146,7 @@ bool TDmSitef::SendSaleCallback(Json& pMessage, const TSaleData& pSale) {
     const TRestResponse response = PostReport(CallbackAddress(callbackURL, *secret.Key), report,
                                               *secret.Key, &fStopping, SalesApiTrust(FService.Config()));
     const TReportDelivery answer =
-        ClassifyAnswer(response, [this](std::string_view text) { Log(text); });
+        ClassifyAnswer(response, [this](std::string_view text) { LogSaleReportFailure(text); });
     answered = true;
     if (answer == TReportDelivery::Unanswered) {
       fSaleReports.RetryLater(record);
@@ -160,7 +160,7 @@ bool TDmSitef::SendSaleCallback(Json& pMessage, const TSaleData& pSale) {
   } catch (const std::exception& e) {
     // An API that cannot be reached or whose answer cannot be read must not cost the client the
     // outcome of a payment that is already confirmed: it is logged like a refusal.
-    Log(std::string(kCallbackLog) + e.what());
+    LogSaleReportFailure(std::string(kCallbackLog) + e.what());
     if (!answered) fSaleReports.RetryLater(record);
   }
   SetTransactionDataValue(pMessage, "payment_id", paymentId);

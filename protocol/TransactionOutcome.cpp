@@ -8,6 +8,7 @@
 #include "platform/DateTime.h"
 #include "protocol/Convert.h"
 #include "protocol/DmSitef.h"
+#include "protocol/PaymentEvents.h"
 #include "tef/KoCliSiTefCliSiTef.h"
 
 namespace kelvora::protocol {
@@ -165,6 +166,7 @@ void TDmSitef::ReportConfirmedGroup(const tef::TKoCliSiTefRespostasPendentes& pR
   message["status"] = "approved";
   message["message"] = "Transação TEF concluída com sucesso.";
   message["transaction_data"] = std::move(elements);
+  ReportConfirmedPayments(FService.Events(), pRespostas, pIndices, message["transaction_data"]);
   SendSaleCallback(message, pSale);
   if (FIdContext != nullptr) SendJson(*FIdContext, message);
 }

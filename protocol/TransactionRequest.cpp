@@ -7,6 +7,7 @@
 
 #include "protocol/Convert.h"
 #include "protocol/DmSitef.h"
+#include "protocol/PaymentEvents.h"
 #include "tef/KoCliSiTefCliSiTef.h"
 
 namespace kelvora::protocol {
@@ -273,11 +274,14 @@ void TDmSitef::StartTransaction(const Json& pContent, const TSession* pSession,
       result["type"] = "result";
       result["status"] = fCancelado || fInterrompido ? "canceled" : "unauthorized";
       result["message"] = "Transação TEF não realizada.";
+      ReportUnfinishedPayment(FService.Events(), pedido.Tipo, ValueAsText(result["status"]),
+                              fValorTransacao, fVendaEmCurso.Venda_Id);
       SendJson(pIdContext, result);
     }
   } catch (const std::exception& e) {
     // A dialogue that failed before its confirmation leaves nothing approved behind.
     if (!fConcluido) {
+      ReportFailedPayment(FService.Events(), pedido.Tipo, e.what());
       try {
         if (tef->Inicializado(tef::gpCliSiTef)) tef->CancelarTransacoesPendentes();
       } catch (const std::exception&) {

@@ -74,6 +74,7 @@ packages=(
   clang libclang-rt-14-dev
   php-cli default-jdk-headless python3
   prometheus prometheus-cpp-dev libsystemd-dev
+  systemd util-linux  # systemd-journald and journalctl, unshare: the journal events test
 )
 
 missing=()

@@ -25,11 +25,14 @@ TKelvoraSiTefService::TKelvoraSiTefService(TServiceOptions options,
                                            const platform::Clock& clock)
     : FOptions(std::move(options)),
       FLog(FOptions.BaseDir, std::string(kServiceName), clock),
-      iniConfig(std::make_unique<platform::TIniFile>(FOptions.ConfigFile)) {
+      FEvents(platform::OpenSystemLog(kTitle)),
+      iniConfig(std::make_unique<platform::TIniFile>(FOptions.ConfigFile)),
+      FLogRetention(FLog, *iniConfig, FEvents, clock) {
   DmSitef = createDataModule(*this);
 }
 
 TKelvoraSiTefService::~TKelvoraSiTefService() {
+  FLogRetention.Stop();
   StopServer();
   DmSitef.reset();
   iniConfig.reset();
@@ -38,6 +41,8 @@ TKelvoraSiTefService::~TKelvoraSiTefService() {
 void TKelvoraSiTefService::ServiceStart() {
   StartServer();
   GravaLog("O serviço foi inciado.");
+  FEvents.Report(TSystemEventId::ServiceStarted, "O serviço foi inciado.");
+  FLogRetention.Start();
   // A till must never take simulated payments for real ones.
   if (LibraryIsSimulator(FOptions.BaseDir)) {
     GravaLog("A biblioteca SiTef em dll/ é o SIMULADOR: nenhum pagamento é real.");
@@ -62,16 +67,19 @@ void TKelvoraSiTefService::ServiceStop() {
   DmSitef->OnServiceStop();
   StopServer();
   GravaLog("O serviço foi parado.");
+  FEvents.Report(TSystemEventId::ServiceStopped, "O serviço foi parado.");
 }
 
 void TKelvoraSiTefService::ServicePause() {
   StopServer();
   GravaLog("O serviço foi pausado.");
+  FEvents.Report(TSystemEventId::ServicePaused, "O serviço foi pausado.");
 }
 
 void TKelvoraSiTefService::ServiceContinue() {
   StartServer();
   GravaLog("O serviço foi retomado.");
+  FEvents.Report(TSystemEventId::ServiceContinued, "O serviço foi retomado.");
 }
 
 void TKelvoraSiTefService::ServiceAfterInstall() {
@@ -96,6 +104,8 @@ void TKelvoraSiTefService::StartServer() {
   } catch (const std::exception& e) {
     GravaLog(e.what());
     GravaLog(kListenFailureLog);
+    FEvents.Report(TSystemEventId::ServiceStartFailed,
+                   std::string(kListenFailureLog) + " " + e.what());
     throw platform::ServiceFailure(kListenFailureExitCode, e.what());
   }
 }

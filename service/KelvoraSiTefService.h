@@ -5,9 +5,11 @@
 
 #include "platform/IniFile.h"
 #include "platform/ServiceHost.h"
+#include "service/LogRetention.h"
 #include "service/MessageHandler.h"
 #include "service/ServerThread.h"
 #include "service/ServiceLog.h"
+#include "service/SystemEvents.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -43,6 +45,7 @@ class TKelvoraSiTefService final : public platform::ServiceEvents {
   TKelvoraSiTefService(const TKelvoraSiTefService&) = delete;
   TKelvoraSiTefService& operator=(const TKelvoraSiTefService&) = delete;
 
+  // Each event is also reported to the system's log, with the same text.
   void ServiceStart() override;     // StartServer, then "O serviço foi inciado."
   void ServiceStop() override;      // StopServer, then "O serviço foi parado."
   void ServicePause() override;     // StopServer, then "O serviço foi pausado."
@@ -70,6 +73,8 @@ class TKelvoraSiTefService final : public platform::ServiceEvents {
   // The service log line writer (see TServiceLog::GravaLog); any thread, never throws.
   bool GravaLog(std::string_view pStr) const noexcept { return FLog.GravaLog(pStr); }
   const TServiceLog& Log() const { return FLog; }
+  // The events in the system's log (the journal under systemd, the Windows event log).
+  const TSystemEvents& Events() const { return FEvents; }
 
   // The configuration file; every read goes to the file.
   const platform::TIniFile& Config() const { return *iniConfig; }
@@ -84,9 +89,12 @@ class TKelvoraSiTefService final : public platform::ServiceEvents {
  private:
   TServiceOptions FOptions;
   TServiceLog FLog;
+  TSystemEvents FEvents;
   std::unique_ptr<platform::TIniFile> iniConfig;
   std::unique_ptr<MessageHandler> DmSitef;
   std::unique_ptr<TServerThread> FServerThread;
+  // Uses the log, the configuration and the events: declared after them, and stopped first.
+  TLogRetention FLogRetention;
 };
 
 }  // namespace kelvora::service

@@ -60,15 +60,19 @@ bool TServiceLog::GravaLog(std::string_view pStr) const noexcept {
   }
 }
 
+std::filesystem::path TefLogFilePath(const std::filesystem::path& baseDir,
+                                     platform::TDateTime date) {
+  return baseDir / "Log" / platform::FormatDateTime("mm-yyyy", date) /
+         ("TEF-" + platform::FormatDateTime("dd-mm-yyyy", date) + ".log");
+}
+
 std::filesystem::path TefLogFileName(const std::filesystem::path& baseDir,
                                      platform::TDateTime now) {
-  const std::filesystem::path logDirectory = baseDir / "Log";
-  const std::filesystem::path monthDirectory =
-      logDirectory / platform::FormatDateTime("mm-yyyy", now);
+  const std::filesystem::path file = TefLogFilePath(baseDir, now);
   std::error_code ignored;
-  platform::CreatePrivateDirectory(logDirectory, ignored);
-  platform::CreatePrivateDirectory(monthDirectory, ignored);
-  return monthDirectory / ("TEF-" + platform::FormatDateTime("dd-mm-yyyy", now) + ".log");
+  platform::CreatePrivateDirectory(file.parent_path().parent_path(), ignored);
+  platform::CreatePrivateDirectory(file.parent_path(), ignored);
+  return file;
 }
 
 }  // namespace kelvora::service

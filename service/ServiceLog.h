@@ -26,6 +26,7 @@ class TServiceLog {
 
   // The file today's lines go to: baseDir/Log/Outubro-2025/KelvoraSiTefService 07-10-2025.log.
   std::filesystem::path FileFor(platform::TDateTime date) const;
+  const std::filesystem::path& BaseDir() const { return baseDir_; }
 
  private:
   std::filesystem::path baseDir_;
@@ -38,5 +39,8 @@ class TServiceLog {
 // is ignored here and makes the TEF log's own writes fail later. The data module calls it once,
 // when it is created, so the name keeps that date for the life of the process.
 std::filesystem::path TefLogFileName(const std::filesystem::path& baseDir, platform::TDateTime now);
+// The same name, without making any directory.
+std::filesystem::path TefLogFilePath(const std::filesystem::path& baseDir,
+                                     platform::TDateTime date);
 
 }  // namespace kelvora::service

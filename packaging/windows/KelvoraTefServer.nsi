@@ -31,6 +31,8 @@ RequestExecutionLevel admin
 !define PRODUCT "Kelvora TEF Server"
 !define SERVICE "KelvoraSiTefService"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\KelvoraTefServer"
+; The service's source in the Application event log (not redirected for 32-bit programs).
+!define EVENTLOG_KEY "SYSTEM\CurrentControlSet\Services\EventLog\Application\${PRODUCT}"
 
 !include "MUI2.nsh"
 !include "LogicLib.nsh"
@@ -143,6 +145,11 @@ Section "Kelvora TEF Server" SecServer
   WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\Uninstall.exe" /S'
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
+
+  ; The event viewer reads the texts of the service's event ids from the message table in the
+  ; executable; the service reports errors, warnings and information (7).
+  WriteRegExpandStr HKLM "${EVENTLOG_KEY}" "EventMessageFile" "$INSTDIR\SvcKelvoraSiTef.exe"
+  WriteRegDWORD HKLM "${EVENTLOG_KEY}" "TypesSupported" 7
 SectionEnd
 
 ; The SiTef library simulator, for trials without a pin-pad. It lives in simulador\ and is copied
@@ -267,6 +274,9 @@ Section "Uninstall"
   Call un.StopServiceIfPresent
   nsExec::ExecToLog '"$INSTDIR\SvcKelvoraSiTef.exe" uninstall silent'
   Pop $0
+  ; The events already in the log keep their data; without the source the viewer shows them
+  ; without the message table's texts.
+  DeleteRegKey HKLM "${EVENTLOG_KEY}"
 
   ; The simulator's copy in dll\ goes only when the configuration records it and it is still the
   ; simulator's size: a vendor's library put there since is the store's and stays, and the record

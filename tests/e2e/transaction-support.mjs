@@ -71,13 +71,15 @@ export function pendingIn(ledger) {
 // A running service (with the configuration file ini, if given) with the simulator (steered by
 // simulatorIni) and a stub sales API (answering through respond), a client and an open session
 // whose callback address is the stub's. stop() ends everything; the tests call it from their
-// cleanup.
-export async function startTransactionService({ simulatorIni = '', respond, claims = {}, ini } = {}) {
+// cleanup. service holds further options of startService.
+export async function startTransactionService({
+  simulatorIni = '', respond, claims = {}, ini, service,
+} = {}) {
   const api = await startSalesApi({ respond });
   let svc;
   const clients = [];
   try {
-    svc = await startProtocolService({ simulatorIni, ini });
+    svc = await startProtocolService({ simulatorIni, ini, service });
     const session = async (client, extra = {}) => (await openSession(client,
       sessionClaims({ callback_url: api.url, ...claims, ...extra }))).session_uuid;
     const connect = async () => {

@@ -13,10 +13,11 @@ export async function killHard(service) {
 }
 
 // Starts the service again in baseDir on port and waits for this run's own start line (the log
-// already holds the one of the run that was killed).
-export async function restartService(baseDir, port, timeoutMs = 5000) {
+// already holds the one of the run that was killed). options holds further options of
+// startService (another binary, its environment).
+export async function restartService(baseDir, port, timeoutMs = 5000, options = {}) {
   const from = (await readServiceLogTexts(baseDir)).length;
-  const service = await startService({ baseDir, port, readyLine: null });
+  const service = await startService({ baseDir, port, readyLine: null, ...options });
   try {
     await waitForLogText(baseDir, 'O serviço foi inciado.', { from, timeoutMs });
   } catch (error) {

@@ -71,9 +71,10 @@ export function sessionClaims(overrides = {}) {
 // A running service in a fresh base directory: certificates, the optional configuration file
 // (ini text), and unless simulator is false the simulator in <base>/dll with its control file
 // (simulatorIni text). stop() ends it and removes the directory; allowContractViolations is for a
-// test that drives the library outside its contract on purpose (see ServiceProcess.stop).
+// test that drives the library outside its contract on purpose (see ServiceProcess.stop);
+// service holds further options of startService (another binary, its environment).
 export async function startProtocolService({
-  ini, simulator = true, simulatorIni, allowContractViolations = false,
+  ini, simulator = true, simulatorIni, allowContractViolations = false, service: serviceOptions = {},
 } = {}) {
   const baseDir = await makeBaseDir('kelvora-protocol-');
   try {
@@ -85,7 +86,7 @@ export async function startProtocolService({
       if (simulatorIni !== undefined) await writeSimulatorControl(baseDir, simulatorIni);
     }
     const port = await freePort();
-    const service = await startService({ baseDir, port, allowContractViolations });
+    const service = await startService({ baseDir, port, allowContractViolations, ...serviceOptions });
     return {
       baseDir,
       port,

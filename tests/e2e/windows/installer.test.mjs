@@ -15,6 +15,7 @@ const SERVICE = 'KelvoraSiTefService';
 const DESCRIPTION = 'Serviço guardião do Kelvora DataSnap Servidor- Mantenha este serviço iniciado.';
 const SIMULATOR_LINE = 'A biblioteca SiTef em dll/ é o SIMULADOR: nenhum pagamento é real.';
 const START_LINE = 'Iniciando servidor socket.';
+const EVENT_SOURCE = 'EventLog\\Application\\Kelvora TEF Server';
 const installer = path.join(buildDir, 'KelvoraSiTef-setup.exe');
 const simulator = path.join(buildDir, 'bin', 'dll', 'CliSiTef32I.dll');
 
@@ -67,15 +68,24 @@ class Prefix {
     return this.wine(installer, '/S', ...switches);
   }
 
-  // The service's registry key as exported by reg.exe (UTF-16), or null when it is not there.
-  async serviceKey() {
+  // A registry key under HKLM\System\CurrentControlSet\Services as exported by reg.exe (UTF-16),
+  // or null when it is not there.
+  async servicesKey(name) {
     const exported = path.join(this.dir, 'drive_c', 'service.reg');
     const code = await this.wine('reg', 'export',
-      `HKLM\\System\\CurrentControlSet\\Services\\${SERVICE}`, 'C:\\service.reg', '/y');
+      `HKLM\\System\\CurrentControlSet\\Services\\${name}`, 'C:\\service.reg', '/y');
     if (code !== 0) return null;
     const text = (await fs.readFile(exported)).toString('utf16le').replace(/^\uFEFF/, '');
     await fs.rm(exported);
     return text;
+  }
+
+  serviceKey() {
+    return this.servicesKey(SERVICE);
+  }
+
+  eventSourceKey() {
+    return this.servicesKey(EVENT_SOURCE);
   }
 
   async jwtSecret() {
@@ -113,6 +123,15 @@ class Prefix {
     await run('wineserver', ['-k'], this.env).catch(() => {});
     await fs.rm(this.dir, { recursive: true, force: true });
   }
+}
+
+// A REG_EXPAND_SZ value of an exported key: reg.exe writes it as hex(2) bytes of UTF-16 text,
+// continued over lines ending in a backslash.
+function expandString(exported, name) {
+  const match = exported.replace(/\\\r?\n\s*/g, '').match(new RegExp(`"${name}"=hex\\(2\\):([0-9a-f,]*)`));
+  if (!match) return null;
+  const bytes = Buffer.from(match[1].split(',').map((byte) => parseInt(byte, 16)));
+  return bytes.toString('utf16le').replace(/\0+$/, '');
 }
 
 function checkCertificates(files) {
@@ -191,6 +210,14 @@ describe('the installer with the real programs under Wine', { skip }, () => {
     assert.ok(key.includes('"ImagePath"="\\"C:\\\\Program Files\\\\Kelvora TEF Server\\\\' +
       'SvcKelvoraSiTef.exe\\""'), key);
 
+    // The event viewer finds the events' texts in the executable's message table.
+    const source = await plain.eventSourceKey();
+    assert.ok(source, 'the event source is registered');
+    assert.equal(expandString(source, 'EventMessageFile'),
+      'C:\\Program Files\\Kelvora TEF Server\\SvcKelvoraSiTef.exe');
+    assert.ok(source.includes('"TypesSupported"=dword:00000007'), source);
+    assert.match(ini, /^keep_days=400\r?$/m);
+
     // Started by the installer: whether it could also listen on 443 here does not matter.
     await plain.waitForLog(START_LINE);
     assert.ok(!(await plain.serviceLog()).includes(SIMULATOR_LINE));
@@ -246,6 +273,7 @@ describe('the installer with the real programs under Wine', { skip }, () => {
     for (let i = 0; i < 600 && await exists(withSimulator.file('Uninstall.exe')); ++i) await sleep(100);
 
     assert.equal(await withSimulator.serviceKey(), null, 'the service is no longer registered');
+    assert.equal(await withSimulator.eventSourceKey(), null, 'the event source is removed');
     assert.notEqual(await withSimulator.wine('sc', 'query', SERVICE), 0);
     await withSimulator.waitForLog('O serviço foi parado.');
     for (const name of ['SvcKelvoraSiTef.exe', 'kelvora-token.exe', 'Uninstall.exe', 'Certificado',

@@ -7,37 +7,16 @@
 #include <initializer_list>
 #include <utility>
 
+#include "ResponseRecords.h"
 #include "TransactionFixture.h"
 #include "tests/unit/support/ScopedTimeZone.h"
 #include "tef/KoCliSiTefCliSiTef.h"
-#include "tef/KoCliSiTefRespCliSiTef.h"
 
 namespace kelvora::protocol::testing {
 namespace {
 
 using ::kelvora::testing::ScopedTimeZone;
 
-
-using TCampos = std::initializer_list<std::pair<int, std::string_view>>;
-
-// A confirmed response as the dialogue leaves it: the amount in cents (899-103), the result
-// fields, and the payment form index the request passed.
-std::unique_ptr<tef::TKoCliSiTefResp> Record(TCampos campos, std::string_view centavos = "1050",
-                                             const std::string& indice = "02") {
-  auto record = std::make_unique<tef::TKoCliSiTefRespCliSiTef>();
-  record->Conteudo().GravaInformacao(899, 103, platform::AnsiBytes(centavos));
-  for (const auto& [campo, valor] : campos) record->GravaInformacao(campo, platform::ToAnsi(valor));
-  record->ConteudoToProperty();
-  record->SetIndiceFPG_ECF(indice);
-  return record;
-}
-
-const TCampos kDebito = {
-    {100, "0100"},           {102, "Cartão de Débito"}, {105, "20240105103000"},
-    {121, "VIA CLIENTE\nOK"}, {122, "VIA LOJA"},        {131, "00005"},
-    {134, "HOST1"},          {135, "AUT123"},           {156, "REDE"},
-    {157, "000000000000001"}, {800, "HASH1"},            {2021, "************1234"},
-};
 
 const std::string kElementoDebito =
     R"({"sale_id":4821,"operation":"debit","card_number":"************1234","operator":"REDE",)"

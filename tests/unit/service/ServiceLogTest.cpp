@@ -1,6 +1,7 @@
 // The service log's files, lines and failures, and the TEF log's file name.
 #include "service/ServiceLog.h"
 
+#include "FixedClock.h"
 #include "TempDir.h"
 #include "tests/unit/support/PrivateAccess.h"
 
@@ -18,30 +19,8 @@ namespace kelvora::service {
 namespace {
 
 using kelvora::testing::IsPrivate;
+using testing::FixedClock;
 using testing::TempDir;
-
-// A clock stopped at a local date and time.
-class FixedClock final : public platform::Clock {
- public:
-  FixedClock(int year, int month, int day, int hour = 14, int minute = 3, int second = 22) {
-    Set(year, month, day, hour, minute, second);
-  }
-  void Set(int year, int month, int day, int hour = 14, int minute = 3, int second = 22) {
-    std::tm tm{};
-    tm.tm_year = year - 1900;
-    tm.tm_mon = month - 1;
-    tm.tm_mday = day;
-    tm.tm_hour = hour;
-    tm.tm_min = minute;
-    tm.tm_sec = second;
-    tm.tm_isdst = -1;
-    now_ = std::chrono::system_clock::from_time_t(std::mktime(&tm));
-  }
-  std::chrono::system_clock::time_point Now() const override { return now_; }
-
- private:
-  std::chrono::system_clock::time_point now_;
-};
 
 std::string ReadFile(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
