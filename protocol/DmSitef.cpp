@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <exception>
 
+#include "metrics/Telemetry.h"
 #include "platform/Paths.h"
 #include "protocol/JwtSecret.h"
 #include "service/ServiceLog.h"
@@ -211,12 +212,15 @@ void TDmSitef::EnsureInicializado(tef::TKoCliSiTef& pKoCliSiTef) {
   } catch (const std::exception&) {
     const tef::TKoCliSiTefCliSiTef& gateway = pKoCliSiTef.TEFCliSiTef();
     if (!gateway.ErroCarregamento().empty()) {
+      metrics::NoteLibraryLoadFailure(gateway.ErroCarregamento());
       Log("Erro ao carregar a biblioteca do SiTef " +
           tef::NomeCompletoDLL(gateway.PathDLL(), gateway.NomeDLL()) + ": " +
           gateway.ErroCarregamento());
     }
     throw;
   }
+  metrics::NoteLibraryLoaded(tef::NomeCompletoDLL(pKoCliSiTef.TEFCliSiTef().PathDLL(),
+                                                  pKoCliSiTef.TEFCliSiTef().NomeDLL()));
   if (pKoCliSiTef.TEFCliSiTef().BibliotecaSimulada()) {
     Log(tef::TKoCliSiTefCliSiTef::kAvisoSimulador);
   }

@@ -6,6 +6,7 @@
 #include "protocol/Convert.h"
 #include "protocol/DmSitef.h"
 #include "protocol/Rest.h"
+#include "protocol/SaleReportMetrics.h"
 #include "tokens/Jose.h"
 
 namespace kelvora::protocol {
@@ -77,10 +78,10 @@ TReportDelivery TDmSitef::DeliverSaleReport(const TSaleReport& pReport,
     const TRestResponse response =
         ExecuteRequest("POST", CallbackAddress(pReport.CallbackURL, *secret.Key), {}, pReport.Body,
                        &pStop, {}, SalesApiTrust(FService.Config()));
-    return ClassifyAnswer(response, [this](std::string_view text) { Log(text); });
+    return CountedAttempt(ClassifyAnswer(response, [this](std::string_view text) { Log(text); }));
   } catch (const std::exception& e) {
     Log(std::string(kCallbackLog) + e.what());
-    return TReportDelivery::Unanswered;
+    return CountedAttempt(TReportDelivery::Unanswered);
   }
 }
 
@@ -129,7 +130,7 @@ bool TDmSitef::SendSaleCallback(Json& pMessage, const TSaleData& pSale) {
         ExecuteRequest("POST", CallbackAddress(callbackURL, *secret.Key), {}, body, nullptr, {},
                        SalesApiTrust(FService.Config()));
     const TReportDelivery answer =
-        ClassifyAnswer(response, [this](std::string_view text) { Log(text); });
+        CountedAttempt(ClassifyAnswer(response, [this](std::string_view text) { Log(text); }));
     answered = true;
     if (answer == TReportDelivery::Unanswered) {
       fSaleReports.RetryLater(record);
@@ -145,6 +146,7 @@ bool TDmSitef::SendSaleCallback(Json& pMessage, const TSaleData& pSale) {
     // outcome of a payment that is already confirmed: it is logged like a refusal.
     Log(std::string(kCallbackLog) + e.what());
     if (!answered) fSaleReports.RetryLater(record);
+    if (!answered) CountedAttempt(TReportDelivery::Unanswered);
   }
   SetTransactionDataValue(pMessage, "payment_id", paymentId);
   SetTransactionDataValue(pMessage, "company_id", empresaId);

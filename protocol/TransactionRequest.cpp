@@ -7,6 +7,7 @@
 
 #include "protocol/Convert.h"
 #include "protocol/DmSitef.h"
+#include "protocol/TransactionMetrics.h"
 #include "tef/KoCliSiTefCliSiTef.h"
 
 namespace kelvora::protocol {
@@ -195,6 +196,7 @@ void TDmSitef::StartTransaction(const Json& pContent, const TSession* pSession,
   if (fProcessando.exchange(true)) return;
   const TReservaProcessando reserva(fProcessando);
   TKoCliSiTefAccess tef = AcquireKoCliSiTef(pIdContext, pSession);
+  metrics::TTransactionTally tally(OperationOf(pedido.Tipo));
   fOperacao = pedido.Operacao;
   if (pedido.Tipo == ttTransacao) fPayerName = pedido.PayerName;
   if (pedido.Tipo != ttReimpressao) {
@@ -265,6 +267,7 @@ void TDmSitef::StartTransaction(const Json& pContent, const TSession* pSession,
       throw;
     }
     fTipoEmCurso = ttNenhum;
+    tally.Outcome = metrics::OutcomeOf(fConcluido, fCancelado || fInterrompido);
 
     // A confirmed payment has had its result; only a dialogue that confirmed nothing fails here.
     if (!fConcluido) {
@@ -276,6 +279,7 @@ void TDmSitef::StartTransaction(const Json& pContent, const TSession* pSession,
       SendJson(pIdContext, result);
     }
   } catch (const std::exception& e) {
+    if (fConcluido) tally.Outcome = metrics::TOutcome::Approved;
     // A dialogue that failed before its confirmation leaves nothing approved behind.
     if (!fConcluido) {
       try {

@@ -29,12 +29,14 @@ TKelvoraSiTefService::TKelvoraSiTefService(TServiceOptions options,
 }
 
 TKelvoraSiTefService::~TKelvoraSiTefService() {
+  FMetrics.reset();
   StopServer();
   DmSitef.reset();
   iniConfig.reset();
 }
 
 void TKelvoraSiTefService::ServiceStart() {
+  StartMetrics();
   StartServer();
   GravaLog("O serviço foi inciado.");
   // A till must never take simulated payments for real ones.
@@ -72,6 +74,8 @@ void TKelvoraSiTefService::StartServer() {
     const bool everyOrigin = !settings.Origins.Restricted();
     auto server = std::make_unique<TServerThread>(std::move(settings), *DmSitef);
     server->Start();
+    metrics::NoteCertificate(TCertificateFiles::In(FOptions.BaseDir).Certificate);
+    const std::lock_guard lock(FServerLock);
     FServerThread = std::move(server);
     if (everyOrigin) {
       GravaLog(
@@ -81,14 +85,18 @@ void TKelvoraSiTefService::StartServer() {
   } catch (const std::exception& e) {
     GravaLog(e.what());
     GravaLog(kListenFailureLog);
+    metrics::NoteError(e.what());
     throw platform::ServiceFailure(kListenFailureExitCode, e.what());
   }
 }
 
 void TKelvoraSiTefService::StopServer() {
-  if (!FServerThread) return;
-  FServerThread->Deactivate();
-  FServerThread.reset();
+  std::unique_ptr<TServerThread> server;
+  {
+    const std::lock_guard lock(FServerLock);
+    server = std::move(FServerThread);
+  }
+  if (server) server->Deactivate();
 }
 
 }  // namespace kelvora::service
