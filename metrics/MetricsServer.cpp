@@ -10,6 +10,8 @@ namespace kelvora::metrics {
 namespace {
 
 constexpr int kListenBacklog = 8;
+// How long a client that was answered may take to close its side.
+constexpr std::chrono::milliseconds kLingerLimit{1000};
 
 }  // namespace
 
@@ -89,9 +91,16 @@ void TMetricsServer::Serve(const platform::UniqueSocket& client) {
   // way: the end of the stream is sent, and what the client still sends is read and dropped until
   // it closes, for a second at most.
   platform::ShutdownSending(client.Get());
-  platform::WatchedSocket watched{client.Get()};
-  while (platform::WaitForSockets({&watched, 1}, 1000) > 0 &&
-         platform::DiscardInput(client.Get()) > 0) {
+  const auto deadline = std::chrono::steady_clock::now() + kLingerLimit;
+  for (;;) {
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    platform::WatchedSocket watched{client.Get()};
+    if (left.count() <= 0 ||
+        platform::WaitForSockets({&watched, 1}, static_cast<int>(left.count())) <= 0 ||
+        platform::DiscardInput(client.Get()) == 0) {
+      return;
+    }
   }
 }
 

@@ -27,6 +27,10 @@ constexpr std::array kReportResults{"accepted", "refused", "unanswered"};
 constexpr std::array kConnectionRejections{"origin", "limit", "handshake", "tls"};
 constexpr std::array kSessionRefusals{"unauthorized", "secret", "invalid"};
 
+// Taken when the program is loaded, before main: the process's start, whenever the first event
+// or scrape comes.
+const std::chrono::system_clock::time_point kProcessStart = std::chrono::system_clock::now();
+
 // A library call ranges from a millisecond (a status query) to the minutes a customer takes at
 // the pin-pad inside ContinuaFuncaoSiTefInterativo.
 const prometheus::Histogram::BucketBoundaries kLibraryCallBuckets{
@@ -98,7 +102,7 @@ class TTelemetry {
             {{"operation", kOperations[operation]}, {"outcome", kOutcomes[outcome]}});
       }
     }
-    State.StartTime = SecondsSinceEpoch(std::chrono::system_clock::now());
+    State.StartTime = SecondsSinceEpoch(kProcessStart);
   }
 };
 

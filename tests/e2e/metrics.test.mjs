@@ -85,10 +85,10 @@ async function get(port, pathname, headers = {}) {
   return { status: response.status, type: response.headers.get('content-type'), body: await response.text() };
 }
 
-// Raw bytes to the endpoint, and everything it sends back before it closes.
+// Raw bytes to the endpoint (null: nothing at all), and everything it sends back before it closes.
 function rawExchange(port, bytes) {
   return new Promise((resolve, reject) => {
-    const socket = net.connect(port, '127.0.0.1', () => socket.end(bytes));
+    const socket = net.connect(port, '127.0.0.1', () => { if (bytes !== null) socket.end(bytes); });
     let received = '';
     socket.on('data', (chunk) => { received += chunk; });
     socket.on('end', () => resolve(received));
@@ -180,6 +180,16 @@ describe('a till scraped by Prometheus', () => {
       /^HTTP\/1\.1 431 /);
     // The endpoint still answers after them.
     assert.equal((await get(metricsPort, '/health')).status, 200);
+  });
+
+  test('a client that sends nothing is answered 408 within the time limit, and holds nobody up longer', async () => {
+    const started = Date.now();
+    const silent = rawExchange(metricsPort, null);
+    await new Promise((resolve) => { setTimeout(resolve, 100); });
+    assert.equal((await get(metricsPort, '/health')).status, 200);
+    assert.match(await silent, /^HTTP\/1\.1 408 /);
+    const waited = Date.now() - started;
+    assert.ok(waited >= 4500 && waited < 8000, `${waited} ms`);
   });
 
   test('/health is 200 while the till takes payments and 503 while its listener is paused', async () => {
