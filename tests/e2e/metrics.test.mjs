@@ -11,7 +11,7 @@ import os from 'node:os';
 import path from 'node:path';
 import { after, before, describe, test } from 'node:test';
 import {
-  freePort, openSession, readServiceLogTexts, sessionClaims, startProtocolService,
+  freePort, openSession, readServiceLogTexts, sessionClaims, startProtocolService, timeScale,
 } from './lib/index.mjs';
 import { payByDebit, startTransactionService } from './transaction-support.mjs';
 
@@ -145,7 +145,7 @@ describe('a till scraped by Prometheus', () => {
     await waitFor(async () => {
       for (const [expression, value] of Object.entries(expected)) seen[expression] = await query(prometheus, expression);
       return Object.entries(expected).every(([expression, value]) => seen[expression] === value);
-    }, 20000, () => JSON.stringify(seen));
+    }, 20000 * timeScale, () => JSON.stringify(seen));
 
     // Values that only grow or move with the clock: checked for their range.
     assert.ok(await query(prometheus, 'kelvora_sales_report_attempts_total{result="unanswered"}') >= 1);
@@ -189,7 +189,7 @@ describe('a till scraped by Prometheus', () => {
     assert.equal((await get(metricsPort, '/health')).status, 200);
     assert.match(await silent, /^HTTP\/1\.1 408 /);
     const waited = Date.now() - started;
-    assert.ok(waited >= 4500 && waited < 8000, `${waited} ms`);
+    assert.ok(waited >= 4500 && waited < 5000 + 3000 * timeScale, `${waited} ms`);
   });
 
   test('/health is 200 while the till takes payments and 503 while its listener is paused', async () => {
@@ -208,7 +208,7 @@ describe('a till scraped by Prometheus', () => {
     const paused = await get(metricsPort, '/health');
     assert.equal(paused.status, 503);
     assert.deepEqual(JSON.parse(paused.body).listener, { up: false, port: 0 });
-    await waitFor(async () => (await query(prometheus, 'kelvora_listener_up')) === 0, 10000);
+    await waitFor(async () => (await query(prometheus, 'kelvora_listener_up')) === 0, 10000 * timeScale);
     await t.svc.service.resume();
     assert.equal((await get(metricsPort, '/health')).status, 200);
   });
