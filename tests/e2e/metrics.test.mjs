@@ -11,7 +11,8 @@ import os from 'node:os';
 import path from 'node:path';
 import { after, before, describe, test } from 'node:test';
 import {
-  freePort, openSession, readServiceLogTexts, sessionClaims, startProtocolService, timeScale,
+  errorReply, exchange, freePort, openSession, readServiceLogTexts, sessionClaims, signToken,
+  startProtocolService, timeScale,
 } from './lib/index.mjs';
 import { payByDebit, startTransactionService } from './transaction-support.mjs';
 
@@ -122,6 +123,12 @@ describe('a till scraped by Prometheus', () => {
     assert.equal((await payByDebit(t, { transaction_value: '12,51' })).at(-1).status, 'unauthorized');
     reply = { status: 503, body: { message: 'fora do ar' } };
     assert.equal((await payByDebit(t)).at(-1).status, 'approved');
+    // A session start with a token of another key, and a peer that speaks no TLS.
+    const refused = await exchange(t.client, {
+      route: '/session/start', type: 'session', token: signToken(sessionClaims(), { secret: 'x'.repeat(32) }),
+    });
+    assert.deepEqual(refused, errorReply('Acesso não autorizado.'));
+    await rawExchange(t.svc.port, 'GET / HTTP/1.1\r\n\r\n');
 
     const expected = {
       'up{job="kelvora"}': 1,
@@ -139,6 +146,9 @@ describe('a till scraped by Prometheus', () => {
       kelvora_connections: 1,
       kelvora_dialogue_running: 0,
       kelvora_listener_up: 1,
+      'kelvora_sessions_refused_total{reason="unauthorized"}': 1,
+      'kelvora_rejected_connections_total{reason="tls"}': 1,
+      'kelvora_rejected_connections_total{reason="origin"}': 0,
       'kelvora_build_info{simulator="true",version="1.0.0.4"}': 1,
     };
     const seen = {};
