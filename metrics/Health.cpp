@@ -3,7 +3,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include <cmath>
+#include <cstdint>
 #include <ctime>
 
 #include "metrics/PendingFiles.h"
@@ -29,7 +29,8 @@ Json UtcText(double seconds) {
 }
 
 Json Pending(const TPendingFiles& files) {
-  return {{"pending", files.Count}, {"oldest_age_seconds", std::floor(files.OldestAgeSeconds)}};
+  return {{"pending", files.Count},
+          {"oldest_age_seconds", static_cast<int64_t>(files.OldestAgeSeconds)}};
 }
 
 const char* LibraryStateName(TLibraryState state) {
