@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -92,6 +93,31 @@ size_t DiscardInput(SocketHandle socket) noexcept {
   char buffer[16384];
   const ssize_t got = ::recv(Fd(socket), buffer, sizeof buffer, 0);
   return got > 0 ? static_cast<size_t>(got) : 0;
+}
+
+size_t ReceiveSome(SocketHandle socket, std::span<char> buffer) noexcept {
+  ssize_t got = 0;
+  do {
+    got = ::recv(Fd(socket), buffer.data(), buffer.size(), 0);
+  } while (got < 0 && errno == EINTR);
+  return got > 0 ? static_cast<size_t>(got) : 0;
+}
+
+bool SendAll(SocketHandle socket, std::string_view bytes) noexcept {
+  while (!bytes.empty()) {
+    const ssize_t sent = ::send(Fd(socket), bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    if (sent < 0 && errno == EINTR) continue;
+    if (sent <= 0) return false;
+    bytes.remove_prefix(static_cast<size_t>(sent));
+  }
+  return true;
+}
+
+void SetSendTimeout(SocketHandle socket, int timeoutMs) noexcept {
+  timeval limit{};
+  limit.tv_sec = timeoutMs / 1000;
+  limit.tv_usec = (timeoutMs % 1000) * 1000;
+  ::setsockopt(Fd(socket), SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
 }
 
 void EnableKeepAlive(SocketHandle socket) noexcept {

@@ -8,6 +8,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <utility>
 
 namespace kelvora::platform {
@@ -75,6 +76,17 @@ void ShutdownSending(SocketHandle socket) noexcept;
 // Reads what has arrived on a socket and drops it; the bytes read, 0 at the end of the stream or
 // on a failure.
 size_t DiscardInput(SocketHandle socket) noexcept;
+
+// Reads what has arrived on a socket into buffer, blocking until something has; the bytes read, 0
+// at the end of the stream or on a failure.
+size_t ReceiveSome(SocketHandle socket, std::span<char> buffer) noexcept;
+
+// Like send, but make sure all of bytes is written before returning; false when the socket failed
+// or a send waited longer than the socket's send time limit.
+bool SendAll(SocketHandle socket, std::string_view bytes) noexcept;
+
+// Limits how long one send may block on a peer that does not read (SO_SNDTIMEO).
+void SetSendTimeout(SocketHandle socket, int timeoutMs) noexcept;
 
 // Keep-alive on an accepted socket, so a peer that vanishes without closing (cable pulled, laptop
 // asleep) is noticed within two minutes: probes start after 45 s of silence, every 15 s, and the

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <exception>
 
+#include "metrics/Telemetry.h"
 #include "platform/Paths.h"
 #include "protocol/JwtSecret.h"
 #include "protocol/PaymentEvents.h"
@@ -220,6 +221,7 @@ void TDmSitef::EnsureInicializado(tef::TKoCliSiTef& pKoCliSiTef) {
   } catch (const std::exception&) {
     const tef::TKoCliSiTefCliSiTef& gateway = pKoCliSiTef.TEFCliSiTef();
     if (!gateway.ErroCarregamento().empty()) {
+      metrics::NoteLibraryLoadFailure(gateway.ErroCarregamento());
       const std::string erro = "Erro ao carregar a biblioteca do SiTef " +
                                tef::NomeCompletoDLL(gateway.PathDLL(), gateway.NomeDLL()) + ": " +
                                gateway.ErroCarregamento();
@@ -229,6 +231,8 @@ void TDmSitef::EnsureInicializado(tef::TKoCliSiTef& pKoCliSiTef) {
     throw;
   }
   ReportLibraryLoaded(FService.Events(), pKoCliSiTef.TEFCliSiTef());
+  metrics::NoteLibraryLoaded(tef::NomeCompletoDLL(pKoCliSiTef.TEFCliSiTef().PathDLL(),
+                                                  pKoCliSiTef.TEFCliSiTef().NomeDLL()));
   if (pKoCliSiTef.TEFCliSiTef().BibliotecaSimulada()) {
     Log(tef::TKoCliSiTefCliSiTef::kAvisoSimulador);
   }

@@ -120,6 +120,8 @@ class TDmSitef final : public service::MessageHandler {
   // process, which the next initialisation confirms. Skipped, and logged, while another
   // connection's operation holds the component.
   void OnDisconnect(service::Connection& pIdContext) override;
+  size_t SessionCount() const override { return FSessionList.Count(); }
+  bool OperationRunning() const override { return fProcessando.load(); }
 
   // --- Envelope -------------------------------------------------------------------------------
   // {"type":"error","message":pMessage} in the service's compact form.

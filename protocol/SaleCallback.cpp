@@ -7,6 +7,7 @@
 #include "protocol/Convert.h"
 #include "protocol/DmSitef.h"
 #include "protocol/Rest.h"
+#include "protocol/SaleReportMetrics.h"
 #include "tokens/CallbackSignature.h"
 #include "tokens/Jose.h"
 
@@ -95,10 +96,11 @@ TReportDelivery TDmSitef::DeliverSaleReport(const TSaleReport& pReport,
     const TRestResponse response =
         PostReport(CallbackAddress(pReport.CallbackURL, *secret.Key), pReport, *secret.Key, &pStop,
                    SalesApiTrust(FService.Config()));
-    return ClassifyAnswer(response, [this](std::string_view text) { LogSaleReportFailure(text); });
+    return CountedAttempt(
+        ClassifyAnswer(response, [this](std::string_view text) { LogSaleReportFailure(text); }));
   } catch (const std::exception& e) {
     LogSaleReportFailure(std::string(kCallbackLog) + e.what());
-    return TReportDelivery::Unanswered;
+    return CountedAttempt(TReportDelivery::Unanswered);
   }
 }
 
@@ -145,8 +147,8 @@ bool TDmSitef::SendSaleCallback(Json& pMessage, const TSaleData& pSale) {
   try {
     const TRestResponse response = PostReport(CallbackAddress(callbackURL, *secret.Key), report,
                                               *secret.Key, &fStopping, SalesApiTrust(FService.Config()));
-    const TReportDelivery answer =
-        ClassifyAnswer(response, [this](std::string_view text) { LogSaleReportFailure(text); });
+    const TReportDelivery answer = CountedAttempt(
+        ClassifyAnswer(response, [this](std::string_view text) { LogSaleReportFailure(text); }));
     answered = true;
     if (answer == TReportDelivery::Unanswered) {
       fSaleReports.RetryLater(record);
@@ -161,7 +163,10 @@ bool TDmSitef::SendSaleCallback(Json& pMessage, const TSaleData& pSale) {
     // An API that cannot be reached or whose answer cannot be read must not cost the client the
     // outcome of a payment that is already confirmed: it is logged like a refusal.
     LogSaleReportFailure(std::string(kCallbackLog) + e.what());
-    if (!answered) fSaleReports.RetryLater(record);
+    if (!answered) {
+      CountedAttempt(TReportDelivery::Unanswered);
+      fSaleReports.RetryLater(record);
+    }
   }
   SetTransactionDataValue(pMessage, "payment_id", paymentId);
   SetTransactionDataValue(pMessage, "company_id", empresaId);

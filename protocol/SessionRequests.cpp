@@ -3,6 +3,7 @@
 #include <memory>
 #include <stdexcept>
 
+#include "metrics/Telemetry.h"
 #include "platform/Ansi.h"
 #include "platform/Guid.h"
 #include "protocol/CallbackUrl.h"
@@ -46,6 +47,13 @@ std::optional<std::string> OversizedClaim(const Json& claims) {
   return std::nullopt;
 }
 
+// Refuses a session start with message, counted by its reason for the metrics.
+void RefuseSession(service::Connection& pIdContext, metrics::TSessionRefusal pReason,
+                   std::string_view pMessage) {
+  metrics::CountSessionRefused(pReason);
+  TDmSitef::SendErrorMessage(pIdContext, pMessage);
+}
+
 }  // namespace
 
 std::string TDmSitef::TerminalNumber(std::string_view pSectionalCode, int32_t pPdvNumber) {
@@ -71,32 +79,32 @@ void TDmSitef::CreateSession(const Json& pConfig, service::Connection& pIdContex
   std::unique_ptr<tokens::TJWT> token;
   try {
     if (GetRequiredField(pConfig, "type") != "session") {
-      SendErrorMessage(pIdContext,
-                       "Configuração de entrada inválida: type diferente de \"session\".");
+      RefuseSession(pIdContext, metrics::TSessionRefusal::Invalid,
+                    "Configuração de entrada inválida: type diferente de \"session\".");
       return;
     }
     const std::string compact = GetRequiredField(pConfig, "token");
     if (!secret.Key) {
       Log(kJwtSecretInvalidLog);
-      SendErrorMessage(pIdContext, "Acesso não autorizado.");
+      RefuseSession(pIdContext, metrics::TSessionRefusal::Secret, "Acesso não autorizado.");
       return;
     }
     if (compact.size() > kMaxTokenLength) {
       Log("Token de sessão recusado: mais de " + std::to_string(kMaxTokenLength / 1024) + " KiB.");
-      SendErrorMessage(pIdContext, "Acesso não autorizado.");
+      RefuseSession(pIdContext, metrics::TSessionRefusal::Unauthorized, "Acesso não autorizado.");
       return;
     }
     token = tokens::TJOSE::Verify(tokens::TJWK(*secret.Key), compact);
   } catch (const std::exception& e) {
-    SendErrorMessage(pIdContext, e.what());
+    RefuseSession(pIdContext, metrics::TSessionRefusal::Invalid, e.what());
     return;
   }
   if (!token) {
-    SendErrorMessage(pIdContext, "Dados de sessão inválidos.");
+    RefuseSession(pIdContext, metrics::TSessionRefusal::Invalid, "Dados de sessão inválidos.");
     return;
   }
   if (!token->Verified) {
-    SendErrorMessage(pIdContext, "Acesso não autorizado.");
+    RefuseSession(pIdContext, metrics::TSessionRefusal::Unauthorized, "Acesso não autorizado.");
     return;
   }
   switch (tokens::CheckTimeClaims(token->Claims, FClock.Now())) {
@@ -104,21 +112,21 @@ void TDmSitef::CreateSession(const Json& pConfig, service::Connection& pIdContex
       break;
     case tokens::TJWTTimeCheck::Expired:
       Log("Token de sessão recusado: expirado (exp).");
-      SendErrorMessage(pIdContext, "Acesso não autorizado.");
+      RefuseSession(pIdContext, metrics::TSessionRefusal::Unauthorized, "Acesso não autorizado.");
       return;
     case tokens::TJWTTimeCheck::NotYetValid:
       Log("Token de sessão recusado: ainda não válido (nbf).");
-      SendErrorMessage(pIdContext, "Acesso não autorizado.");
+      RefuseSession(pIdContext, metrics::TSessionRefusal::Unauthorized, "Acesso não autorizado.");
       return;
     case tokens::TJWTTimeCheck::Malformed:
       Log("Token de sessão recusado: exp ou nbf não numérico.");
-      SendErrorMessage(pIdContext, "Acesso não autorizado.");
+      RefuseSession(pIdContext, metrics::TSessionRefusal::Unauthorized, "Acesso não autorizado.");
       return;
   }
   if (const std::optional<std::string> claim = OversizedClaim(token->Claims)) {
     Log("Token de sessão recusado: a declaração \"" + *claim + "\" passa de " +
         std::to_string(kMaxClaimLength / 1024) + " KiB.");
-    SendErrorMessage(pIdContext, "Acesso não autorizado.");
+    RefuseSession(pIdContext, metrics::TSessionRefusal::Unauthorized, "Acesso não autorizado.");
     return;
   }
 
@@ -163,22 +171,23 @@ void TDmSitef::CreateSession(const Json& pConfig, service::Connection& pIdContex
     sale.Venda_Id = StrToInt(AnsiClaim(claims, "sale_id"));
     sale.Empresa_Id = StrToInt(AnsiClaim(claims, "company_id"));
     if (sale.Venda_Id <= 0) {
-      SendErrorMessage(pIdContext, "ID de venda não informado.");
+      RefuseSession(pIdContext, metrics::TSessionRefusal::Invalid, "ID de venda não informado.");
       return;
     }
     sale.CallbackURL = AnsiClaim(claims, "callback_url");
     if (IsBlank(sale.CallbackURL)) {
-      SendErrorMessage(pIdContext, "URL de callback não informada.");
+      RefuseSession(pIdContext, metrics::TSessionRefusal::Invalid,
+                    "URL de callback não informada.");
       return;
     }
     if (!IsValidCallbackURL(sale.CallbackURL)) {
-      SendErrorMessage(pIdContext, "URL de callback inválida.");
+      RefuseSession(pIdContext, metrics::TSessionRefusal::Invalid, "URL de callback inválida.");
       return;
     }
     // The callback address is the base address with one "/" before the API's path.
     if (sale.CallbackURL.back() != '/') sale.CallbackURL += '/';
   } catch (const std::exception& e) {
-    SendErrorMessage(pIdContext, e.what());
+    RefuseSession(pIdContext, metrics::TSessionRefusal::Invalid, e.what());
     return;
   }
 

@@ -8,6 +8,7 @@
 #include "protocol/Convert.h"
 #include "protocol/DmSitef.h"
 #include "protocol/PaymentEvents.h"
+#include "protocol/TransactionMetrics.h"
 #include "tef/KoCliSiTefCliSiTef.h"
 
 namespace kelvora::protocol {
@@ -196,6 +197,7 @@ void TDmSitef::StartTransaction(const Json& pContent, const TSession* pSession,
   if (fProcessando.exchange(true)) return;
   const TReservaProcessando reserva(fProcessando);
   TKoCliSiTefAccess tef = AcquireKoCliSiTef(pIdContext, pSession);
+  metrics::TTransactionTally tally(OperationOf(pedido.Tipo));
   fOperacao = pedido.Operacao;
   if (pedido.Tipo == ttTransacao) fPayerName = pedido.PayerName;
   if (pedido.Tipo != ttReimpressao) {
@@ -266,6 +268,7 @@ void TDmSitef::StartTransaction(const Json& pContent, const TSession* pSession,
       throw;
     }
     fTipoEmCurso = ttNenhum;
+    tally.Outcome = metrics::OutcomeOf(fConcluido, fCancelado || fInterrompido);
 
     // A confirmed payment has had its result; only a dialogue that confirmed nothing fails here.
     if (!fConcluido) {
@@ -279,6 +282,7 @@ void TDmSitef::StartTransaction(const Json& pContent, const TSession* pSession,
       SendJson(pIdContext, result);
     }
   } catch (const std::exception& e) {
+    if (fConcluido) tally.Outcome = metrics::TOutcome::Approved;
     // A dialogue that failed before its confirmation leaves nothing approved behind.
     if (!fConcluido) {
       ReportFailedPayment(FService.Events(), pedido.Tipo, e.what());

@@ -4,10 +4,10 @@
 # KelvoraSiTef-setup.exe in the build folder.
 #   --arch x86   (the default) 32-bit programs into build-win32/
 #   --arch x64   64-bit programs into build-win64/, for stores whose SiTef library is 64-bit
-# WIN_BUILD_DIR names another folder. OpenSSL and libcurl are cross-built once from Debian's source
-# packages into <build>/deps/.
+# WIN_BUILD_DIR names another folder. OpenSSL, libcurl and prometheus-cpp's core are cross-built
+# once from Debian's source packages into <build>/deps/.
 #   scripts/build-windows.sh [--arch A]              builds
-#   scripts/build-windows.sh [--arch A] --deps-only  builds only OpenSSL and libcurl
+#   scripts/build-windows.sh [--arch A] --deps-only  builds only the libraries above
 #   scripts/build-windows.sh [--arch A] --test       builds, then runs the tests under a headless Wine
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -116,6 +116,23 @@ build_curl() {
   cmake --install "$deps/build-curl" >/dev/null
 }
 
+# prometheus-cpp's core: the metric types and text format of the metrics endpoint, without its
+# pull and push parts, which bring a web server and an HTTP client of their own.
+build_prometheus_cpp() {
+  [ -f "$prefix/lib/libprometheus-cpp-core.a" ] && return
+  unpack_source prometheus-cpp
+  echo "Cross-building prometheus-cpp for $host"
+  cmake -S "$deps/src/prometheus-cpp" -B "$deps/build-prometheus-cpp" -G Ninja \
+    -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+    -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" \
+    -DBUILD_SHARED_LIBS=OFF -DENABLE_PULL=OFF -DENABLE_PUSH=OFF -DENABLE_COMPRESSION=OFF \
+    -DENABLE_TESTING=OFF -DUSE_THIRDPARTY_LIBRARIES=OFF -DGENERATE_PKGCONFIG=OFF \
+    -DOVERRIDE_CXX_STANDARD_FLAGS=OFF \
+    -DCMAKE_CXX_FLAGS="-ffile-prefix-map=$deps/src/prometheus-cpp/=prometheus-cpp/" >/dev/null
+  cmake --build "$deps/build-prometheus-cpp" -j"$jobs" >/dev/null
+  cmake --install "$deps/build-prometheus-cpp" >/dev/null
+}
+
 # Libraries built by an earlier recipe (other flags, another folder) are built again from fresh
 # sources, since make does not notice changed flags.
 mkdir -p "$deps/src"
@@ -126,6 +143,15 @@ fi
 build_openssl
 build_curl
 echo "$recipe" >"$prefix/recipe"
+# prometheus-cpp has a recipe of its own, so that adding or changing it does not cost a rebuild of
+# OpenSSL and libcurl.
+metrics_recipe=$(declare -f build_prometheus_cpp | sha256sum | cut -d' ' -f1)
+if [ "$(cat "$prefix/recipe-prometheus-cpp" 2>/dev/null)" != "$metrics_recipe" ]; then
+  rm -rf "$prefix/lib/libprometheus-cpp-core.a" "$prefix/include/prometheus" \
+    "$prefix/lib/cmake/prometheus-cpp" "$deps/src/prometheus-cpp" "$deps/build-prometheus-cpp"
+fi
+build_prometheus_cpp
+echo "$metrics_recipe" >"$prefix/recipe-prometheus-cpp"
 [ "$action" = deps ] && exit 0
 
 cmake -S . -B "$build_dir" -G Ninja \

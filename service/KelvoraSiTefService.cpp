@@ -33,12 +33,14 @@ TKelvoraSiTefService::TKelvoraSiTefService(TServiceOptions options,
 
 TKelvoraSiTefService::~TKelvoraSiTefService() {
   FLogRetention.Stop();
+  FMetrics.reset();
   StopServer();
   DmSitef.reset();
   iniConfig.reset();
 }
 
 void TKelvoraSiTefService::ServiceStart() {
+  StartMetrics();
   StartServer();
   GravaLog("O serviço foi inciado.");
   FEvents.Report(TSystemEventId::ServiceStarted, "O serviço foi inciado.");
@@ -95,6 +97,8 @@ void TKelvoraSiTefService::StartServer() {
     const bool everyOrigin = !settings.Origins.Restricted();
     auto server = std::make_unique<TServerThread>(std::move(settings), *DmSitef);
     server->Start();
+    metrics::NoteCertificate(TCertificateFiles::In(FOptions.BaseDir).Certificate);
+    const std::lock_guard lock(FServerLock);
     FServerThread = std::move(server);
     if (everyOrigin) {
       GravaLog(
@@ -106,14 +110,18 @@ void TKelvoraSiTefService::StartServer() {
     GravaLog(kListenFailureLog);
     FEvents.Report(TSystemEventId::ServiceStartFailed,
                    std::string(kListenFailureLog) + " " + e.what());
+    metrics::NoteError(e.what());
     throw platform::ServiceFailure(kListenFailureExitCode, e.what());
   }
 }
 
 void TKelvoraSiTefService::StopServer() {
-  if (!FServerThread) return;
-  FServerThread->Deactivate();
-  FServerThread.reset();
+  std::unique_ptr<TServerThread> server;
+  {
+    const std::lock_guard lock(FServerLock);
+    server = std::move(FServerThread);
+  }
+  if (server) server->Deactivate();
 }
 
 }  // namespace kelvora::service

@@ -3,6 +3,7 @@
 // service log.
 #pragma once
 
+#include "metrics/Telemetry.h"
 #include "platform/IniFile.h"
 #include "platform/ServiceHost.h"
 #include "service/LogRetention.h"
@@ -15,6 +16,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string_view>
 
 namespace kelvora::service {
@@ -46,7 +48,8 @@ class TKelvoraSiTefService final : public platform::ServiceEvents {
   TKelvoraSiTefService& operator=(const TKelvoraSiTefService&) = delete;
 
   // Each event is also reported to the system's log, with the same text.
-  void ServiceStart() override;     // StartServer, then "O serviço foi inciado."
+  // StartMetrics, StartServer, then "O serviço foi inciado."
+  void ServiceStart() override;
   void ServiceStop() override;      // StopServer, then "O serviço foi parado."
   void ServicePause() override;     // StopServer, then "O serviço foi pausado."
   void ServiceContinue() override;  // StartServer, then "O serviço foi retomado."
@@ -87,14 +90,25 @@ class TKelvoraSiTefService final : public platform::ServiceEvents {
   const TServiceOptions& Options() const { return FOptions; }
 
  private:
+  // Starts the /metrics and /health endpoint when [metrics] listen asks for it
+  // (ServiceMetrics.cpp). A setting that cannot be used, or an address that cannot be bound, is
+  // logged and leaves the service without the endpoint: payments do not depend on it.
+  void StartMetrics();
+  // What the endpoint reads at each scrape, from its own thread.
+  metrics::TServiceProbe MetricsProbe();
+
   TServiceOptions FOptions;
   TServiceLog FLog;
   TSystemEvents FEvents;
   std::unique_ptr<platform::TIniFile> iniConfig;
   std::unique_ptr<MessageHandler> DmSitef;
+  // Set and cleared on the main thread; FServerLock guards the pointer for the metrics thread,
+  // which reads the listener's state through it.
+  mutable std::mutex FServerLock;
   std::unique_ptr<TServerThread> FServerThread;
   // Uses the log, the configuration and the events: declared after them, and stopped first.
   TLogRetention FLogRetention;
+  std::unique_ptr<metrics::TMetricsEndpoint> FMetrics;
 };
 
 }  // namespace kelvora::service

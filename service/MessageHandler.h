@@ -4,6 +4,7 @@
 
 #include "service/Connection.h"
 
+#include <cstddef>
 #include <string_view>
 
 namespace kelvora::service {
@@ -38,6 +39,11 @@ class MessageHandler {
   // connection that ended: the handler must cancel only what that connection started, never a
   // payment another connection is running. Exceptions are swallowed.
   virtual void OnDisconnect(Connection& pIdContext) = 0;
+
+  // For the metrics, from their own thread: the sessions kept, and whether a TEF operation holds
+  // the library now.
+  virtual size_t SessionCount() const { return 0; }
+  virtual bool OperationRunning() const { return false; }
 };
 
 // A handler that drops every request and holds nothing: for running the service module without

@@ -1,8 +1,10 @@
 // Listening sockets, the accept loop, the connection limits and the life of each connection thread.
 #include "service/ServerThread.h"
 
+#include "metrics/Telemetry.h"
 #include "service/WebSocketHandshake.h"
 
+#include <algorithm>
 #include <stdexcept>
 #include <string>
 
@@ -78,6 +80,13 @@ void TServerThread::Deactivate() {
     }
   }
   for (ConnectionSlot& slot : open) slot.thread.join();
+}
+
+size_t TServerThread::OpenConnections() {
+  const std::lock_guard lock(connectionsLock_);
+  return static_cast<size_t>(
+      std::count_if(connections_.begin(), connections_.end(),
+                    [](const ConnectionSlot& slot) { return !slot.closing && !slot.finished; }));
 }
 
 void TServerThread::Log(std::string_view text) const {
@@ -208,6 +217,7 @@ bool TServerThread::MakeRoom() {
     evicted = victim != nullptr;
     pending = oldestPending != nullptr;
   }
+  metrics::CountRejectedConnection(metrics::TConnectionRejection::Limit);
   const std::string limit = "Limite de " + std::to_string(settings_.MaxConnections) +
                             " conexões atingido: ";
   if (evicted && pending) {
@@ -249,8 +259,10 @@ void TServerThread::ReapFinished() {
 // join it at its next wake-up.
 void TServerThread::RunConnection(ConnectionSlot& slot) {
   TlsConnection& connection = *slot.connection;
+  bool tlsDone = false;
   try {
     connection.TCPServerConnect();
+    tlsDone = true;
     TCPServerExecute(connection);
     {
       // Under the lock, so the deadline either ends the handshakes or finds them done.
@@ -260,9 +272,15 @@ void TServerThread::RunConnection(ConnectionSlot& slot) {
     }
     for (;;) TCPServerExecute(connection);
   } catch (const EOriginRefused& e) {
+    metrics::CountRejectedConnection(metrics::TConnectionRejection::Origin);
     Log("Conexão recusada: origem não permitida: " + EscapeForLog(e.Origin));
   } catch (...) {
-    // Whatever ends the execute steps ends the connection; nothing is logged.
+    // Whatever ends the execute steps ends the connection; nothing is logged. Only this thread
+    // sets upgraded, so it reads it without the lock.
+    if (!slot.upgraded) {
+      metrics::CountRejectedConnection(tlsDone ? metrics::TConnectionRejection::Handshake
+                                               : metrics::TConnectionRejection::Tls);
+    }
   }
   connection.Close();
   try {

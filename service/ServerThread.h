@@ -49,6 +49,9 @@ class TServerThread {
   // The port listened on (the one chosen by the system when the settings say 0).
   uint16_t Port() const { return port_; }
 
+  // Connections open now, in their handshakes or upgraded; any thread.
+  size_t OpenConnections();
+
  private:
   using Clock = std::chrono::steady_clock;
 

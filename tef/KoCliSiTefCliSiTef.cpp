@@ -91,8 +91,9 @@ void TKoCliSiTefCliSiTef::Inicializar() {
   platform::AnsiString loja = fCodigoLoja;
   platform::AnsiString terminal = fNumeroTerminal;
   platform::AnsiString parametrosAnsi = platform::ToAnsi(parametros);
-  const int resultado = Exportacao(fDLL.xConfiguraIntSiTefInterativoEx)(
-      endereco.data(), loja.data(), terminal.data(), 0, parametrosAnsi.data());
+  const int resultado =
+      Exportacao(fDLL.xConfiguraIntSiTefInterativoEx, "ConfiguraIntSiTefInterativoEx")(
+          endereco.data(), loja.data(), terminal.data(), 0, parametrosAnsi.data());
 
   // Outside service mode the message would also go to a modal box; this platform has none, and
   // the exception carries the same text to whoever shows it.
@@ -125,15 +126,18 @@ void TKoCliSiTefCliSiTef::AtivarGP() {
 void TKoCliSiTefCliSiTef::SetNumVias(int32_t /*Value*/) { TKoCliSiTefClass::SetNumVias(2); }
 
 int32_t TKoCliSiTefCliSiTef::DefineMensagemPermanentePinPad(const std::string& Mensagem) {
-  const auto escreve = Exportacao(fDLL.xEscreveMensagemPermanentePinPad);
+  const auto escreve =
+      Exportacao(fDLL.xEscreveMensagemPermanentePinPad, "EscreveMensagemPermanentePinPad");
   platform::AnsiString mensagem = platform::ToAnsi(Mensagem);
   return escreve(mensagem.data());
 }
 
 std::string TKoCliSiTefCliSiTef::VerificarPresencaPinPad() {
   // Loaded entry points are checked by the first of them, as the library resolves them together.
-  Exportacao(fDLL.xEscreveMensagemPermanentePinPad);
-  switch (Exportacao(fDLL.xVerificaPresencaPinPad)()) {
+  Exportacao(fDLL.xEscreveMensagemPermanentePinPad, "EscreveMensagemPermanentePinPad");
+  const int presenca = Exportacao(fDLL.xVerificaPresencaPinPad, "VerificaPresencaPinPad")();
+  metrics::NotePinpadPresence(presenca == 1);
+  switch (presenca) {
     case 1: return "PINPAD conectado com sucesso...";
     case 0: return "Nenhum PINPAD conectado...";
     case -1: return "Erro na DLL ou arquivo .INI do PINPAD";
@@ -143,7 +147,8 @@ std::string TKoCliSiTefCliSiTef::VerificarPresencaPinPad() {
 
 int32_t TKoCliSiTefCliSiTef::ObtemQuantidadeTransacoesPendentes(platform::TDateTime Data,
                                                                const std::string& CupomFiscal) {
-  const auto obtem = Exportacao(fDLL.xObtemQuantidadeTransacoesPendentes);
+  const auto obtem =
+      Exportacao(fDLL.xObtemQuantidadeTransacoesPendentes, "ObtemQuantidadeTransacoesPendentes");
   platform::AnsiString data = platform::AnsiBytes(platform::FormatDateTime("yyyymmdd", Data));
   platform::AnsiString cupom = platform::ToAnsi(CupomFiscal);
   return obtem(data.data(), cupom.data());

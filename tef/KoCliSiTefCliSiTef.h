@@ -17,6 +17,7 @@
 #include "tef/CliSiTefLibrary.h"
 #include "tef/KoCliSiTefClass.h"
 #include "tef/KoCliSiTefRespCliSiTef.h"
+#include "tef/TimedLibraryCall.h"
 
 namespace kelvora::tef {
 
@@ -188,11 +189,12 @@ class TKoCliSiTefCliSiTef : public TKoCliSiTefClass {
   struct Dialogo;
 
   TKoCliSiTefRespCliSiTef& RespCliSiTef() { return fRespCliSiTef; }
-  // The slot's function, or std::runtime_error "Erro ao iniciar "TEF"" when it is not resolved.
+  // The slot's function, timed under nome, or std::runtime_error "Erro ao iniciar "TEF"" when it
+  // is not resolved.
   template <class Funcao>
-  static Funcao Exportacao(Funcao slot) {
+  static TTimedLibraryCall<Funcao> Exportacao(Funcao slot, const char* nome) {
     if (slot == nullptr) throw std::runtime_error("Erro ao iniciar \"TEF\"");
-    return slot;
+    return {slot, nome};
   }
   // Calls FinalizaTransacaoSiTefInterativo with the transaction's fiscal date and time (from
   // Finalizacao; the current ones when it holds none), logging it first.

@@ -116,7 +116,7 @@ int32_t TKoCliSiTefCliSiTef::IniciarFuncaoInterativa(int32_t Modalidade, const s
                                                      const AnsiString& Restricoes,
                                                      platform::Currency Valor) {
   if (fAguardandoResposta) throw std::runtime_error("Requisição anterior não concluida");
-  const auto inicia = Exportacao(fDLL.xIniciaFuncaoSiTefInterativo);
+  const auto inicia = Exportacao(fDLL.xIniciaFuncaoSiTefInterativo, "IniciaFuncaoSiTefInterativo");
   fIniciouRequisicao = true;
 
   const platform::TDateTime agora = platform::Now(Owner().Clock());
@@ -157,7 +157,8 @@ int32_t TKoCliSiTefCliSiTef::ContinuarFuncaoInterativa(bool ModoTrilha3,
                                                        const AnsiString& DataVencimento,
                                                        const AnsiString& CVV,
                                                        const AnsiString& QtdParcela) {
-  const auto continua = Exportacao(fDLL.xContinuaFuncaoSiTefInterativo);
+  const auto continua =
+      Exportacao(fDLL.xContinuaFuncaoSiTefInterativo, "ContinuaFuncaoSiTefInterativo");
   Dialogo d;
   d.ModoTrilha3 = ModoTrilha3;
   d.NumeroCartao = NumeroCartao;

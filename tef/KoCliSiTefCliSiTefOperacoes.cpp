@@ -198,7 +198,8 @@ void TKoCliSiTefCliSiTef::NCN(const std::string& /*Rede*/, const std::string& /*
 void TKoCliSiTefCliSiTef::FinalizarNaBiblioteca(bool Confirma,
                                                 const std::string& DocumentoVinculado,
                                                 const std::string& Finalizacao) {
-  const auto finaliza = Exportacao(fDLL.xFinalizaTransacaoSiTefInterativo);
+  const auto finaliza =
+      Exportacao(fDLL.xFinalizaTransacaoSiTefInterativo, "FinalizaTransacaoSiTefInterativo");
   std::string fiscal = Finalizacao;
   if (fiscal.empty() && DocumentoVinculado == fRespCliSiTef.DocumentoVinculado()) {
     fiscal = fRespCliSiTef.Finalizacao();
@@ -271,7 +272,7 @@ void TKoCliSiTefCliSiTef::DesfazerBackup() {
 }
 
 int32_t TKoCliSiTefCliSiTef::LerTrilha3(AnsiString& /*AResposta*/) {
-  const auto le = Exportacao(fDLL.xLeTrilha3);
+  const auto le = Exportacao(fDLL.xLeTrilha3, "LeTrilha3");
   DefineMensagemPermanentePinPad("ID Amigo");
   std::vector<char> mensagem(kTamanhoMensagem, '\0');
   const int32_t r = le(mensagem.data());
@@ -284,7 +285,7 @@ int32_t TKoCliSiTefCliSiTef::LerTrilha3(AnsiString& /*AResposta*/) {
 }
 
 int32_t TKoCliSiTefCliSiTef::LerCartaoSeguro() {
-  const auto le = Exportacao(fDLL.xLeCartaoDiretoEx);
+  const auto le = Exportacao(fDLL.xLeCartaoDiretoEx, "LeCartaoDiretoEx");
   TKoCliSiTef& facade = Owner();
   facade.DoExibeMsg(opmExibirMsgOperador, "Passe o cartão");
   facade.DoExibeMsg(opmExibirMsgCliente, "Passe o cartão");

@@ -7,6 +7,7 @@
 // After winsock2.h, whose types it uses.
 #include <mstcpip.h>
 
+#include <algorithm>
 #include <cstring>
 #include <stdexcept>
 #include <vector>
@@ -124,6 +125,29 @@ size_t DiscardInput(SocketHandle socket) noexcept {
   char buffer[16384];
   const int got = ::recv(Native(socket), buffer, sizeof buffer, 0);
   return got > 0 ? static_cast<size_t>(got) : 0;
+}
+
+size_t ReceiveSome(SocketHandle socket, std::span<char> buffer) noexcept {
+  const int size = static_cast<int>(std::min<size_t>(buffer.size(), 1 << 30));
+  const int got = ::recv(Native(socket), buffer.data(), size, 0);
+  return got > 0 ? static_cast<size_t>(got) : 0;
+}
+
+bool SendAll(SocketHandle socket, std::string_view bytes) noexcept {
+  while (!bytes.empty()) {
+    const int size = static_cast<int>(std::min<size_t>(bytes.size(), 1 << 30));
+    const int sent = ::send(Native(socket), bytes.data(), size, 0);
+    if (sent <= 0) return false;
+    bytes.remove_prefix(static_cast<size_t>(sent));
+  }
+  return true;
+}
+
+// Winsock takes the limit as a DWORD of milliseconds.
+void SetSendTimeout(SocketHandle socket, int timeoutMs) noexcept {
+  const DWORD limit = static_cast<DWORD>(timeoutMs);
+  ::setsockopt(Native(socket), SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&limit),
+               sizeof limit);
 }
 
 // Windows takes the idle time and the interval between probes; the count of probes and the time

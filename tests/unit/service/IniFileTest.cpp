@@ -109,6 +109,7 @@ TEST(TIniFile, ReadsTheReadmeExampleWithItsInlineComments) {
   EXPECT_EQ(ini.ReadInteger("server", "max_connections", 0), 64);
   EXPECT_EQ(ini.ReadInteger("server", "max_sessions", 0), 256);
   EXPECT_EQ(ini.ReadString("server", "tls_min_version", ""), "1.2");
+  EXPECT_EQ(ini.ReadString("metrics", "listen", ""), "127.0.0.1:9464");
 }
 
 // Notepad's UTF-8 with its byte-order mark and CR LF: the mark is skipped and the text comes back
