@@ -213,6 +213,9 @@ Function RefuseForeignFolder
   ${If} $0 <= 3
     StrCpy $1 "a raiz de um disco"
   ${ElseIf} ${FileExists} "$INSTDIR\SvcKelvoraSiTef.exe"
+  ${OrIf} ${FileExists} "$INSTDIR\SvcKelvoraSiTef.ini"
+    ; An installation, or what an uninstallation keeps (the configuration with its key, the
+    ; vendor library, pending payments) for the next one.
     Return
   ${Else}
     StrCpy $1 ""
