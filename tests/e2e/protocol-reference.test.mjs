@@ -22,7 +22,7 @@ function approvedExample() {
 }
 
 describe('the documents', () => {
-  test('parse, and name the specification versions they follow', () => {
+  test('parse, and name the AsyncAPI and OpenAPI versions they follow', () => {
     assert.equal(readProtocolDocument(ASYNCAPI_FILE).asyncapi, '3.0.0');
     assert.match(readProtocolDocument(SALES_API_FILE).openapi, /^3\.1\.\d+$/);
   });
