@@ -135,7 +135,7 @@ void GenerateCertificates(const std::filesystem::path& dir, const TCertificateOp
 
   const PKey caKey = NewP256Key();
   const Certificate ca =
-      NewCertificate("Kelvora TEF Server local CA " + UtcStamp(), caKey.get(), options.Days);
+      NewCertificate(std::string(kLocalCaNamePrefix) + UtcStamp(), caKey.get(), options.Days);
   if (X509_set_issuer_name(ca.get(), X509_get_subject_name(ca.get())) != 1)
     Fail("cannot name the CA");
   AddExtension(ca.get(), ca.get(), NID_basic_constraints, "critical, CA:TRUE, pathlen:0");

@@ -12,6 +12,10 @@ inline constexpr std::string_view kCaCertificateFile = "ca_cert.pem";
 inline constexpr std::string_view kServerCertificateFile = "server_cert.pem";
 inline constexpr std::string_view kServerKeyFile = "server_key.pem";
 
+// Every local CA this program makes has a common name that begins with this, followed by the
+// moment it was made: the family the machine's trusted roots are kept to one member of.
+inline constexpr std::string_view kLocalCaNamePrefix = "Kelvora TEF Server local CA ";
+
 // Apple's clients refuse server certificates valid longer than this, even under a local CA.
 inline constexpr int kMaxCertificateDays = 825;
 

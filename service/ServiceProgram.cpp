@@ -3,6 +3,7 @@
 
 #include "service/Certificates.h"
 #include "service/JwtSecretFile.h"
+#include "service/LocalCaTrust.h"
 
 #include "platform/LibrarySearch.h"
 #include "platform/Paths.h"
@@ -53,27 +54,81 @@ int ParseDays(std::string_view text) {
   return value;
 }
 
-bool IsGenerateCommand(TProgramCommand command) {
+// The commands that work on files or on the machine's trusted roots alone, without the service.
+bool IsSetupCommand(TProgramCommand command) {
   return command == TProgramCommand::GenerateCertificates ||
-         command == TProgramCommand::GenerateSecret;
+         command == TProgramCommand::GenerateSecret ||
+         command == TProgramCommand::TrustCertificate ||
+         command == TProgramCommand::UntrustCertificate;
 }
 
-// Runs generate-certificates or generate-secret. The secret itself is never printed: it would
-// end up in installer logs and terminal scroll-back.
-int RunGenerateCommand(const TProgramArguments& arguments) {
+// The setup commands that name a folder or a file.
+bool TakesTarget(TProgramCommand command) {
+  return IsSetupCommand(command) && command != TProgramCommand::UntrustCertificate;
+}
+
+void GenerateCertificatesCommand(const TProgramArguments& arguments) {
+  TCertificateOptions options;
+  options.Days = arguments.Days.value_or(kMaxCertificateDays);
+  options.Force = arguments.Force;
+  GenerateCertificates(*arguments.Target, options);
+  std::printf("Wrote %s, %s and %s in %s (valid %d days)\n", kCaCertificateFile.data(),
+              kServerCertificateFile.data(), kServerKeyFile.data(),
+              arguments.Target->string().c_str(), options.Days);
+#ifdef _WIN32
+  // A new CA: the browsers trust the new server certificate only once it replaces the old one.
+  std::printf("Run trust-certificate %s so that the browsers trust the new CA\n",
+              arguments.Target->string().c_str());
+#endif
+}
+
+void TrustCertificateCommand(const TProgramArguments& arguments) {
+  const TLocalCaTrustResult result = TrustLocalCa(*arguments.Target);
+  const std::string file = (*arguments.Target / kCaCertificateFile).string();
+  switch (result.Outcome) {
+    case TLocalCaTrust::Added:
+      std::printf("Added %s to the machine's trusted root certificates\n", file.c_str());
+      break;
+    case TLocalCaTrust::AlreadyThere:
+      std::printf("%s was already among the machine's trusted root certificates\n",
+                  file.c_str());
+      break;
+    case TLocalCaTrust::NotOurs:
+      std::printf("Left the machine's trusted root certificates as they are: %s is not a local CA "
+                  "made by this program\n",
+                  file.c_str());
+      break;
+  }
+  if (result.Removed > 0) {
+    std::printf("Removed %d earlier local CA(s) from them\n", result.Removed);
+  }
+}
+
+// Runs a setup command. The secret itself is never printed: it would end up in installer logs
+// and terminal scroll-back.
+int RunSetupCommand(const TProgramArguments& arguments) {
   try {
-    if (arguments.Command == TProgramCommand::GenerateCertificates) {
-      TCertificateOptions options;
-      options.Days = arguments.Days.value_or(kMaxCertificateDays);
-      options.Force = arguments.Force;
-      GenerateCertificates(*arguments.Target, options);
-      std::printf("Wrote %s, %s and %s in %s (valid %d days)\n", kCaCertificateFile.data(),
-                  kServerCertificateFile.data(), kServerKeyFile.data(),
-                  arguments.Target->string().c_str(), options.Days);
-    } else if (EnsureJwtSecret(*arguments.Target) == TJwtSecretResult::Written) {
-      std::printf("Wrote a new [security] jwt_secret to %s\n", arguments.Target->string().c_str());
-    } else {
-      std::printf("Kept the [security] jwt_secret of %s\n", arguments.Target->string().c_str());
+    switch (arguments.Command) {
+      case TProgramCommand::GenerateCertificates:
+        GenerateCertificatesCommand(arguments);
+        break;
+      case TProgramCommand::GenerateSecret:
+        if (EnsureJwtSecret(*arguments.Target) == TJwtSecretResult::Written) {
+          std::printf("Wrote a new [security] jwt_secret to %s\n",
+                      arguments.Target->string().c_str());
+        } else {
+          std::printf("Kept the [security] jwt_secret of %s\n", arguments.Target->string().c_str());
+        }
+        break;
+      case TProgramCommand::TrustCertificate:
+        TrustCertificateCommand(arguments);
+        break;
+      case TProgramCommand::UntrustCertificate:
+        std::printf("Removed %d local CA(s) from the machine's trusted root certificates\n",
+                    UntrustLocalCa());
+        break;
+      default:
+        break;
     }
     return 0;
   } catch (const std::exception& e) {
@@ -88,9 +143,11 @@ void PrintUsage(const char* program) {
                "       %s [--port N] [--base-dir DIR] install [silent]\n"
                "       %s uninstall [silent]\n"
                "       %s generate-certificates [--force] [--days N] DIR\n"
-               "       %s generate-secret INI\n",
+               "       %s generate-secret INI\n"
+               "       %s trust-certificate DIR\n"
+               "       %s untrust-certificate\n",
                std::string(TKelvoraSiTefService::kTitle).c_str(), program, program, program,
-               program, program);
+               program, program, program, program);
 }
 
 // The command line the installed unit runs: this executable with the same options.
@@ -138,11 +195,17 @@ TProgramArguments ParseProgramArguments(std::span<const char* const> arguments) 
     } else if (!commandSeen && IsCommand(argument, "generate-secret")) {
       parsed.Command = TProgramCommand::GenerateSecret;
       commandSeen = true;
+    } else if (!commandSeen && IsCommand(argument, "trust-certificate")) {
+      parsed.Command = TProgramCommand::TrustCertificate;
+      commandSeen = true;
+    } else if (!commandSeen && IsCommand(argument, "untrust-certificate")) {
+      parsed.Command = TProgramCommand::UntrustCertificate;
+      commandSeen = true;
     } else if (argument == "--force") {
       parsed.Force = true;
     } else if (argument == "--days") {
       parsed.Days = ParseDays(value());
-    } else if (IsGenerateCommand(parsed.Command) && !parsed.Target && !argument.empty() &&
+    } else if (TakesTarget(parsed.Command) && !parsed.Target && !argument.empty() &&
                !argument.starts_with('-')) {
       parsed.Target = platform::PathFromUtf8(argument);
     } else if (IsCommand(argument, "silent")) {
@@ -151,10 +214,12 @@ TProgramArguments ParseProgramArguments(std::span<const char* const> arguments) 
       throw std::invalid_argument("unknown argument: " + std::string(argument));
     }
   }
-  if (IsGenerateCommand(parsed.Command) && !parsed.Target) {
+  if (TakesTarget(parsed.Command) && !parsed.Target) {
     throw std::invalid_argument(parsed.Command == TProgramCommand::GenerateSecret
                                     ? "generate-secret needs the configuration file"
-                                    : "generate-certificates needs a directory");
+                                    : parsed.Command == TProgramCommand::TrustCertificate
+                                          ? "trust-certificate needs the certificates' directory"
+                                          : "generate-certificates needs a directory");
   }
   if ((parsed.Force || parsed.Days) && parsed.Command != TProgramCommand::GenerateCertificates) {
     throw std::invalid_argument("--force and --days belong to generate-certificates");
@@ -178,7 +243,7 @@ int RunServiceProgram(int argc, char** argv,
     PrintUsage(argv[0]);
     return 2;
   }
-  if (IsGenerateCommand(arguments.Command)) return RunGenerateCommand(arguments);
+  if (IsSetupCommand(arguments.Command)) return RunSetupCommand(arguments);
   try {
     // First, before any thread exists, so that every thread inherits the blocked control signals.
     platform::ServiceHost host;
@@ -209,6 +274,8 @@ int RunServiceProgram(int argc, char** argv,
         return 0;
       case TProgramCommand::GenerateCertificates:
       case TProgramCommand::GenerateSecret:
+      case TProgramCommand::TrustCertificate:
+      case TProgramCommand::UntrustCertificate:
         break;  // run above, before the service module exists
     }
   } catch (const std::exception& e) {

@@ -10,20 +10,29 @@
 
 namespace kelvora::service {
 
-enum class TProgramCommand { Run, Install, Uninstall, GenerateCertificates, GenerateSecret };
+enum class TProgramCommand {
+  Run,
+  Install,
+  Uninstall,
+  GenerateCertificates,
+  GenerateSecret,
+  TrustCertificate,    // the local CA of a folder into the machine's trusted roots
+  UntrustCertificate,  // every local CA out of them
+};
 
 struct TProgramArguments {
   TProgramCommand Command = TProgramCommand::Run;
   std::optional<uint16_t> Port;                  // --port N
   std::optional<std::filesystem::path> BaseDir;  // --base-dir DIR
   bool Silent = false;  // "silent": no confirmation text on install/uninstall
-  std::optional<std::filesystem::path> Target;  // the folder or file a generate command writes
+  std::optional<std::filesystem::path> Target;  // the folder or file a setup command works on
   bool Force = false;                           // --force: generate-certificates replaces a set
   std::optional<int> Days;                      // --days N: validity of generated certificates
 };
 
 // Parses "[--port N] [--base-dir DIR] [install|uninstall] [silent]",
-// "generate-certificates [--force] [--days N] DIR" and "generate-secret INI" (the commands in any
+// "generate-certificates [--force] [--days N] DIR", "generate-secret INI",
+// "trust-certificate DIR" and "untrust-certificate" (the commands in any
 // case, with an optional leading "-" or "/", as the Windows switches are written). Throws
 // std::invalid_argument with the reason for anything else.
 TProgramArguments ParseProgramArguments(std::span<const char* const> arguments);
@@ -31,8 +40,8 @@ TProgramArguments ParseProgramArguments(std::span<const char* const> arguments);
 // Runs the program: builds the service module with the data module from createDataModule, then
 // installs, uninstalls, or runs it in the foreground until SIGTERM or SIGINT. Returns the exit
 // code: 0 on success (also after a stop signal), 1 when install, uninstall or a generate command
-// failed, 2 for a bad command line. The generate commands write their files and return without
-// building the service module.
+// failed, 2 for a bad command line. The setup commands (generate-*, trust-certificate,
+// untrust-certificate) do their work and return without building the service module.
 int RunServiceProgram(int argc, char** argv,
                       const TKelvoraSiTefService::DataModuleFactory& createDataModule);
 

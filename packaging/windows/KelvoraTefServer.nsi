@@ -136,6 +136,18 @@ Section "Kelvora TEF Server" SecServer
     DetailPrint "Aviso: falta um dos arquivos server_cert.pem, server_key.pem e ca_cert.pem em $INSTDIR\Certificado; nenhum foi substituído. Complete-os ou apague os três e reinstale."
   ${EndIf}
 
+  ; The browsers trust the service's certificate through the local CA, which goes into the
+  ; machine's trusted roots (an earlier one, from before a renewal, comes out): Chrome, Edge and
+  ; Firefox then connect without a manual step. A store's own CA is left as the store set it.
+  ${If} ${FileExists} "$INSTDIR\Certificado\ca_cert.pem"
+    nsExec::ExecToLog '"$INSTDIR\SvcKelvoraSiTef.exe" trust-certificate "$INSTDIR\Certificado"'
+    Pop $0
+    ${If} $0 != 0
+      Call ReportFailure
+      DetailPrint "Aviso: a CA local não foi adicionada às autoridades raiz confiáveis desta máquina; o navegador não confiará no serviço até que ca_cert.pem seja importado."
+    ${EndIf}
+  ${EndIf}
+
   WriteUninstaller "$INSTDIR\Uninstall.exe"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
@@ -276,6 +288,10 @@ FunctionEnd
 Section "Uninstall"
   Call un.StopServiceIfPresent
   nsExec::ExecToLog '"$INSTDIR\SvcKelvoraSiTef.exe" uninstall silent'
+  Pop $0
+  ; Its key is gone, so the local CA vouches for nothing more; it leaves the trusted roots with the
+  ; service's certificate.
+  nsExec::ExecToLog '"$INSTDIR\SvcKelvoraSiTef.exe" untrust-certificate'
   Pop $0
   ; The events already in the log keep their data; without the source the viewer shows them
   ; without the message table's texts.

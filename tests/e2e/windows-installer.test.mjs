@@ -108,6 +108,7 @@ describe('the installer under Wine', { skip: skipWine }, () => {
     assert.deepEqual(await calls(), [
       'generate-secret C:\\Program Files\\Kelvora TEF Server\\SvcKelvoraSiTef.ini',
       'generate-certificates C:\\Program Files\\Kelvora TEF Server\\Certificado',
+      'trust-certificate C:\\Program Files\\Kelvora TEF Server\\Certificado',
       'install silent',
     ]);
     assert.match(await fs.readFile(path.join(dir, 'SvcKelvoraSiTef.ini'), 'latin1'),
@@ -120,7 +121,7 @@ describe('the installer under Wine', { skip: skipWine }, () => {
     const key = await fs.readFile(path.join(dir, 'Certificado', 'server_key.pem'));
     await fs.rm(path.join(dir, 'Certificado', 'ca_cert.pem'));
     assert.equal(await install(), 2);
-    assert.ok(!(await calls()).slice(3).some((call) => call.startsWith('generate-certificates')));
+    assert.ok(!(await calls()).slice(4).some((call) => call.startsWith('generate-certificates')));
     assert.deepEqual(await fs.readFile(path.join(dir, 'Certificado', 'server_key.pem')), key);
     assert.ok(!(await exists('Certificado/ca_cert.pem')));
   });
@@ -138,7 +139,7 @@ describe('the installer under Wine', { skip: skipWine }, () => {
     await fs.writeFile(path.join(dir, 'dll', 'CliSiTef32I.dll'), 'the vendor library');
     await fs.writeFile(path.join(dir, 'Log', 'a.log'), 'log');
     await uninstall();
-    assert.equal((await calls()).at(-1), 'uninstall silent');
+    assert.deepEqual((await calls()).slice(-2), ['uninstall silent', 'untrust-certificate']);
     assert.equal(await fs.readFile(path.join(dir, 'dll', 'CliSiTef32I.dll'), 'latin1'),
       'the vendor library');
     for (const name of ['SvcKelvoraSiTef.exe', 'kelvora-token.exe', 'Uninstall.exe', 'Certificado',

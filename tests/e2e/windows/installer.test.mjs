@@ -68,16 +68,28 @@ class Prefix {
     return this.wine(installer, '/S', ...switches);
   }
 
-  // A registry key under HKLM\System\CurrentControlSet\Services as exported by reg.exe (UTF-16),
-  // or null when it is not there.
-  async servicesKey(name) {
-    const exported = path.join(this.dir, 'drive_c', 'service.reg');
-    const code = await this.wine('reg', 'export',
-      `HKLM\\System\\CurrentControlSet\\Services\\${name}`, 'C:\\service.reg', '/y');
+  // A registry key as exported by reg.exe (UTF-16), or null when it is not there.
+  async registryKey(key) {
+    const exported = path.join(this.dir, 'drive_c', 'exported.reg');
+    const code = await this.wine('reg', 'export', key, 'C:\\exported.reg', '/y');
     if (code !== 0) return null;
     const text = (await fs.readFile(exported)).toString('utf16le').replace(/^\uFEFF/, '');
     await fs.rm(exported);
     return text;
+  }
+
+  // A key under HKLM\System\CurrentControlSet\Services, or null.
+  servicesKey(name) {
+    return this.registryKey(`HKLM\\System\\CurrentControlSet\\Services\\${name}`);
+  }
+
+  // The thumbprints (SHA-1, upper-case hexadecimal) of the machine's trusted root certificates,
+  // read where Windows keeps the local machine's Root store.
+  async trustedRoots() {
+    const text = await this.registryKey(
+      'HKLM\\Software\\Microsoft\\SystemCertificates\\Root\\Certificates') ?? '';
+    return new Set([...text.matchAll(/^\[.*\\Certificates\\([0-9A-Fa-f]{40})\]\r?$/gm)]
+      .map((match) => match[1].toUpperCase()));
   }
 
   serviceKey() {
@@ -133,6 +145,9 @@ function expandString(exported, name) {
   const bytes = Buffer.from(match[1].split(',').map((byte) => parseInt(byte, 16)));
   return bytes.toString('utf16le').replace(/\0+$/, '');
 }
+
+// The thumbprint under which the Root store keeps a certificate.
+const thumbprint = (pem) => new X509Certificate(pem).fingerprint.replaceAll(':', '');
 
 function checkCertificates(files) {
   const ca = new X509Certificate(files['ca_cert.pem']);
@@ -200,7 +215,11 @@ describe('the installer with the real programs under Wine', { skip }, () => {
     assert.match(await plain.jwtSecret(), /^[A-Za-z0-9]{32}$/);
     assert.doesNotMatch(ini, /simulator_in_dll/);
 
-    checkCertificates(await readCertificates(plain));
+    const certificates = await readCertificates(plain);
+    checkCertificates(certificates);
+    // The browsers trust the service without a manual step.
+    assert.ok((await plain.trustedRoots()).has(thumbprint(certificates['ca_cert.pem'])),
+      'the local CA is among the machine\'s trusted roots');
 
     const key = await plain.serviceKey();
     assert.ok(key, 'the service is registered');
@@ -241,16 +260,34 @@ describe('the installer with the real programs under Wine', { skip }, () => {
       await fs.readFile(simulator));
     assert.doesNotMatch(await fs.readFile(plain.file('SvcKelvoraSiTef.ini'), 'latin1'),
       /simulator_in_dll/);
+    assert.ok((await plain.trustedRoots()).has(thumbprint(certificates['ca_cert.pem'])));
     // Stopped so that its files could be replaced, then started again.
     await plain.waitForLog('O serviço foi parado.');
     await plain.waitForLog(START_LINE, 2);
+  });
+
+  // A technician renews the certificates by removing them and installing again: the browsers must
+  // trust the new CA, and the old one, whose certificate is gone, must not stay trusted.
+  test('renewed certificates replace the local CA among the trusted roots', async () => {
+    const old = thumbprint((await readCertificates(plain))['ca_cert.pem']);
+    const before = await plain.trustedRoots();
+    await fs.rm(plain.file('Certificado'), { recursive: true });
+    assert.equal(await plain.install(), 0);
+    const renewed = thumbprint((await readCertificates(plain))['ca_cert.pem']);
+    assert.notEqual(renewed, old);
+    const after = await plain.trustedRoots();
+    assert.ok(after.has(renewed), 'the new CA is trusted');
+    assert.ok(!after.has(old), 'the old CA is no longer trusted');
+    assert.deepEqual([...after].filter((root) => root !== renewed).sort(),
+      [...before].filter((root) => root !== old).sort(), 'no other root touched');
+    await plain.waitForLog(START_LINE, 3);
   });
 
   test('the simulator, when chosen, is the library in dll\\ and the service says it simulates', async () => {
     // Both prefixes' services listen on this machine's port 443, and one that cannot listen ends
     // with a failure: the first one is stopped before the second one starts.
     assert.equal(await plain.wine('sc', 'stop', SERVICE), 0);
-    await plain.waitForLog('O serviço foi parado.', 2);
+    await plain.waitForLog('O serviço foi parado.', 3);
     withSimulator = await Prefix.create(prefixes);
     assert.equal(await withSimulator.install('/SIMULADOR'), 0);
 
@@ -267,6 +304,9 @@ describe('the installer with the real programs under Wine', { skip }, () => {
 
   test('the uninstaller removes the service and its files but keeps a backup of a pending payment', async () => {
     await fs.writeFile(withSimulator.file('TEF', 'KoCliSiTef_CliSiTef_001.tef'), 'backup');
+    const ca = thumbprint((await readCertificates(withSimulator))['ca_cert.pem']);
+    const roots = await withSimulator.trustedRoots();
+    assert.ok(roots.has(ca));
     await withSimulator.wine(withSimulator.file('Uninstall.exe'), '/S');
     // The uninstaller runs from a copy of itself and deletes the original last.
     for (let i = 0; i < 600 && await exists(withSimulator.file('Uninstall.exe')); ++i) await sleep(100);
@@ -284,5 +324,8 @@ describe('the installer with the real programs under Wine', { skip }, () => {
     // A reinstallation that finishes the payment needs the key the sales system signs with.
     assert.ok(await exists(withSimulator.file('SvcKelvoraSiTef.ini')), 'the configuration kept');
     assert.ok(await exists(withSimulator.file('Log')), 'the logs kept');
+    // Its key is gone: the CA leaves the trusted roots, every other root stays.
+    roots.delete(ca);
+    assert.deepEqual([...await withSimulator.trustedRoots()].sort(), [...roots].sort());
   });
 });

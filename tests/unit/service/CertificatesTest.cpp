@@ -1,7 +1,9 @@
 // The generated certificate set: a client trusting only ca_cert.pem accepts server_cert.pem for the
 // loopback names and nothing else, the key matches and stays private, existing files are safe.
 #include "service/Certificates.h"
+#include "service/LocalCaTrust.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
@@ -11,6 +13,9 @@
 #include <cstdio>
 #include <memory>
 #include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "tests/unit/service/TempDir.h"
 #include "tests/unit/support/PrivateAccess.h"
@@ -122,6 +127,74 @@ TEST(GenerateCertificates, KeepsExistingFilesUnlessForced) {
     EXPECT_NE(TempDir::Read(file), "operator's own");
     EXPECT_TRUE(Verifies(temp.Path(), "localhost"));
   }
+}
+
+// A self-signed CA with the given common name, with or without name constraints, as PEM.
+std::string SelfSignedCa(const std::string& commonName, bool constrained) {
+  std::unique_ptr<EVP_PKEY, void (*)(EVP_PKEY*)> key(EVP_PKEY_Q_keygen(nullptr, nullptr, "EC",
+                                                                       "P-256"),
+                                                     EVP_PKEY_free);
+  Certificate ca(X509_new());
+  X509_set_version(ca.get(), X509_VERSION_3);
+  ASN1_INTEGER_set(X509_get_serialNumber(ca.get()), 1);
+  X509_gmtime_adj(X509_getm_notBefore(ca.get()), 0);
+  X509_gmtime_adj(X509_getm_notAfter(ca.get()), 86400);
+  X509_set_pubkey(ca.get(), key.get());
+  X509_NAME_add_entry_by_txt(X509_get_subject_name(ca.get()), "CN", MBSTRING_UTF8,
+                             reinterpret_cast<const unsigned char*>(commonName.c_str()), -1, -1, 0);
+  X509_set_issuer_name(ca.get(), X509_get_subject_name(ca.get()));
+  X509V3_CTX context;
+  X509V3_set_ctx(&context, ca.get(), ca.get(), nullptr, nullptr, 0);
+  std::vector<std::pair<int, const char*>> extensions = {
+      {NID_basic_constraints, "critical, CA:TRUE"}, {NID_key_usage, "critical, keyCertSign"}};
+  if (constrained) extensions.emplace_back(NID_name_constraints, "critical, permitted;DNS:localhost");
+  for (const auto& [nid, value] : extensions) {
+    X509_EXTENSION* extension = X509V3_EXT_conf_nid(nullptr, &context, nid, value);
+    X509_add_ext(ca.get(), extension, -1);
+    X509_EXTENSION_free(extension);
+  }
+  X509_sign(ca.get(), key.get(), EVP_sha256());
+  std::unique_ptr<BIO, decltype(&BIO_free)> bio(BIO_new(BIO_s_mem()), &BIO_free);
+  PEM_write_bio_X509(bio.get(), ca.get());
+  char* data = nullptr;
+  const long size = BIO_get_mem_data(bio.get(), &data);
+  return std::string(data, static_cast<size_t>(size));
+}
+
+// Only a CA this program made, held to the loopback names, is ever put among the trusted roots: a
+// store's own CA in the folder may vouch for any site.
+TEST(TrustLocalCa, LeavesTheRootsAloneForACertificateItDidNotMake) {
+  TempDir temp;
+  GenerateCertificates(temp.Path() / "made", {});
+  const struct {
+    const char* name;
+    std::string pem;
+  } cases[] = {
+      {"our name without name constraints", SelfSignedCa(std::string(kLocalCaNamePrefix) + "x", false)},
+      {"name constraints under another name", SelfSignedCa("Loja Central CA", true)},
+      {"the server certificate", TempDir::Read((temp.Path() / "made" / kServerCertificateFile).string())},
+  };
+  for (const auto& c : cases) {
+    const fs::path dir = temp.Path() / c.name;
+    fs::create_directory(dir);
+    temp.Write(std::string(c.name) + "/" + std::string(kCaCertificateFile), c.pem);
+    EXPECT_EQ(TrustLocalCa(dir).Outcome, TLocalCaTrust::NotOurs) << c.name;
+  }
+
+  fs::create_directory(temp.Path() / "not-pem");
+  temp.Write("not-pem/ca_cert.pem", "not a certificate");
+  EXPECT_THROW(TrustLocalCa(temp.Path() / "not-pem"), std::runtime_error);
+  EXPECT_THROW(TrustLocalCa(temp.Path() / "missing"), std::runtime_error);
+#ifndef _WIN32
+  // A CA of its own reaches the trusted roots, which Linux does not have (Windows' store is
+  // checked by the installer's test, on a machine of its own).
+  try {
+    TrustLocalCa(temp.Path() / "made");
+    ADD_FAILURE() << "a local CA was trusted on Linux";
+  } catch (const std::runtime_error& e) {
+    EXPECT_THAT(std::string(e.what()), ::testing::HasSubstr("no machine-wide store"));
+  }
+#endif
 }
 
 }  // namespace

@@ -123,7 +123,7 @@ TEST(ParseProgramArguments, ReadsOptionsAndCommands) {
   EXPECT_EQ(based.BaseDir, std::filesystem::absolute("/srv/kelvora"));
 }
 
-TEST(ParseProgramArguments, ReadsTheGenerateCommands) {
+TEST(ParseProgramArguments, ReadsTheSetupCommands) {
   struct Case {
     std::vector<const char*> arguments;
     TProgramCommand command;
@@ -147,11 +147,18 @@ TEST(ParseProgramArguments, ReadsTheGenerateCommands) {
        "SvcKelvoraSiTef.ini",
        false,
        std::nullopt},
+      {{"trust-certificate", "C:\\Kelvora\\Certificado"},
+       TProgramCommand::TrustCertificate,
+       "C:\\Kelvora\\Certificado",
+       false,
+       std::nullopt},
+      {{"/UNTRUST-CERTIFICATE"}, TProgramCommand::UntrustCertificate, nullptr, false, std::nullopt},
   };
   for (const Case& c : cases) {
     const TProgramArguments parsed = ParseProgramArguments(c.arguments);
     EXPECT_EQ(parsed.Command, c.command);
-    EXPECT_EQ(parsed.Target, std::filesystem::path(c.target));
+    EXPECT_EQ(parsed.Target, c.target ? std::optional(std::filesystem::path(c.target))
+                                      : std::nullopt);
     EXPECT_EQ(parsed.Force, c.force);
     EXPECT_EQ(parsed.Days, c.days);
   }
@@ -175,6 +182,9 @@ TEST(ParseProgramArguments, RefusesWhatItDoesNotKnow) {
       {"generate-certificates", "--days", "0", "dir"},
       {"generate-certificates", "--days", "826", "dir"},
       {"install", "dir"},
+      {"trust-certificate"},
+      {"untrust-certificate", "dir"},
+      {"trust-certificate", "--force", "dir"},
   };
   for (const auto& arguments : cases) {
     EXPECT_THROW(ParseProgramArguments(arguments), std::invalid_argument) << arguments[0];
