@@ -59,6 +59,12 @@ void ServiceController::Control(ServiceControl control) {
         StopAfterFailure(code);
       }
       return;
+    case ServiceControl::Resume:
+      if (state_ == ServiceState::Stopped) return;
+      if (const int code = RunEvent("ServiceResume", [this] { events_.ServiceResume(); })) {
+        StopAfterFailure(code);
+      }
+      return;
   }
 }
 

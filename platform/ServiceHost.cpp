@@ -13,7 +13,7 @@ namespace {
 sigset_t ControlSignals() {
   sigset_t set;
   sigemptyset(&set);
-  for (int signal : {SIGTERM, SIGINT, SIGUSR1, SIGUSR2}) sigaddset(&set, signal);
+  for (int signal : {SIGTERM, SIGINT, SIGUSR1, SIGUSR2, SIGHUP}) sigaddset(&set, signal);
   return set;
 }
 
@@ -58,6 +58,9 @@ int ServiceHost::Run(ServiceEvents& events) {
         break;
       case SIGUSR2:
         controller.Control(ServiceControl::Continue);
+        break;
+      case SIGHUP:
+        controller.Control(ServiceControl::Resume);
         break;
       default:
         break;

@@ -1,6 +1,6 @@
 // The service framework. On Linux the process runs in the foreground (under systemd), and POSIX
 // signals stand for the service control requests (SIGTERM/SIGINT stop, SIGUSR1 pauses, SIGUSR2
-// continues). On Windows the service control manager sends them; started from a console the
+// continues, SIGHUP says the machine resumed from sleep). On Windows the service control manager sends them; started from a console the
 // program runs in the foreground and Ctrl-C stops it.
 #pragma once
 
@@ -24,6 +24,9 @@ class ServiceEvents {
   virtual void ServiceStop() = 0;
   virtual void ServicePause() = 0;
   virtual void ServiceContinue() = 0;
+  // The machine resumed from sleep or hibernation (Windows' Fast Startup boots by resuming, so
+  // a "shut down" till comes back this way too): what the service read at its start may be stale.
+  virtual void ServiceResume() = 0;
   virtual void ServiceAfterInstall() = 0;
 };
 
@@ -37,13 +40,13 @@ class ServiceFailure : public std::runtime_error {
   int Code;
 };
 
-enum class ServiceControl { Stop, Pause, Continue };
+enum class ServiceControl { Stop, Pause, Continue, Resume };
 enum class ServiceState { Stopped, Running, Paused };
 
 // Which control request reaches which event, given the service's state: pause only while running,
-// continue only while paused, stop while running or paused; any other request is ignored, as the
-// Windows service control manager refuses it. An event that throws is reported on stderr and
-// counts as done, except a ServiceFailure, which stops the service with its code.
+// continue only while paused, stop and resume while running or paused; any other request is
+// ignored, as the Windows service control manager refuses it. An event that throws is reported on
+// stderr and counts as done, except a ServiceFailure, which stops the service with its code.
 class ServiceController {
  public:
   explicit ServiceController(ServiceEvents& events) : events_(events) {}
@@ -65,9 +68,10 @@ class ServiceController {
 };
 
 // Owns the signal descriptor that carries the control requests. Construct it first in main(),
-// before any thread starts: it blocks SIGTERM, SIGINT, SIGUSR1 and SIGUSR2 in the calling thread,
-// and threads created afterwards inherit the mask, so only the host ever sees them. SIGPIPE is
-// ignored for the whole process, so a write to a closed socket fails instead of killing it.
+// before any thread starts: it blocks SIGTERM, SIGINT, SIGUSR1, SIGUSR2 and SIGHUP in the calling
+// thread, and threads created afterwards inherit the mask, so only the host ever sees them.
+// SIGPIPE is ignored for the whole process, so a write to a closed socket fails instead of
+// killing it.
 class ServiceHost {
  public:
   ServiceHost();

@@ -163,6 +163,8 @@ std::string ServiceUnitText(const ServiceRegistration& registration) {
        << "Group=" << UnitValue(registration.Group) << "\n"
        << "WorkingDirectory=" << UnitValue(registration.BaseDir.string()) << "\n"
        << "ExecStart=" << exec << "\n"
+       // systemctl reload: the settings read again, the library set up afresh at the next use.
+       << "ExecReload=/bin/kill -HUP $MAINPID\n"
        << "ReadWritePaths=" << PathWord(registration.BaseDir.string()) << "\n"
        << kServiceHardening << "\n"
        << "[Install]\n"

@@ -165,6 +165,10 @@ void TDmSitef::OnServiceStop() {
   fSaleReports.Stop();
 }
 
+void TDmSitef::OnServiceResume() {
+  fInicializarDeNovo = true;
+}
+
 void TDmSitef::OnDisconnect(service::Connection& pIdContext) {
   std::vector<std::string> backups;
   {
@@ -215,6 +219,10 @@ void TDmSitef::ApplyGatewaySettings() {
 }
 
 void TDmSitef::EnsureInicializado(tef::TKoCliSiTef& pKoCliSiTef) {
+  // Under fTefLock, so no operation is using the library while it is released.
+  if (fInicializarDeNovo.exchange(false) && pKoCliSiTef.Inicializado(tef::gpCliSiTef)) {
+    pKoCliSiTef.DesInicializar(tef::gpCliSiTef);
+  }
   if (pKoCliSiTef.Inicializado(tef::gpCliSiTef)) return;
   try {
     pKoCliSiTef.Inicializar(tef::gpCliSiTef);

@@ -109,6 +109,9 @@ class TDmSitef final : public service::MessageHandler {
   // the built-in one (any copy of the program can sign tokens for this till) or none.
   void OnServiceStart() override;
   void OnServiceStop() override;
+  // Marks the library to be set up afresh by the next operation: after sleep its connection and
+  // the pin-pad's may be gone, or the library itself replaced. A payment running now keeps it.
+  void OnServiceResume() override;
   // Routes one request received on pIdContext; every reply goes back on pIdContext. Text that is
   // not JSON, and JSON that is not an object, are dropped without a reply.
   void RouteTargeting(std::string_view pContent, service::Connection& pIdContext) override;
@@ -337,7 +340,8 @@ class TDmSitef final : public service::MessageHandler {
   // The component's initialisation for the CliSiTef gateway unless it is initialised already; an
   // initialisation that loaded the simulator says so in the service log, so that a till can
   // never take simulated payments for real ones, and one that could not load the library writes
-  // the loader's reason there (the page only hears that the connection failed).
+  // the loader's reason there (the page only hears that the connection failed). After a resume
+  // the library is released first and set up again, as after a restart.
   void EnsureInicializado(tef::TKoCliSiTef& pKoCliSiTef);
   void Log(std::string_view pText) const { FService.GravaLog(pText); }
   // A report the sales API did not take: in the service log and in the system's
@@ -406,6 +410,8 @@ class TDmSitef final : public service::MessageHandler {
   // Set while the service stops: a report being posted is given up (it stays in the outbox for the
   // next start) rather than holding the stop for up to a minute.
   std::atomic<bool> fStopping{false};
+  // Set by a resume, taken by the next EnsureInicializado.
+  std::atomic<bool> fInicializarDeNovo{false};
 };
 
 }  // namespace kelvora::protocol

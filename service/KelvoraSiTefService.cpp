@@ -84,6 +84,24 @@ void TKelvoraSiTefService::ServiceContinue() {
   FEvents.Report(TSystemEventId::ServiceContinued, "O serviço foi retomado.");
 }
 
+void TKelvoraSiTefService::ServiceResume() {
+  DmSitef->OnServiceResume();
+  FMetrics.reset();
+  StartMetrics();
+  bool listening = false;
+  {
+    const std::lock_guard lock(FServerLock);
+    listening = FServerThread != nullptr;
+  }
+  // A paused service reads its settings when it continues.
+  if (listening) {
+    StopServer();
+    StartServer();
+  }
+  GravaLog(kResumeLog);
+  FEvents.Report(TSystemEventId::ServiceResumed, kResumeLog);
+}
+
 void TKelvoraSiTefService::ServiceAfterInstall() {
   platform::SetServiceDescription(kServiceName, kDescription);
 }

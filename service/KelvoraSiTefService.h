@@ -53,6 +53,13 @@ class TKelvoraSiTefService final : public platform::ServiceEvents {
   void ServiceStop() override;      // StopServer, then "O serviço foi parado."
   void ServicePause() override;     // StopServer, then "O serviço foi pausado."
   void ServiceContinue() override;  // StartServer, then "O serviço foi retomado."
+  // After sleep, as after a restart: the settings read again (the listener, when one runs, and
+  // the metrics endpoint start anew) and the library and pin-pad set up afresh at the next
+  // operation; then kResumeLog. A listener that cannot start stops the service, as at its start.
+  void ServiceResume() override;
+  static constexpr std::string_view kResumeLog =
+      "O computador voltou da suspensão: o serviço relê as configurações, e a biblioteca SiTef e "
+      "o pin-pad serão iniciados de novo na próxima operação.";
   // Writes the description into the installed unit; nothing happens when it is not installed.
   void ServiceAfterInstall() override;
 

@@ -23,6 +23,10 @@ class MessageHandler {
   // background work and waits that could hold the stop (work on disk stays for the next start).
   virtual void OnServiceStop() {}
 
+  // The machine resumed from sleep: the handler drops what it holds from before (the library and
+  // its pin-pad) so that the next operation sets them up afresh, as after a restart.
+  virtual void OnServiceResume() {}
+
   // One non-empty frame text received on pIdContext. Replies and prompts go back through
   // pIdContext; a whole payment dialogue may run inside this call. An exception that escapes ends
   // the connection (its disconnect step then runs).

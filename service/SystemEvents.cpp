@@ -18,6 +18,7 @@ constexpr std::array kEventTypes{
     TSystemEventType{TSystemEventId::ServicePaused, "service-paused", Information},
     TSystemEventType{TSystemEventId::ServiceContinued, "service-continued", Information},
     TSystemEventType{TSystemEventId::ServiceStartFailed, "service-start-failed", Error},
+    TSystemEventType{TSystemEventId::ServiceResumed, "service-resumed", Information},
     TSystemEventType{TSystemEventId::LibraryLoaded, "library-loaded", Information},
     TSystemEventType{TSystemEventId::LibraryNotLoaded, "library-not-loaded", Error},
     TSystemEventType{TSystemEventId::PaymentApproved, "payment-approved", Information},

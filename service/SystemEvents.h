@@ -21,6 +21,7 @@ enum class TSystemEventId : uint32_t {
   ServicePaused = 102,
   ServiceContinued = 103,
   ServiceStartFailed = 104,
+  ServiceResumed = 105,
   LibraryLoaded = 200,
   LibraryNotLoaded = 201,
   PaymentApproved = 300,

@@ -78,10 +78,13 @@ class StatusReporter {
       status_.dwServiceSpecificExitCode = static_cast<DWORD>(exitCode);
       // Pre-shutdown rather than shutdown alone: Windows then waits for the stop (up to the
       // pre-shutdown time the installation sets) instead of ending the process mid-payment.
+      // Power events: a till that slept, or that was "shut down" with Fast Startup and resumed,
+      // must not go on with what it read before.
       status_.dwControlsAccepted = state == SERVICE_START_PENDING || state == SERVICE_STOPPED
                                        ? 0
                                        : SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PAUSE_CONTINUE |
-                                             SERVICE_ACCEPT_SHUTDOWN | SERVICE_ACCEPT_PRESHUTDOWN;
+                                             SERVICE_ACCEPT_SHUTDOWN | SERVICE_ACCEPT_PRESHUTDOWN |
+                                             SERVICE_ACCEPT_POWEREVENT;
       status_.dwWaitHint = IsPending(state) ? kWaitHintMs : 0;
       status_.dwCheckPoint = IsPending(state) ? status_.dwCheckPoint + 1 : 0;
       ::SetServiceStatus(handle_, &status_);
@@ -165,7 +168,7 @@ int RunControls(ServiceEvents& events, bool report) {
   return controller.ExitCode();
 }
 
-DWORD WINAPI ServiceControlHandler(DWORD control, DWORD, void*, void*) {
+DWORD WINAPI ServiceControlHandler(DWORD control, DWORD eventType, void*, void*) {
   switch (control) {
     case SERVICE_CONTROL_STOP:
     case SERVICE_CONTROL_PRESHUTDOWN:
@@ -180,6 +183,11 @@ DWORD WINAPI ServiceControlHandler(DWORD control, DWORD, void*, void*) {
     case SERVICE_CONTROL_CONTINUE:
       ReportStatus(SERVICE_CONTINUE_PENDING);
       gService.controls.Post(ServiceControl::Continue);
+      return NO_ERROR;
+    case SERVICE_CONTROL_POWEREVENT:
+      // Sent on every resume, whether or not a user is there to see it; the other power events
+      // (a suspend coming, the battery) need nothing, and a suspend is never refused.
+      if (eventType == PBT_APMRESUMEAUTOMATIC) gService.controls.Post(ServiceControl::Resume);
       return NO_ERROR;
     case SERVICE_CONTROL_INTERROGATE:
       return NO_ERROR;

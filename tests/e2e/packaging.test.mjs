@@ -79,6 +79,7 @@ describe('package contents', () => {
       ['usr/lib/kelvora-tef/simulator/CliSiTef32I.dll', '-rw-r--r--'],
       ['usr/bin/kelvora-token', '-rwxr-xr-x'],
       [UNIT, '-rw-r--r--'],
+      ['usr/lib/systemd/system-sleep/kelvora-tef', '-rwxr-xr-x'],
       ['etc/kelvora-tef/SvcKelvoraSiTef.ini', '-rw-r-----'],
       [`${BASE}/SvcKelvoraSiTef.ini`, 'lrwxrwxrwx'],
       [`${BASE}/dll`, 'drwxr-xr-x'],

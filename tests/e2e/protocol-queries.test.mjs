@@ -5,8 +5,8 @@ import fs from 'node:fs/promises';
 import path from 'node:path';
 import { afterEach, describe, test } from 'node:test';
 import {
-  errorReply, exchange, exchangeRaw, openSession, readServiceLogTexts, sessionClaims, startProtocolService,
-  writeSimulatorControl,
+  RESUME_LINE, connectClient, errorReply, exchange, exchangeRaw, openSession, readServiceLogTexts,
+  sessionClaims, startProtocolService, windowsBuild, writeSimulatorControl,
 } from './lib/index.mjs';
 
 const cleanups = [];
@@ -77,6 +77,36 @@ describe('/initialize', () => {
     const reply = await exchange(client, { route: '/initialize', type: 'initialize', session_uuid });
     assert.equal(reply.type, 'error');
     assert.ok(reply.message.startsWith('Erro ao conectar com servidor TEF: '), reply.message);
+  });
+});
+
+// Windows tells a service of a resume only from the system (the service test checks the service
+// asks for those events); the signal the systemd unit's reload sends runs the same steps.
+describe('after the machine resumes from sleep', {
+  skip: windowsBuild ? 'power events come from Windows alone' : false,
+}, () => {
+  test('the settings are read again and the library is set up afresh at the next operation', async () => {
+    const { svc, client, session_uuid } = await sessionOn();
+    await exchange(client, { route: '/initialize', type: 'initialize', session_uuid });
+    assert.equal(await configurations(svc.baseDir), 1);
+
+    // Changed while the till slept.
+    await fs.writeFile(path.join(svc.baseDir, 'SvcKelvoraSiTef.ini'),
+      '[security]\nallowed_origins=https://caixa.example\n');
+    await svc.service.resumeFromSleep();
+    await client.waitClosed();
+    const texts = await readServiceLogTexts(svc.baseDir);
+    assert.deepEqual(texts.slice(texts.lastIndexOf('Iniciando servidor socket.')),
+      ['Iniciando servidor socket.', RESUME_LINE], 'a listener with the new origins, no warning');
+
+    const again = await connectClient(svc.port, { origin: 'https://caixa.example' });
+    cleanups.push(() => again.terminate());
+    const renewed = (await openSession(again)).session_uuid;
+    for (let i = 0; i < 2; i++) {
+      assert.deepEqual(await exchange(again, { route: '/initialize', type: 'initialize', session_uuid: renewed }),
+        { type: 'initialize', message: 'Inicializado com sucesso.' });
+    }
+    assert.equal(await configurations(svc.baseDir), 2, 'configured afresh, once');
   });
 });
 

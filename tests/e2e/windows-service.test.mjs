@@ -11,8 +11,9 @@ import path from 'node:path';
 import { after, before, describe, test } from 'node:test';
 import { promisify } from 'node:util';
 import {
-  EVERY_ORIGIN_WARNING, buildDir, connectClient, freePort, generateCertificates, makeBaseDir,
-  readServiceLogTexts, removeBaseDir, serviceBinary, simulatorLibrary, windowsBuild, wineArch, wineLoader,
+  EVERY_ORIGIN_WARNING, buildDir, connectClient, freePort, generateCertificates, makeBaseDir, openSession,
+  readServiceLogTexts, removeBaseDir, serviceBinary, sessionClaims, simulatorLibrary, waitForLogText,
+  windowsBuild, wineArch, wineLoader, writeSimulatorControl,
 } from './lib/index.mjs';
 
 const run = promisify(execFile);
@@ -20,6 +21,7 @@ const NAME = 'KelvoraSiTefService';
 const DESCRIPTION = 'Serviço guardião do Kelvora DataSnap Servidor- Mantenha este serviço iniciado.';
 const SIMULATOR_WARNING = 'A biblioteca SiTef em dll/ é o SIMULADOR: nenhum pagamento é real.';
 const svcctl = path.join(buildDir, 'tests', 'kelvora-svcctl.exe');
+const SECRET = 'Q2w3E4r5T6y7U8i9O0p1A2s3D4f5G6h7';
 const RECOVERY = 'RECOVERY restart 5000, restart 30000, restart 60000; reset 86400; on failed stop';
 // Wine's service control manager refuses recovery actions as an unknown level: the install then
 // warns and goes on. On Windows the actions are read back as set.
@@ -65,7 +67,7 @@ describe('the service under the service control manager', { skip: !windowsBuild 
     await fs.copyFile(serviceBinary, path.join(baseDir, 'SvcKelvoraSiTef.exe'));
     await fs.copyFile(simulatorLibrary, path.join(baseDir, 'dll', 'CliSiTef32I.dll'));
     await fs.writeFile(path.join(baseDir, 'SvcKelvoraSiTef.ini'),
-      '[server]\r\nlisten=127.0.0.1\r\n[security]\r\njwt_secret=Q2w3E4r5T6y7U8i9O0p1A2s3D4f5G6h7\r\n');
+      `[server]\r\nlisten=127.0.0.1\r\n[security]\r\njwt_secret=${SECRET}\r\n`);
     // One persistent server, then one boot that also makes the prefix: exactly one service
     // control manager runs, and nothing boots the prefix again (a boot starts the services with
     // automatic start by itself). "wineboot -i" would start a second manager beside the first,
@@ -132,6 +134,10 @@ describe('the service under the service control manager', { skip: !windowsBuild 
       // Wine's code page for the test's locale; on a till set to another, a warning follows.
       'Página de código do Windows: 1252.',
     ]);
+    // Windows sends a stop only to a service that accepts it, pre-shutdown to hold its shutdown
+    // back, and power events to have it read its settings again after sleep.
+    assert.equal((await wine(svcctl, 'accepts', NAME)).trim(),
+      'STOP PAUSE_CONTINUE SHUTDOWN PRESHUTDOWN POWEREVENT');
   });
 
   test('pause with a silent page connected: paused, the page closed, new connections refused', async () => {
@@ -177,6 +183,35 @@ describe('the service under the service control manager', { skip: !windowsBuild 
     } finally {
       await new Promise((resolve) => { blocker.close(resolve); });
     }
+  });
+
+  // The stop waits for the payment to leave the library (here a slow server: every call to the
+  // library takes 6 s), seconds longer than the manager's wait hint: the checkpoint must advance
+  // meanwhile, or the manager reports error 1053 and Windows' shutdown ends the process.
+  test('a stop during a payment in the library shows progress until the payment ends', async () => {
+    assert.equal(await control('start'), 'RUNNING');
+    const page = await connectClient(port);
+    const { session_uuid } = await openSession(page, sessionClaims(), { secret: SECRET });
+    await writeSimulatorControl(baseDir, '[delay]\ncontinue_ms=6000\n');
+    const from = (await readServiceLogTexts(baseDir)).length;
+    page.send(JSON.stringify({
+      route: '/transaction', session_uuid, type: 'transaction', operation: '0', payer_name: 'Maria',
+      transaction_value: '10,00',
+    }));
+    await new Promise((resolve) => { setTimeout(resolve, 1000); });
+
+    const [checkpoints, longest, hint, state] = (await wine(svcctl, 'watch-stop', NAME)).trim()
+      .split(/\r?\n/);
+    assert.equal(state, 'STOPPED');
+    const seen = checkpoints.split(' ').slice(1).map(Number);
+    assert.ok(seen.length >= 4, `the checkpoint advanced while the stop waited: ${checkpoints}`);
+    assert.deepEqual(seen, [...seen].sort((a, b) => a - b), 'in order');
+    const waitHint = Number(hint.split(' ')[1]);
+    assert.ok(Number(longest.split(' ')[1]) < waitHint, `${longest}, ${hint}`);
+    assert.equal((await wine(svcctl, 'exitcode', NAME)).trim(), '0 0');
+    await page.waitClosed();
+    await waitForLogText(baseDir, 'O serviço foi parado.', { from });
+    await writeSimulatorControl(baseDir, '');
   });
 
   test('uninstall removes the service', async () => {

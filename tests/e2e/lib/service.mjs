@@ -5,7 +5,7 @@
 import { spawn } from 'node:child_process';
 import fs from 'node:fs/promises';
 import path from 'node:path';
-import { readServiceLogTexts, waitForLogText } from './serviceLog.mjs';
+import { RESUME_LINE, readServiceLogTexts, waitForLogText } from './serviceLog.mjs';
 import {
   programCommand, programEnv, serviceBinary, timeScale, windowsBuild,
 } from './paths.mjs';
@@ -62,6 +62,10 @@ export class ServiceProcess {
 
   // SIGUSR2; resolves when the new listener is up ("O serviço foi retomado.").
   resume(timeoutMs = 5000) { return this.#control('SIGUSR2', 'O serviço foi retomado.', timeoutMs); }
+
+  // SIGHUP, what the machine's resume from sleep sends (the systemd unit's reload); resolves once
+  // the service has read its settings again (its listener, when it had one, is up again).
+  resumeFromSleep(timeoutMs = 5000) { return this.#control('SIGHUP', RESUME_LINE, timeoutMs); }
 
   // Sends signal (SIGTERM by default) and resolves with { code, signal } once the process has
   // exited; kills it and throws when it does not exit within timeoutMs. Throws too, once, when the

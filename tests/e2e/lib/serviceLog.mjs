@@ -6,6 +6,10 @@ import { timeScale } from './paths.mjs';
 
 const decoder = new TextDecoder('windows-1252');
 // Written at every start of a listener that accepts pages of any origin.
+// The service's line once it has read its settings again after the machine resumed from sleep.
+export const RESUME_LINE = 'O computador voltou da suspensão: o serviço relê as configurações, e a '
+  + 'biblioteca SiTef e o pin-pad serão iniciados de novo na próxima operação.';
+
 export const EVERY_ORIGIN_WARNING =
   'Aviso: [security] allowed_origins não configurado; conexões de qualquer origem são aceitas.';
 export const LINE = /^\[(\d\d)\/(\d\d)\/(\d{4}) (\d\d):(\d\d):(\d\d)\] (.*)$/s;

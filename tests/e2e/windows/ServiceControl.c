@@ -5,6 +5,14 @@
        prints the state it settled in (RUNNING, PAUSED, STOPPED, or the pending state when it did
        not settle within 20 s: far longer than a sound service takes, shorter than the minute a
        connection's keep-alive takes to give up on a silent peer);
+     kelvora-svcctl accepts NAME
+       prints the controls the running service accepts (STOP PAUSE_CONTINUE SHUTDOWN PRESHUTDOWN
+       POWEREVENT ...), as the manager decides what to send it from them;
+     kelvora-svcctl watch-stop NAME
+       sends the stop and watches it for up to a minute: prints "CHECKPOINTS" and every checkpoint
+       seen while the stop was pending, then "LONGEST_WAIT" and the longest time in milliseconds
+       the checkpoint stood still (the manager gives up on a service whose checkpoint stands still
+       longer than its wait hint), then "WAIT_HINT" and the largest hint, then the final state;
      kelvora-svcctl exitcode NAME
        prints the exit codes of the last stop: the Win32 one and the service's own ("1066 3" for
        a service that ended with its own code 3; "0 0" for a clean stop);
@@ -92,6 +100,58 @@ static int wait_and_print(SC_HANDLE service) {
     waited += POLL_INTERVAL_MS;
   }
   printf("%s\n", state_name(status.dwCurrentState));
+  return 0;
+}
+
+/* The controls the service says it accepts. */
+static int print_accepted(SC_HANDLE service) {
+  static const struct {
+    DWORD flag;
+    const char* name;
+  } controls[] = {{SERVICE_ACCEPT_STOP, "STOP"},
+                  {SERVICE_ACCEPT_PAUSE_CONTINUE, "PAUSE_CONTINUE"},
+                  {SERVICE_ACCEPT_SHUTDOWN, "SHUTDOWN"},
+                  {SERVICE_ACCEPT_PRESHUTDOWN, "PRESHUTDOWN"},
+                  {SERVICE_ACCEPT_POWEREVENT, "POWEREVENT"},
+                  {SERVICE_ACCEPT_PARAMCHANGE, "PARAMCHANGE"},
+                  {SERVICE_ACCEPT_SESSIONCHANGE, "SESSIONCHANGE"}};
+  SERVICE_STATUS status;
+  if (!QueryServiceStatus(service, &status)) return fail("QueryServiceStatus");
+  for (size_t i = 0, printed = 0; i < sizeof controls / sizeof controls[0]; ++i) {
+    if (status.dwControlsAccepted & controls[i].flag) {
+      printf("%s%s", printed++ ? " " : "", controls[i].name);
+    }
+  }
+  printf("\n");
+  return 0;
+}
+
+/* Sends the stop and follows its progress as the service control manager does. */
+#define WATCH_LIMIT_MS 60000
+static int watch_stop(SC_HANDLE service) {
+  SERVICE_STATUS status;
+  if (!ControlService(service, SERVICE_CONTROL_STOP, &status)) return fail("stop");
+  DWORD checkpoint = status.dwCheckPoint;
+  DWORD waitHint = status.dwWaitHint;
+  DWORD since = GetTickCount();
+  DWORD longest = 0;
+  printf("CHECKPOINTS %lu", (unsigned long)checkpoint);
+  for (DWORD started = GetTickCount(); GetTickCount() - started < WATCH_LIMIT_MS;) {
+    Sleep(POLL_INTERVAL_MS);
+    if (!QueryServiceStatus(service, &status)) return fail("QueryServiceStatus");
+    const DWORD now = GetTickCount();
+    /* Until the stop ends, time without a new checkpoint counts, the last stretch too. */
+    if (now - since > longest) longest = now - since;
+    if (status.dwCurrentState != SERVICE_STOP_PENDING) break;
+    if (status.dwWaitHint > waitHint) waitHint = status.dwWaitHint;
+    if (status.dwCheckPoint != checkpoint) {
+      checkpoint = status.dwCheckPoint;
+      since = now;
+      printf(" %lu", (unsigned long)checkpoint);
+    }
+  }
+  printf("\nLONGEST_WAIT %lu\nWAIT_HINT %lu\n%s\n", (unsigned long)longest,
+         (unsigned long)waitHint, state_name(status.dwCurrentState));
   return 0;
 }
 
@@ -200,7 +260,8 @@ static int print_config(SC_HANDLE service, const wchar_t* name) {
 int wmain(int argc, wchar_t** argv) {
   if (argc != 3) {
     fprintf(stderr,
-            "usage: kelvora-svcctl start|pause|continue|stop|query|exitcode|demand|config NAME\n");
+            "usage: kelvora-svcctl start|pause|continue|stop|query|accepts|watch-stop|exitcode|"
+            "demand|config NAME\n");
     return 2;
   }
   const wchar_t* command = argv[1];
@@ -228,6 +289,10 @@ int wmain(int argc, wchar_t** argv) {
     }
   } else if (wcscmp(command, L"config") == 0) {
     result = print_config(service, argv[2]);
+  } else if (wcscmp(command, L"accepts") == 0) {
+    result = print_accepted(service);
+  } else if (wcscmp(command, L"watch-stop") == 0) {
+    result = watch_stop(service);
   } else if (wcscmp(command, L"exitcode") == 0) {
     if (!QueryServiceStatus(service, &status)) {
       result = fail("QueryServiceStatus");
@@ -239,8 +304,9 @@ int wmain(int argc, wchar_t** argv) {
     fprintf(stderr, "unknown command\n");
     result = 2;
   }
-  if (result == 0 && wcscmp(command, L"config") != 0 && wcscmp(command, L"demand") != 0 &&
-      wcscmp(command, L"exitcode") != 0) {
+  if (result == 0 && (wcscmp(command, L"start") == 0 || wcscmp(command, L"pause") == 0 ||
+                      wcscmp(command, L"continue") == 0 || wcscmp(command, L"stop") == 0 ||
+                      wcscmp(command, L"query") == 0)) {
     result = wait_and_print(service);
   }
   CloseServiceHandle(service);

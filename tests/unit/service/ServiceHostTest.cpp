@@ -35,12 +35,17 @@ class RecordingEvents final : public ServiceEvents {
     events.push_back("continue");
     if (continueFailure != 0) throw ServiceFailure(continueFailure, "cannot listen");
   }
+  void ServiceResume() override {
+    events.push_back("resume");
+    if (resumeFailure != 0) throw ServiceFailure(resumeFailure, "cannot listen");
+  }
   void ServiceAfterInstall() override { events.push_back("after install"); }
 
   std::vector<std::string> events;
   bool failPause = false;
   int startFailure = 0;
   int continueFailure = 0;
+  int resumeFailure = 0;
 };
 
 std::string ReadFile(const std::filesystem::path& path) {
@@ -66,6 +71,10 @@ TEST(ServiceController, RunsOnlyTheEventsTheStateAccepts) {
       {{C::Pause, C::Pause}, {"start", "pause"}, ServiceState::Paused},
       {{C::Pause, C::Stop}, {"start", "pause", "stop"}, ServiceState::Stopped},
       {{C::Stop, C::Stop, C::Pause}, {"start", "stop"}, ServiceState::Stopped},
+      // A resume keeps the state it finds: a paused service reads its settings at its continue.
+      {{C::Resume}, {"start", "resume"}, ServiceState::Running},
+      {{C::Pause, C::Resume}, {"start", "pause", "resume"}, ServiceState::Paused},
+      {{C::Stop, C::Resume}, {"start", "stop"}, ServiceState::Stopped},
   };
   for (const Case& c : cases) {
     RecordingEvents events;
@@ -109,17 +118,28 @@ TEST(ServiceController, AServiceFailureStopsTheServiceWithItsCode) {
   EXPECT_EQ(continuing.ExitCode(), 3);
   EXPECT_EQ(failedContinue.events,
             (std::vector<std::string>{"start", "pause", "continue", "stop"}));
+
+  RecordingEvents failedResume;
+  failedResume.resumeFailure = 3;
+  ServiceController resuming(failedResume);
+  resuming.Start();
+  resuming.Control(ServiceControl::Resume);
+  EXPECT_EQ(resuming.State(), ServiceState::Stopped);
+  EXPECT_EQ(resuming.ExitCode(), 3);
+  EXPECT_EQ(failedResume.events, (std::vector<std::string>{"start", "resume", "stop"}));
 }
 
 TEST(ServiceHost, TurnsSignalsIntoControlsUntilAStop) {
   RecordingEvents events;
   ServiceHost host;
-  // Blocked by the host, they wait in order of signal number: USR1, USR2, TERM.
+  // Blocked by the host, they wait in order of signal number: HUP, USR1, USR2, TERM.
   std::raise(SIGTERM);
   std::raise(SIGUSR2);
   std::raise(SIGUSR1);
+  std::raise(SIGHUP);
   host.Run(events);
-  EXPECT_EQ(events.events, (std::vector<std::string>{"start", "pause", "continue", "stop"}));
+  EXPECT_EQ(events.events,
+            (std::vector<std::string>{"start", "resume", "pause", "continue", "stop"}));
 }
 
 TEST(ServiceInstaller, WritesAnEnabledHardenedUnitAndItsDescription) {
@@ -146,6 +166,7 @@ TEST(ServiceInstaller, WritesAnEnabledHardenedUnitAndItsDescription) {
                           "WorkingDirectory=/srv/100%%$HOME\\\"x\"\n"
                           "ExecStart=\"/opt/kelvora tef/SvcKelvoraSiTef\" \"--base-dir\" "
                           "\"/srv/100%%$$HOME\\\\\\\"x\\\"\"\n"
+                          "ExecReload=/bin/kill -HUP $MAINPID\n"
                           "ReadWritePaths=\"/srv/100%%$HOME\\\\\\\"x\\\"\"\n"))
       << written;
   EXPECT_NE(written.find("\n" + std::string(kServiceHardening) + "\n[Install]\n"),
