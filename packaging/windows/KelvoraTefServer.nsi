@@ -154,7 +154,12 @@ Section "Kelvora TEF Server" SecServer
   WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "Kelvora"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\Uninstall.exe"'
-  WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\Uninstall.exe" /S'
+  ; Run in place (_?=, which must come last), the uninstaller returns only when it is done: the
+  ; deployment tools that run this command wait for its process, and would otherwise start the next
+  ; installation while the copy NSIS starts from the temporary folder is still removing files. It
+  ; then cannot delete itself: Uninstall.exe stays in the folder, which the next installation
+  ; takes as an earlier one's.
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\Uninstall.exe" /S _?=$INSTDIR'
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
 
@@ -226,8 +231,9 @@ Function RefuseForeignFolder
     StrCpy $1 "a raiz de um disco"
   ${ElseIf} ${FileExists} "$INSTDIR\SvcKelvoraSiTef.exe"
   ${OrIf} ${FileExists} "$INSTDIR\SvcKelvoraSiTef.ini"
+  ${OrIf} ${FileExists} "$INSTDIR\Uninstall.exe"
     ; An installation, or what an uninstallation keeps (the configuration with its key, the
-    ; vendor library, pending payments) for the next one.
+    ; vendor library, pending payments, the uninstaller that ran in place) for the next one.
     Return
   ${Else}
     StrCpy $1 ""
@@ -357,7 +363,8 @@ Section "Uninstall"
   ${EndIf}
 
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
-  ; Last, so that its disappearance tells a silent caller that the uninstallation is over.
+  ; Last, so that its disappearance tells a silent caller that the uninstallation is over. Run in
+  ; place (the quiet uninstall command) it is in use and stays; its caller waited for the end.
   Delete "$INSTDIR\Uninstall.exe"
   RMDir "$INSTDIR"
 SectionEnd

@@ -16,6 +16,7 @@ const DESCRIPTION = 'Serviço guardião do Kelvora DataSnap Servidor- Mantenha e
 const SIMULATOR_LINE = 'A biblioteca SiTef em dll/ é o SIMULADOR: nenhum pagamento é real.';
 const START_LINE = 'Iniciando servidor socket.';
 const EVENT_SOURCE = 'EventLog\\Application\\Kelvora TEF Server';
+const UNINSTALL_KEY = 'HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\KelvoraTefServer';
 const installer = path.join(buildDir, 'KelvoraSiTef-setup.exe');
 const simulator = path.join(buildDir, 'bin', 'dll', 'CliSiTef32I.dll');
 
@@ -144,6 +145,12 @@ function expandString(exported, name) {
   if (!match) return null;
   const bytes = Buffer.from(match[1].split(',').map((byte) => parseInt(byte, 16)));
   return bytes.toString('utf16le').replace(/\0+$/, '');
+}
+
+// A REG_SZ value of an exported key, its quotes and backslashes unescaped.
+function stringValue(exported, name) {
+  const match = exported.match(new RegExp(`^"${name}"="((?:[^"\\\\]|\\\\.)*)"\\r?$`, 'm'));
+  return match && match[1].replace(/\\(.)/g, '$1');
 }
 
 // The thumbprint under which the Root store keeps a certificate.
@@ -327,5 +334,23 @@ describe('the installer with the real programs under Wine', { skip }, () => {
     // Its key is gone: the CA leaves the trusted roots, every other root stays.
     roots.delete(ca);
     assert.deepEqual([...await withSimulator.trustedRoots()].sort(), [...roots].sort());
+  });
+
+  // Deployment tools run the registered quiet command and go on when its process ends: a command
+  // that returned at once would let their next installation run while the files are removed.
+  test('the quiet uninstall command returns once the uninstallation is done', async () => {
+    const command = stringValue(await plain.registryKey(UNINSTALL_KEY), 'QuietUninstallString');
+    assert.equal(command, '"C:\\Program Files\\Kelvora TEF Server\\Uninstall.exe" /S ' +
+      '_?=C:\\Program Files\\Kelvora TEF Server');
+    // As the tools start it: the command line exactly as registered.
+    await fs.writeFile(path.join(plain.dir, 'drive_c', 'quiet.bat'), `@${command}\r\n`, 'latin1');
+    assert.equal(await plain.wine('cmd', '/c', 'C:\\quiet.bat'), 0);
+    assert.equal(await plain.serviceKey(), null, 'the service already removed');
+    assert.equal(await plain.registryKey(UNINSTALL_KEY), null, 'the entry in "Apps" already removed');
+    assert.ok(!(await exists(plain.file('SvcKelvoraSiTef.exe'))), 'the programs already removed');
+    assert.ok(await exists(plain.file('Uninstall.exe')), 'in use while it ran, so kept');
+    // The folder is an earlier installation's, not a foreign one.
+    assert.equal(await plain.install(), 0);
+    assert.ok(await exists(plain.file('SvcKelvoraSiTef.exe')));
   });
 });
