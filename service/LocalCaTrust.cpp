@@ -59,11 +59,15 @@ bool IsOurLocalCa(X509* certificate) {
 TLocalCaTrustResult TrustLocalCa(const std::filesystem::path& dir) {
   const Certificate certificate = ReadCertificate(dir / kCaCertificateFile);
   if (!IsOurLocalCa(certificate.get())) return {};
-  unsigned char* der = nullptr;
-  const int length = i2d_X509(certificate.get(), &der);
+  // Encoded into a buffer of ours: OPENSSL_free would carry this file's build path into the
+  // program.
+  const int length = i2d_X509(certificate.get(), nullptr);
   if (length <= 0) throw std::runtime_error("cannot encode the local CA");
-  const std::string encoded(reinterpret_cast<const char*>(der), static_cast<size_t>(length));
-  OPENSSL_free(der);
+  std::string encoded(static_cast<size_t>(length), '\0');
+  auto* out = reinterpret_cast<unsigned char*>(encoded.data());
+  if (i2d_X509(certificate.get(), &out) != length) {
+    throw std::runtime_error("cannot encode the local CA");
+  }
   const platform::TrustedRootChange change =
       platform::TrustOnlyRoot(encoded, kLocalCaNamePrefix, kFriendlyName);
   return {change.Added ? TLocalCaTrust::Added : TLocalCaTrust::AlreadyThere, change.Removed};

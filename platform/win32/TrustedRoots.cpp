@@ -9,8 +9,8 @@
 // After windows.h, which it needs.
 #include <wincrypt.h>
 
-#include <iterator>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <stdexcept>
 #include <string>
