@@ -1,7 +1,7 @@
 // The service framework. On Linux the process runs in the foreground (under systemd), and POSIX
 // signals stand for the service control requests (SIGTERM/SIGINT stop, SIGUSR1 pauses, SIGUSR2
-// continues, SIGHUP says the machine resumed from sleep). On Windows the service control manager sends them; started from a console the
-// program runs in the foreground and Ctrl-C stops it.
+// continues, SIGHUP says the machine resumed from sleep). On Windows the service control manager
+// sends them; started from a console the program runs in the foreground and Ctrl-C stops it.
 #pragma once
 
 #include <stdexcept>

@@ -88,13 +88,8 @@ void TKelvoraSiTefService::ServiceResume() {
   DmSitef->OnServiceResume();
   FMetrics.reset();
   StartMetrics();
-  bool listening = false;
-  {
-    const std::lock_guard lock(FServerLock);
-    listening = FServerThread != nullptr;
-  }
   // A paused service reads its settings when it continues.
-  if (listening) {
+  if (ServerRunning()) {
     StopServer();
     StartServer();
   }
@@ -131,6 +126,11 @@ void TKelvoraSiTefService::StartServer() {
     metrics::NoteError(e.what());
     throw platform::ServiceFailure(kListenFailureExitCode, e.what());
   }
+}
+
+bool TKelvoraSiTefService::ServerRunning() const {
+  const std::lock_guard lock(FServerLock);
+  return FServerThread != nullptr;
 }
 
 void TKelvoraSiTefService::StopServer() {

@@ -101,6 +101,8 @@ class TKelvoraSiTefService final : public platform::ServiceEvents {
   // (ServiceMetrics.cpp). A setting that cannot be used, or an address that cannot be bound, is
   // logged and leaves the service without the endpoint: payments do not depend on it.
   void StartMetrics();
+  // Whether a listener runs now (any thread).
+  bool ServerRunning() const;
   // What the endpoint reads at each scrape, from its own thread.
   metrics::TServiceProbe MetricsProbe();
 

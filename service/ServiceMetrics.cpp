@@ -30,10 +30,7 @@ void TKelvoraSiTefService::StartMetrics() {
 
 metrics::TServiceProbe TKelvoraSiTefService::MetricsProbe() {
   metrics::TServiceProbe probe;
-  probe.ListenerUp = [this] {
-    const std::lock_guard lock(FServerLock);
-    return FServerThread != nullptr;
-  };
+  probe.ListenerUp = [this] { return ServerRunning(); };
   probe.ListenerPort = [this]() -> uint16_t {
     const std::lock_guard lock(FServerLock);
     return FServerThread ? FServerThread->Port() : 0;

@@ -54,6 +54,39 @@ int ParseDays(std::string_view text) {
   return value;
 }
 
+// The commands of the command line, and for those that name a folder or a file, the error when it
+// is missing.
+struct TCommandWord {
+  std::string_view Word;
+  TProgramCommand Command;
+  std::string_view MissingTarget;
+};
+constexpr TCommandWord kCommandWords[] = {
+    {"install", TProgramCommand::Install, {}},
+    {"uninstall", TProgramCommand::Uninstall, {}},
+    {"generate-certificates", TProgramCommand::GenerateCertificates,
+     "generate-certificates needs a directory"},
+    {"generate-secret", TProgramCommand::GenerateSecret,
+     "generate-secret needs the configuration file"},
+    {"trust-certificate", TProgramCommand::TrustCertificate,
+     "trust-certificate needs the certificates' directory"},
+    {"untrust-certificate", TProgramCommand::UntrustCertificate, {}},
+};
+
+const TCommandWord* CommandNamed(std::string_view argument) {
+  for (const TCommandWord& word : kCommandWords) {
+    if (IsCommand(argument, word.Word)) return &word;
+  }
+  return nullptr;
+}
+
+const TCommandWord* CommandWord(TProgramCommand command) {
+  for (const TCommandWord& word : kCommandWords) {
+    if (word.Command == command) return &word;
+  }
+  return nullptr;
+}
+
 // The commands that work on files or on the machine's trusted roots alone, without the service.
 bool IsSetupCommand(TProgramCommand command) {
   return command == TProgramCommand::GenerateCertificates ||
@@ -64,7 +97,8 @@ bool IsSetupCommand(TProgramCommand command) {
 
 // The setup commands that name a folder or a file.
 bool TakesTarget(TProgramCommand command) {
-  return IsSetupCommand(command) && command != TProgramCommand::UntrustCertificate;
+  const TCommandWord* word = CommandWord(command);
+  return word != nullptr && !word->MissingTarget.empty();
 }
 
 void GenerateCertificatesCommand(const TProgramArguments& arguments) {
@@ -183,23 +217,8 @@ TProgramArguments ParseProgramArguments(std::span<const char* const> arguments) 
       if (directory.empty()) throw std::invalid_argument("--base-dir needs a directory");
       parsed.BaseDir =
           std::filesystem::absolute(platform::PathFromUtf8(directory)).lexically_normal();
-    } else if (!commandSeen && IsCommand(argument, "install")) {
-      parsed.Command = TProgramCommand::Install;
-      commandSeen = true;
-    } else if (!commandSeen && IsCommand(argument, "uninstall")) {
-      parsed.Command = TProgramCommand::Uninstall;
-      commandSeen = true;
-    } else if (!commandSeen && IsCommand(argument, "generate-certificates")) {
-      parsed.Command = TProgramCommand::GenerateCertificates;
-      commandSeen = true;
-    } else if (!commandSeen && IsCommand(argument, "generate-secret")) {
-      parsed.Command = TProgramCommand::GenerateSecret;
-      commandSeen = true;
-    } else if (!commandSeen && IsCommand(argument, "trust-certificate")) {
-      parsed.Command = TProgramCommand::TrustCertificate;
-      commandSeen = true;
-    } else if (!commandSeen && IsCommand(argument, "untrust-certificate")) {
-      parsed.Command = TProgramCommand::UntrustCertificate;
+    } else if (const TCommandWord* named = commandSeen ? nullptr : CommandNamed(argument)) {
+      parsed.Command = named->Command;
       commandSeen = true;
     } else if (argument == "--force") {
       parsed.Force = true;
@@ -215,11 +234,7 @@ TProgramArguments ParseProgramArguments(std::span<const char* const> arguments) 
     }
   }
   if (TakesTarget(parsed.Command) && !parsed.Target) {
-    throw std::invalid_argument(parsed.Command == TProgramCommand::GenerateSecret
-                                    ? "generate-secret needs the configuration file"
-                                    : parsed.Command == TProgramCommand::TrustCertificate
-                                          ? "trust-certificate needs the certificates' directory"
-                                          : "generate-certificates needs a directory");
+    throw std::invalid_argument(std::string(CommandWord(parsed.Command)->MissingTarget));
   }
   if ((parsed.Force || parsed.Days) && parsed.Command != TProgramCommand::GenerateCertificates) {
     throw std::invalid_argument("--force and --days belong to generate-certificates");
