@@ -42,6 +42,7 @@ TDmSitef::TDmSitef(service::TKelvoraSiTefService& pService, const platform::Cloc
       FClock(pClock),
       FServiceExeVersion(GetFileVersionText(platform::ExecutablePath().string())),
       KoCliSiTef(pService.Options().BaseDir.string(), pClock),
+      fJournal(pService.Options().BaseDir, pClock),
       fSaleReports(
           pService.Options().BaseDir / "TEF" / "RegistrosAPI",
           [this](const TSaleReport& report, const std::atomic<bool>& stop) {
@@ -103,6 +104,7 @@ const TDmSitef::TRoute* TDmSitef::FindRoute(std::string_view pRoute) {
       {"/version", false, &TDmSitef::CheckFileVersion},
       {"/transaction", true, &TDmSitef::StartTransaction},
       {"/transaction/cancel", true, &TDmSitef::CancelTransactionRoute},
+      {"/transaction/status", true, &TDmSitef::TransactionStatus},
   };
   for (const TRoute& route : routes) {
     if (route.Route == pRoute) return &route;
@@ -146,6 +148,13 @@ void TDmSitef::OnExecuteEnd(service::Connection& pIdContext) {
 
 void TDmSitef::OnServiceStart() {
   fStopping = false;
+  fJournal.SetLog([this](std::string_view text) { Log(text); });
+  {
+    // Before the first request: operations an earlier process left running are settled in the
+    // journal (interrupted, or approved while their backup waits for the next initialisation).
+    std::lock_guard tef(fTefLock);
+    fJournal.Load([this](const std::string& operacao) { return OperationBackedUp(operacao); });
+  }
   fSaleReports.Start();
   switch (JwtSecret().Source) {
     case TJwtSecretSource::Configured:
@@ -218,14 +227,40 @@ void TDmSitef::ApplyGatewaySettings() {
   gateway.SetRestricoes(settings.Restricoes);
 }
 
+// The settings the library is configured with: a change of any of them must reach the library.
+static bool SameConfiguration(const TGatewaySettings& a, const TGatewaySettings& b) {
+  return a.EnderecoIP == b.EnderecoIP && a.CodigoLoja == b.CodigoLoja &&
+         a.NumeroTerminal == b.NumeroTerminal && a.ParametrosAdicionais == b.ParametrosAdicionais;
+}
+
 void TDmSitef::EnsureInicializado(tef::TKoCliSiTef& pKoCliSiTef) {
   // Under fTefLock, so no operation is using the library while it is released.
   if (fInicializarDeNovo.exchange(false) && pKoCliSiTef.Inicializado(tef::gpCliSiTef)) {
     pKoCliSiTef.DesInicializar(tef::gpCliSiTef);
   }
+  // A session of another terminal, store or SiTef address: a payment must never be charged under
+  // another terminal than the session was told, so the library is configured again.
+  const TGatewaySettings agora = GatewaySettings();
+  if (pKoCliSiTef.Inicializado(tef::gpCliSiTef) && fConfiguradoCom &&
+      !SameConfiguration(*fConfiguradoCom, agora)) {
+    pKoCliSiTef.TEFCliSiTef().GravaLog(
+        "Configuração do SiTef alterada pela sessão (terminal " + fConfiguradoCom->NumeroTerminal +
+        " -> " + agora.NumeroTerminal + ", loja " + fConfiguradoCom->CodigoLoja + " -> " +
+        agora.CodigoLoja + ", servidor " + fConfiguradoCom->EnderecoIP + " -> " + agora.EnderecoIP +
+        "): a biblioteca será configurada de novo.");
+    pKoCliSiTef.DesInicializar(tef::gpCliSiTef);
+  }
   if (pKoCliSiTef.Inicializado(tef::gpCliSiTef)) return;
+  // What the initialisation confirms of an earlier process is told to the page as such, up to
+  // the prompt that follows it; nothing of it outlives this call.
+  fRecuperadas.clear();
+  struct TLimpa {
+    std::vector<TRecuperada>& Lista;
+    ~TLimpa() { Lista.clear(); }
+  } limpa{fRecuperadas};
   try {
     pKoCliSiTef.Inicializar(tef::gpCliSiTef);
+    fConfiguradoCom = agora;
   } catch (const std::exception&) {
     const tef::TKoCliSiTefCliSiTef& gateway = pKoCliSiTef.TEFCliSiTef();
     if (!gateway.ErroCarregamento().empty()) {
@@ -244,6 +279,36 @@ void TDmSitef::EnsureInicializado(tef::TKoCliSiTef& pKoCliSiTef) {
   if (pKoCliSiTef.TEFCliSiTef().BibliotecaSimulada()) {
     Log(tef::TKoCliSiTefCliSiTef::kAvisoSimulador);
   }
+}
+
+bool TDmSitef::OperationBackedUp(const std::string& pOperationId) {
+  if (pOperationId.empty()) return false;
+  for (const std::string& arquivo : KoCliSiTef.TEFCliSiTef().ArquivosBackup()) {
+    tef::TKoCliSiTefRespCliSiTef resp;
+    try {
+      resp.LeArquivo(arquivo);
+    } catch (const std::exception&) {
+      continue;
+    }
+    if (resp.OperacaoAplicacao() == pOperationId && !tef::TKoCliSiTefClass::BackupEncerrado(resp)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+void TDmSitef::EndRunningOperation(std::string_view pEvent, const std::string& pReason) {
+  const std::string operacao = fOperacaoEmCurso.Id;
+  if (operacao.empty()) return;
+  if (OperationBackedUp(operacao)) {
+    // Approved, and its reversal did not go through: the backup waits, and the payment with it.
+    fJournal.Record(operacao, TJournalEvent("approved",
+                                            "Desfazimento não concluído: a transação aprovada "
+                                            "aguarda no backup e será confirmada na próxima "
+                                            "inicialização."));
+    return;
+  }
+  fJournal.Record(operacao, TJournalEvent(std::string(pEvent), pReason));
 }
 
 TGatewaySettings TDmSitef::GatewaySettings() const {

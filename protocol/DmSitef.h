@@ -22,6 +22,7 @@
 #include "platform/DateTime.h"
 #include "protocol/Json.h"
 #include "protocol/JwtSecret.h"
+#include "protocol/OperationJournal.h"
 #include "protocol/SaleReportOutbox.h"
 #include "protocol/Sessions.h"
 #include "service/Connection.h"
@@ -173,7 +174,8 @@ class TDmSitef final : public service::MessageHandler {
   // logged and gives "payment_id" 0: it never raises, so the client always receives the outcome.
   // True only for an answer from 200 to 204 that could be read. The report is kept in fSaleReports
   // until the API answers; one it did not answer is posted again later by the outbox's worker.
-  bool SendSaleCallback(Json& pMessage, const TSaleData& pSale);
+  bool SendSaleCallback(Json& pMessage, const TSaleData& pSale,
+                        std::string* pReportEventId = nullptr);
   // The callback address for an API base address that ends with "/", signed with pSecret.
   static std::string CallbackAddress(const std::string& pCallbackURL, const std::string& pSecret);
   // One more attempt at a report kept in the outbox (its worker's delivery).
@@ -201,6 +203,17 @@ class TDmSitef final : public service::MessageHandler {
   // arrives while another TEF operation runs gets no reply and changes nothing.
   void StartTransaction(const Json& pContent, const TSession* pSession,
                         service::Connection& pIdContext);
+
+  // --- What became of an operation (OperationStatus.cpp) -----------------------------------------
+  // "/transaction/status": the journal's operations of a key or a sale, and what runs on the till
+  // now. Answered at once, whatever runs.
+  void TransactionStatus(const Json& pContent, const TSession* pSession,
+                         service::Connection& pIdContext);
+  // The outcome the page got (or would have got) for an ended operation, marked "replayed".
+  static Json ReplayedResult(const TJournalOperation& pOperation);
+  // One operation as the status reply lists it.
+  static Json OperationStatusElement(const TJournalOperation& pOperation);
+  const TOperationJournal& Journal() const { return fJournal; }
   // "2024-01-05 10:30:00" as "05/01/2024 10:30:00": the year, month and day are taken from their
   // places in the first space-separated part (exactly 10 characters), the time from the second
   // (at least 8). A malformed text gives one of the texts "Formato de data inválido", "... Formato
@@ -267,6 +280,15 @@ class TDmSitef final : public service::MessageHandler {
   void KoCliSiTefObterSenha(const std::string& Titulo, bool& VoltarMenu);
   void KoCliSiTefAntesCancelarTransacao(tef::TKoCliSiTefResp& RespostaPendente);
   void KoCliSiTefDepoisCancelarTransacoes(tef::TKoCliSiTefRespostasPendentes& RespostasPendentes);
+  // An approval whose backup is on disk: the journal records it before the page hears of it.
+  void KoCliSiTefPaymentBackedUp(const tef::TKoCliSiTefResp& Resp);
+  // The journal's operation a response belongs to: the one its backup names, or the running one.
+  std::string OperationOfResponse(const tef::TKoCliSiTefResp& pResp) const;
+  // Whether a backup on disk belongs to the operation; fTefLock held or no operation running.
+  bool OperationBackedUp(const std::string& pOperationId);
+  // Records how the running operation ended, unless a settlement (approval, confirmation,
+  // reversal) already decides it.
+  void EndRunningOperation(std::string_view pEvent, const std::string& pReason);
 
   // The prompt relay (PromptRelay.cpp): each event of the dialogue becomes a message to the
   // connection holding the component and, where the library needs an answer, a wait for the
@@ -278,9 +300,8 @@ class TDmSitef final : public service::MessageHandler {
                           int& AModalResult);
   void KoCliSiTefExibeMenu(const std::string& Titulo, const std::vector<std::string>& Opcoes,
                            int32_t& ItemSelecionado, bool& VoltarMenu);
-  void KoCliSiTefObtemCampo(const std::string& Titulo, int32_t TamanhoMinimo,
-                            int32_t TamanhoMaximo, int32_t TipoCampo,
-                            tef::TKoCliSiTefCliSiTefOperacaoCampo Operacao,
+  void KoCliSiTefObtemCampo(const std::string& Titulo, int32_t TamanhoMinimo, int32_t TamanhoMaximo,
+                            int32_t TipoCampo, tef::TKoCliSiTefCliSiTefOperacaoCampo Operacao,
                             platform::AnsiString& Resposta, bool& Digitado, bool& VoltarMenu);
   void KoCliSiTefExibeQRCode(const std::string& QRCode);
   void KoCliSiTefMudaEstadoReq(tef::TKoCliSiTefReqEstado EstadoReq);
@@ -305,6 +326,9 @@ class TDmSitef final : public service::MessageHandler {
   std::string SessionNamedBy(const Json& pMessage) const;
   // Sets fPodeCancelar and announces it with a "can_cancel" message.
   void SetCanCancel(bool value);
+  // Announces that the page may no longer cancel, when the last announcement said it could: the
+  // library moved on from its wait (the card was read), or the dialogue ended.
+  void AnnounceCancelEnded();
   // The answers to a menu, a field and a question. WaitFieldAnswer tells whether the client typed
   // a value or went back.
   void WaitMenuAnswer(const std::vector<std::string>& Opcoes, int32_t& ItemSelecionado,
@@ -331,7 +355,8 @@ class TDmSitef final : public service::MessageHandler {
   // The outcome of the confirmed responses of pRespostas at pIndices, which share one sales API:
   // reported to it, then sent to the client.
   void ReportConfirmedGroup(const tef::TKoCliSiTefRespostasPendentes& pRespostas,
-                            const std::vector<int>& pIndices, const TSaleData& pSale);
+                            const std::vector<int>& pIndices, const TSaleData& pSale,
+                            const std::string& pOperacao);
   // The sale a confirmed response is reported for: the running dialogue's, or for a leftover of
   // an earlier process the one its backup names (what it does not name is the operation's).
   TSaleData SaleOfResponse(const tef::TKoCliSiTefResp& pResp) const;
@@ -402,6 +427,23 @@ class TDmSitef final : public service::MessageHandler {
   TSessionList FSessionList;
   // When the session limit was last logged (FClock's time), under fStateLock.
   std::optional<std::chrono::system_clock::time_point> fLastSessionLimitLog;
+
+  // The journal of payments and cancellations, and the one running now (its journal entry; empty
+  // Id when none), which the status route reads under fStateLock.
+  TOperationJournal fJournal;
+  TJournalOperation fOperacaoEmCurso;
+  // The last confirmation or message text of the running dialogue: why it ended, for the journal.
+  std::string fUltimoTextoDialogo;
+  // Operations of an earlier process confirmed by the initialisation running now: the prompt that
+  // follows them is theirs, not the page's current operation's.
+  struct TRecuperada {
+    int32_t Venda_Id = 0;
+    std::string Chave;
+  };
+  std::vector<TRecuperada> fRecuperadas;
+  // Settings the library was configured with by the last initialisation: a session that names
+  // another terminal, store or address makes the next operation configure it again.
+  std::optional<TGatewaySettings> fConfiguradoCom;
 
   // Reports the sales API has not answered yet. Declared last: its worker delivers reports left
   // by an earlier process from construction on, and must have stopped before anything it uses

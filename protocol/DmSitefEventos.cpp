@@ -34,6 +34,7 @@ void TDmSitef::BindKoCliSiTefEvents() {
   KoCliSiTef.OnObtemCheque = std::bind_front(&TDmSitef::KoCliSiTefObtemCheque, this);
   KoCliSiTef.OnObterSenha = std::bind_front(&TDmSitef::KoCliSiTefObterSenha, this);
   KoCliSiTef.OnExibeQRCode = std::bind_front(&TDmSitef::KoCliSiTefExibeQRCode, this);
+  KoCliSiTef.OnPaymentBackedUp = std::bind_front(&TDmSitef::KoCliSiTefPaymentBackedUp, this);
 }
 
 void TDmSitef::KoCliSiTefRestauraFocoAplicacao(bool& Tratado) {
@@ -46,8 +47,7 @@ void TDmSitef::KoCliSiTefComandaECF(tef::TKoCliSiTefOperacaoECF, tef::TKoCliSiTe
 }
 
 // A receipt counts as printed, which makes the gateway confirm the transaction.
-void TDmSitef::KoCliSiTefComandaImpressao(int32_t& RetornoImpressao, tef::TKoCliSiTefResp&,
-                                          bool) {
+void TDmSitef::KoCliSiTefComandaImpressao(int32_t& RetornoImpressao, tef::TKoCliSiTefResp&, bool) {
   RetornoImpressao = 1;
 }
 
@@ -76,8 +76,30 @@ void TDmSitef::KoCliSiTefObterSenha(const std::string&, bool& VoltarMenu) {
 // fProcessando belongs to the request that claimed it and is cleared when that request ends.
 // Clearing it here, when a disconnect's reversal fires this event, could release the claim that
 // another connection's request had just made, and let a third start a parallel operation.
+// Recorded before the reversal reaches the library; one that fails leaves the backup, which the
+// operation's ending notices (EndRunningOperation) and records as approved again.
 void TDmSitef::KoCliSiTefAntesCancelarTransacao(tef::TKoCliSiTefResp& RespostaPendente) {
   ReportUndonePayment(FService.Events(), RespostaPendente);
+  const std::string operacao = OperationOfResponse(RespostaPendente);
+  if (!operacao.empty()) fJournal.Record(operacao, TJournalEvent("undone"));
+}
+
+void TDmSitef::KoCliSiTefPaymentBackedUp(const tef::TKoCliSiTefResp& Resp) {
+  // Approved: the page's chance to cancel has passed.
+  if (FIdContext != nullptr) {
+    try {
+      AnnounceCancelEnded();
+    } catch (const std::exception&) {
+      // A connection that is gone is noticed by the dialogue's next message.
+    }
+  }
+  const std::string operacao = OperationOfResponse(Resp);
+  if (operacao.empty()) return;
+  TJournalEvent aprovada("approved");
+  aprovada.CardNumber = Resp.NumeroCartao();
+  aprovada.Nsu = Resp.NSU();
+  aprovada.AuthorizerNsu = Resp.NSUComprovante();
+  fJournal.Record(operacao, aprovada);
 }
 
 void TDmSitef::KoCliSiTefDepoisCancelarTransacoes(tef::TKoCliSiTefRespostasPendentes&) {}

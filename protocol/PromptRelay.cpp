@@ -142,6 +142,10 @@ void TDmSitef::SetCanCancel(bool value) {
   SendJson(*FIdContext, message);
 }
 
+void TDmSitef::AnnounceCancelEnded() {
+  if (fPodeCancelar) SetCanCancel(false);
+}
+
 void TDmSitef::SendPrompt(std::string_view pType, const std::string& pMessage,
                           std::initializer_list<std::string_view> pOptions) {
   Json options = Json::array();
@@ -151,6 +155,12 @@ void TDmSitef::SendPrompt(std::string_view pType, const std::string& pMessage,
   prompt["message"] = pMessage;
   prompt["options"] = std::move(options);
   prompt["can_cancel"] = false;
+  // The confirmation that follows payments of an earlier process confirmed just now is theirs.
+  if (pType == "confirmation" && !fRecuperadas.empty()) {
+    prompt["sale_id"] = fRecuperadas.back().Venda_Id;
+    if (!fRecuperadas.back().Chave.empty()) prompt["idempotency_key"] = fRecuperadas.back().Chave;
+    prompt["recovered"] = true;
+  }
   SendJson(*FIdContext, prompt);
 }
 
@@ -175,6 +185,12 @@ std::optional<Json> TDmSitef::WaitClientMessage() {
     }
     if (route == "/transaction/cancel") {
       CancelTransactionInProgress(*message, SessionNamedBy(*message));
+    }
+    if (route == "/transaction/status") {
+      // Asked on the dialogue's own connection: answered, and the prompt goes on waiting.
+      const std::optional<TSession> session = ValidateSession(*message, *FIdContext);
+      if (session) TransactionStatus(*message, &*session, *FIdContext);
+      continue;
     }
     if (route != "/transaction") return std::nullopt;
     // A new request sent while this dialogue runs is dropped without a reply, as it would be
@@ -205,7 +221,11 @@ void TDmSitef::ListenForCancellation() {
     if (!text.empty()) {
       const std::optional<Json> message = ParseJson(text);
       if (!message || !message->is_object()) FalhaNaoObjeto();
-      if (GetRequiredField(*message, "type") == "cancellation") {
+      if (message->value("route", Json()) == "/transaction/status") {
+        // Answered now, not at the next prompt: the library may wait a long while.
+        const std::optional<TSession> session = ValidateSession(*message, *FIdContext);
+        if (session) TransactionStatus(*message, &*session, *FIdContext);
+      } else if (GetRequiredField(*message, "type") == "cancellation") {
         if (SessionNamedBy(*message) != SessaoEmCurso()) {
           Log("Cancelamento ignorado: a transação em andamento foi iniciada por outra sessão.");
         } else if (fPodeCancelar) {
@@ -249,6 +269,11 @@ void TDmSitef::KoCliSiTefExibeMsg(tef::TKoCliSiTefOperacaoMensagem Operacao,
                                   const std::string& Mensagem, int& AModalResult) {
   if (FIdContext == nullptr) return;
   try {
+    AnnounceCancelEnded();
+    if (!Mensagem.empty() && Operacao != tef::opmRemoverMsgOperador &&
+        Operacao != tef::opmRemoverMsgCliente) {
+      fUltimoTextoDialogo = Mensagem;
+    }
     ControlDisplayMessage(Mensagem, Operacao, AModalResult);
   } catch (const std::exception& e) {
     // The dialogue goes on.
@@ -378,6 +403,7 @@ void TDmSitef::KoCliSiTefExibeMenu(const std::string& Titulo,
                                    const std::vector<std::string>& Opcoes, int32_t& ItemSelecionado,
                                    bool& VoltarMenu) {
   if (FIdContext == nullptr) return;
+  AnnounceCancelEnded();
   for (;;) {
     Json menu = Json::object();
     menu["type"] = "menu";
@@ -409,6 +435,7 @@ void TDmSitef::KoCliSiTefObtemCampo(const std::string& Titulo, int32_t TamanhoMi
                                     platform::AnsiString& Resposta, bool& Digitado,
                                     bool& VoltarMenu) {
   if (FIdContext == nullptr) return;
+  AnnounceCancelEnded();
   for (;;) {
     Json collect = Json::object();
     collect["type"] = "collect";
@@ -435,6 +462,7 @@ void TDmSitef::KoCliSiTefObtemCampo(const std::string& Titulo, int32_t TamanhoMi
 
 void TDmSitef::KoCliSiTefExibeQRCode(const std::string& QRCode) {
   if (FIdContext == nullptr) return;
+  AnnounceCancelEnded();
   Json message = Json::object();
   message["type"] = "qrcode";
   message["data"] = QRCode;

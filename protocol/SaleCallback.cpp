@@ -96,8 +96,18 @@ TReportDelivery TDmSitef::DeliverSaleReport(const TSaleReport& pReport,
     const TRestResponse response =
         PostReport(CallbackAddress(pReport.CallbackURL, *secret.Key), pReport, *secret.Key, &pStop,
                    SalesApiTrust(FService.Config()));
-    return CountedAttempt(
+    const TReportDelivery answer = CountedAttempt(
         ClassifyAnswer(response, [this](std::string_view text) { LogSaleReportFailure(text); }));
+    if (answer == TReportDelivery::Accepted) {
+      int64_t paymentId = 0;
+      try {
+        paymentId = PaymentId(response);
+      } catch (const std::exception&) {
+        // Taken all the same; the id it gave cannot be read.
+      }
+      fJournal.RecordReportByEvent(pReport.EventId, paymentId);
+    }
+    return answer;
   } catch (const std::exception& e) {
     LogSaleReportFailure(std::string(kCallbackLog) + e.what());
     return CountedAttempt(TReportDelivery::Unanswered);
@@ -115,12 +125,14 @@ bool TDmSitef::SetTransactionDataValue(Json& pMessage, std::string_view pKey, co
   return true;
 }
 
-bool TDmSitef::SendSaleCallback(Json& pMessage, const TSaleData& pSale) {
+bool TDmSitef::SendSaleCallback(Json& pMessage, const TSaleData& pSale,
+                                std::string* pReportEventId) {
   std::string callbackURL = pSale.CallbackURL;
   if (!callbackURL.empty() && callbackURL.back() != '/') callbackURL += '/';
   const int32_t empresaId = pSale.Empresa_Id;
   // Written before the ids are added: the API never receives "payment_id" nor "company_id".
   const TSaleReport report{callbackURL, WriteJson(pMessage), NewReportEventId()};
+  if (pReportEventId != nullptr) *pReportEventId = report.EventId;
   // The payment is confirmed already: its report is on disk before the API is called, and stays
   // there until the API has answered, so that neither a crash during the call nor an API that
   // cannot be reached loses it.
@@ -145,8 +157,9 @@ bool TDmSitef::SendSaleCallback(Json& pMessage, const TSaleData& pSale) {
     return false;
   }
   try {
-    const TRestResponse response = PostReport(CallbackAddress(callbackURL, *secret.Key), report,
-                                              *secret.Key, &fStopping, SalesApiTrust(FService.Config()));
+    const TRestResponse response =
+        PostReport(CallbackAddress(callbackURL, *secret.Key), report, *secret.Key, &fStopping,
+                   SalesApiTrust(FService.Config()));
     const TReportDelivery answer = CountedAttempt(
         ClassifyAnswer(response, [this](std::string_view text) { LogSaleReportFailure(text); }));
     answered = true;

@@ -10,6 +10,7 @@
 #include "protocol/DmSitef.h"
 #include "protocol/PaymentEvents.h"
 #include "tef/KoCliSiTefCliSiTef.h"
+#include "tef/KoCliSiTefUtil.h"
 
 namespace kelvora::protocol {
 namespace {
@@ -119,22 +120,41 @@ void TDmSitef::KoCliSiTefDepoisConfirmarTransacoes(
   if (fCancelado.exchange(false)) {
     Log("Cancelamento ignorado: a transação já foi confirmada pelo SiTef.");
   }
-  std::vector<std::pair<TSaleData, std::vector<int>>> grupos;
+  // One message per sales API and per operation: a leftover of an earlier process is told to the
+  // page as its own operation's, never mixed with the operation running now.
+  struct TGrupo {
+    TSaleData Venda;
+    std::string Operacao;
+    std::vector<int> Indices;
+  };
+  std::vector<TGrupo> grupos;
   for (int i = 0; i < RespostasPendentes.Count(); ++i) {
-    const TSaleData venda = SaleOfResponse(RespostasPendentes.GetObject(i));
-    const auto grupo = std::find_if(grupos.begin(), grupos.end(), [&venda](const auto& g) {
-      return g.first.CallbackURL == venda.CallbackURL && g.first.Empresa_Id == venda.Empresa_Id;
+    const tef::TKoCliSiTefResp& resp = RespostasPendentes.GetObject(i);
+    const TSaleData venda = SaleOfResponse(resp);
+    const std::string operacao = OperationOfResponse(resp);
+    const auto grupo = std::find_if(grupos.begin(), grupos.end(), [&](const TGrupo& g) {
+      return g.Venda.CallbackURL == venda.CallbackURL && g.Venda.Empresa_Id == venda.Empresa_Id &&
+             g.Operacao == operacao;
     });
     if (grupo == grupos.end()) {
-      grupos.push_back({venda, {i}});
+      grupos.push_back({venda, operacao, {i}});
     } else {
-      grupo->second.push_back(i);
+      grupo->Indices.push_back(i);
     }
   }
-  if (grupos.empty()) grupos.push_back({fVendaEmCurso, {}});
-  for (const auto& [venda, indices] : grupos) {
-    ReportConfirmedGroup(RespostasPendentes, indices, venda);
+  if (grupos.empty()) grupos.push_back({fVendaEmCurso, fOperacaoEmCurso.Id, {}});
+  for (const TGrupo& grupo : grupos) {
+    ReportConfirmedGroup(RespostasPendentes, grupo.Indices, grupo.Venda, grupo.Operacao);
   }
+}
+
+std::string TDmSitef::OperationOfResponse(const tef::TKoCliSiTefResp& pResp) const {
+  if (!pResp.OperacaoAplicacao().empty()) return pResp.OperacaoAplicacao();
+  // A record that derives no properties of its own still carries the field.
+  const std::string gravada =
+      platform::FromAnsi(tef::DecodificaHex(pResp.LeInformacao(899, 110).AsString()));
+  if (!gravada.empty() || pResp.Pendente()) return gravada;
+  return fOperacaoEmCurso.Id;
 }
 
 TSaleData TDmSitef::SaleOfResponse(const tef::TKoCliSiTefResp& pResp) const {
@@ -155,7 +175,8 @@ TSaleData TDmSitef::SaleOfResponse(const tef::TKoCliSiTefResp& pResp) const {
 }
 
 void TDmSitef::ReportConfirmedGroup(const tef::TKoCliSiTefRespostasPendentes& pRespostas,
-                                    const std::vector<int>& pIndices, const TSaleData& pSale) {
+                                    const std::vector<int>& pIndices, const TSaleData& pSale,
+                                    const std::string& pOperacao) {
   Json elements = Json::array();
   for (const int i : pIndices) {
     elements.push_back(
@@ -167,8 +188,49 @@ void TDmSitef::ReportConfirmedGroup(const tef::TKoCliSiTefRespostasPendentes& pR
   message["message"] = "Transação TEF concluída com sucesso.";
   message["transaction_data"] = std::move(elements);
   ReportConfirmedPayments(FService.Events(), pRespostas, pIndices, message["transaction_data"]);
-  SendSaleCallback(message, pSale);
-  if (FIdContext != nullptr) SendJson(*FIdContext, message);
+  const bool sobra = !pIndices.empty() && pRespostas.GetObject(pIndices.front()).Pendente();
+  const std::optional<TJournalOperation> operacao =
+      pOperacao.empty() ? std::nullopt : fJournal.Find(pOperacao);
+  // Recorded before the sales API is called, which may take a minute: a page that asks meanwhile
+  // learns that its payment is charged.
+  if (operacao) {
+    TJournalEvent confirmada("confirmed");
+    confirmada.CompanyId = pSale.Empresa_Id;
+    confirmada.Result = message;
+    fJournal.Record(pOperacao, confirmada);
+  }
+  std::string eventoRelatorio;
+  const bool aceito = SendSaleCallback(message, pSale, &eventoRelatorio);
+  if (operacao) {
+    if (aceito) {
+      const Json& primeiro = message["transaction_data"].empty()
+                                 ? Json::object()
+                                 : message["transaction_data"].front();
+      const auto id = primeiro.find("payment_id");
+      TJournalEvent relatada("reported");
+      relatada.PaymentId = id != primeiro.end() && id->is_number_integer() ? id->get<int64_t>() : 0;
+      fJournal.Record(pOperacao, relatada);
+    } else {
+      TJournalEvent pendente("report_pending");
+      pendente.ReportEventId = eventoRelatorio;
+      fJournal.Record(pOperacao, pendente);
+    }
+  }
+  // What the page gets besides the outcome: the key of its operation and, for a payment an
+  // earlier process left, that it is such a leftover and of which sale.
+  const std::string chave = operacao ? operacao->Key : std::string();
+  if (sobra) {
+    message["sale_id"] = pSale.Venda_Id;
+    if (!chave.empty()) message["idempotency_key"] = chave;
+    message["recovered"] = true;
+    fRecuperadas.push_back({pSale.Venda_Id, chave});
+  } else if (!chave.empty()) {
+    message["idempotency_key"] = chave;
+  }
+  if (FIdContext != nullptr) {
+    AnnounceCancelEnded();
+    SendJson(*FIdContext, message);
+  }
 }
 
 void TDmSitef::KoCliSiTefComandaECFImprimeVia(tef::TKoCliSiTefTipoRelatorio, int32_t Via,

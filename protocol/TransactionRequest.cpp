@@ -30,6 +30,7 @@ struct TTransactionRequest {
   std::optional<int32_t> Venda_Id;
   platform::Currency Valor;
   int32_t QtdParcelas = 0;
+  std::string Chave;  // the page's idempotency key; empty when it sent none
 };
 
 // Empty, or only blanks and control characters.
@@ -91,6 +92,11 @@ TTransactionRequest ReadTransactionRequest(const Json& pContent) {
     }
     if (pContent.contains("number_of_installments")) {
       pedido.QtdParcelas = StrToInt(GetRequiredField(pContent, "number_of_installments"));
+    }
+    if (pContent.contains("idempotency_key")) {
+      pedido.Chave = GetRequiredField(pContent, "idempotency_key");
+      if (!ValidIdempotencyKey(pedido.Chave))
+        throw ETransactionRequest(std::string(kIdempotencyKeyError));
     }
   }
   return pedido;
@@ -192,6 +198,18 @@ void TDmSitef::StartTransaction(const Json& pContent, const TSession* pSession,
     return;
   }
 
+  // A key the journal holds names an attempt made already: an ended one is told again and nothing
+  // starts, whatever runs now; one still running gets no reply, as any request during an
+  // operation. An approved one waiting in its backup is settled by the initialisation below first.
+  if (!pedido.Chave.empty()) {
+    const std::optional<TJournalOperation> anterior = fJournal.FindByKey(pedido.Chave);
+    if (anterior && anterior->Ended()) {
+      SendJson(pIdContext, ReplayedResult(*anterior));
+      return;
+    }
+    if (anterior && anterior->Status == TOperationStatus::Running) return;
+  }
+
   // One TEF operation at a time: a second request is dropped without a word and without touching
   // the running one's state.
   if (fProcessando.exchange(true)) return;
@@ -199,7 +217,9 @@ void TDmSitef::StartTransaction(const Json& pContent, const TSession* pSession,
   TKoCliSiTefAccess tef = AcquireKoCliSiTef(pIdContext, pSession);
   metrics::TTransactionTally tally(OperationOf(pedido.Tipo));
   fOperacao = pedido.Operacao;
-  if (pedido.Tipo == ttTransacao) fPayerName = pedido.PayerName;
+  // Only a payment has a payer: a cancellation or a reprint must never report the previous
+  // payment's customer.
+  fPayerName = pedido.Tipo == ttTransacao ? pedido.PayerName : std::string();
   if (pedido.Tipo != ttReimpressao) {
     // The request's sale replaces its session's, for this dialogue and the session's later ones.
     if (pedido.Venda_Id) {
@@ -221,6 +241,10 @@ void TDmSitef::StartTransaction(const Json& pContent, const TSession* pSession,
     daConexao.insert(daConexao.end(), novos.begin(), novos.end());
   };
   const TAoTerminar aoTerminar(guardaBackups);
+  const TAoTerminar encerraOperacao([this] {
+    std::lock_guard lock(fStateLock);
+    fOperacaoEmCurso = {};
+  });
 
   try {
     EnsureInicializado(*tef);
@@ -228,6 +252,27 @@ void TDmSitef::StartTransaction(const Json& pContent, const TSession* pSession,
       SendErrorMessage(pIdContext, "SiTef não inicializado.");
       return;
     }
+    if (!pedido.Chave.empty()) {
+      // The initialisation may just have settled this key's payment, left by an earlier process.
+      const std::optional<TJournalOperation> anterior = fJournal.FindByKey(pedido.Chave);
+      if (anterior && anterior->Ended()) SendJson(pIdContext, ReplayedResult(*anterior));
+      if (anterior) return;
+    }
+    if (pedido.Tipo != ttReimpressao) {
+      TJournalOperation operacao;
+      try {
+        operacao = fJournal.Begin(
+            pedido.Tipo == ttCancelamento ? TOperationKind::Cancellation : TOperationKind::Payment,
+            pedido.Chave, fVendaEmCurso.Venda_Id, fValorTransacao, fQtdParcelas);
+      } catch (const std::exception& e) {
+        // Nothing may be charged that the journal cannot tell of afterwards.
+        SendErrorMessage(pIdContext, std::string(kJournalUnavailableError) + e.what());
+        return;
+      }
+      std::lock_guard lock(fStateLock);
+      fOperacaoEmCurso = std::move(operacao);
+    }
+    fUltimoTextoDialogo.clear();
     fConcluido = false;
     fPodeCancelar = false;
     fCancelado = false;
@@ -241,6 +286,7 @@ void TDmSitef::StartTransaction(const Json& pContent, const TSession* pSession,
     // later process reports it to its own sales system.
     gateway.SetRetornoAplicacao(fVendaEmCurso.CallbackURL,
                                 std::to_string(fVendaEmCurso.Empresa_Id));
+    gateway.SetOperacaoAplicacao(fOperacaoEmCurso.Id, fOperacaoEmCurso.Key);
 
     const std::string vendaId = std::to_string(fVendaEmCurso.Venda_Id);
     const std::string parcelas = DoisDigitos(fQtdParcelas);
@@ -273,12 +319,16 @@ void TDmSitef::StartTransaction(const Json& pContent, const TSession* pSession,
     // A confirmed payment has had its result; only a dialogue that confirmed nothing fails here.
     if (!fConcluido) {
       if (tef->Inicializado(tef::gpCliSiTef)) tef->CancelarTransacoesPendentes();
+      const bool cancelada = fCancelado || fInterrompido;
       Json result = Json::object();
       result["type"] = "result";
-      result["status"] = fCancelado || fInterrompido ? "canceled" : "unauthorized";
+      result["status"] = cancelada ? "canceled" : "unauthorized";
       result["message"] = "Transação TEF não realizada.";
+      if (!pedido.Chave.empty()) result["idempotency_key"] = pedido.Chave;
       ReportUnfinishedPayment(FService.Events(), pedido.Tipo, ValueAsText(result["status"]),
                               fValorTransacao, fVendaEmCurso.Venda_Id);
+      EndRunningOperation(cancelada ? "canceled" : "refused", fUltimoTextoDialogo);
+      AnnounceCancelEnded();
       SendJson(pIdContext, result);
     }
   } catch (const std::exception& e) {
@@ -291,8 +341,10 @@ void TDmSitef::StartTransaction(const Json& pContent, const TSession* pSession,
       } catch (const std::exception&) {
         // The backups stay on disk; the disconnect or the next start-up reverses them.
       }
+      EndRunningOperation("interrupted", e.what());
     }
     try {
+      AnnounceCancelEnded();
       SendErrorMessage(pIdContext, e.what());
     } catch (const std::exception&) {
       // The connection is gone; its disconnect step follows.

@@ -5,10 +5,12 @@
 #include "service/JwtSecretFile.h"
 #include "service/LocalCaTrust.h"
 
+#include "protocol/OperationsReport.h"
+
 #include "platform/LibrarySearch.h"
 #include "platform/Paths.h"
-#include "platform/ProgramArguments.h"
 #include "platform/PrivateDirectory.h"
+#include "platform/ProgramArguments.h"
 #include "platform/ServiceHost.h"
 #include "platform/ServiceInstaller.h"
 #include "platform/Utf8Path.h"
@@ -71,6 +73,7 @@ constexpr TCommandWord kCommandWords[] = {
     {"trust-certificate", TProgramCommand::TrustCertificate,
      "trust-certificate needs the certificates' directory"},
     {"untrust-certificate", TProgramCommand::UntrustCertificate, {}},
+    {"operations", TProgramCommand::Operations, {}},
 };
 
 const TCommandWord* CommandNamed(std::string_view argument) {
@@ -92,7 +95,24 @@ bool IsSetupCommand(TProgramCommand command) {
   return command == TProgramCommand::GenerateCertificates ||
          command == TProgramCommand::GenerateSecret ||
          command == TProgramCommand::TrustCertificate ||
-         command == TProgramCommand::UntrustCertificate;
+         command == TProgramCommand::UntrustCertificate || command == TProgramCommand::Operations;
+}
+
+// A day written YYYY-MM-DD, when it is a real one.
+platform::TDateTime ParseDay(std::string_view text) {
+  const auto number = [text](size_t from, size_t length) {
+    int value = 0;
+    const auto [end, error] =
+        std::from_chars(text.data() + from, text.data() + from + length, value);
+    return error == std::errc() && end == text.data() + from + length ? value : -1;
+  };
+  std::optional<platform::TDateTime> day;
+  if (text.size() == 10 && text[4] == '-' && text[7] == '-') {
+    day = platform::TryEncodeDate(number(0, 4), number(5, 2), number(8, 2));
+  }
+  if (!day)
+    throw std::invalid_argument("--date needs a day written YYYY-MM-DD: " + std::string(text));
+  return *day;
 }
 
 // The setup commands that name a folder or a file.
@@ -124,13 +144,13 @@ void TrustCertificateCommand(const TProgramArguments& arguments) {
       std::printf("Added %s to the machine's trusted root certificates\n", file.c_str());
       break;
     case TLocalCaTrust::AlreadyThere:
-      std::printf("%s was already among the machine's trusted root certificates\n",
-                  file.c_str());
+      std::printf("%s was already among the machine's trusted root certificates\n", file.c_str());
       break;
     case TLocalCaTrust::NotOurs:
-      std::printf("Left the machine's trusted root certificates as they are: %s is not a local CA "
-                  "made by this program\n",
-                  file.c_str());
+      std::printf(
+          "Left the machine's trusted root certificates as they are: %s is not a local CA "
+          "made by this program\n",
+          file.c_str());
       break;
   }
   if (result.Removed > 0) {
@@ -161,6 +181,15 @@ int RunSetupCommand(const TProgramArguments& arguments) {
         std::printf("Removed %d local CA(s) from the machine's trusted root certificates\n",
                     UntrustLocalCa());
         break;
+      case TProgramCommand::Operations: {
+        const std::filesystem::path baseDir =
+            std::filesystem::absolute(arguments.BaseDir.value_or(platform::ExecutableDirectory()));
+        const std::string report = protocol::OperationsReport(
+            baseDir, *arguments.Date,
+            arguments.JsonFormat ? protocol::TReportFormat::Json : protocol::TReportFormat::Csv);
+        std::fwrite(report.data(), 1, report.size(), stdout);
+        break;
+      }
       default:
         break;
     }
@@ -179,9 +208,10 @@ void PrintUsage(const char* program) {
                "       %s generate-certificates [--force] [--days N] DIR\n"
                "       %s generate-secret INI\n"
                "       %s trust-certificate DIR\n"
-               "       %s untrust-certificate\n",
+               "       %s untrust-certificate\n"
+               "       %s [--base-dir DIR] operations --date YYYY-MM-DD [--format csv|json]\n",
                std::string(TKelvoraSiTefService::kTitle).c_str(), program, program, program,
-               program, program, program, program);
+               program, program, program, program, program);
 }
 
 // The command line the installed unit runs: this executable with the same options.
@@ -224,6 +254,14 @@ TProgramArguments ParseProgramArguments(std::span<const char* const> arguments) 
       parsed.Force = true;
     } else if (argument == "--days") {
       parsed.Days = ParseDays(value());
+    } else if (argument == "--date") {
+      parsed.Date = ParseDay(value());
+    } else if (argument == "--format") {
+      const std::string_view format = value();
+      if (format != "csv" && format != "json") {
+        throw std::invalid_argument("--format is csv or json: " + std::string(format));
+      }
+      parsed.JsonFormat = format == "json";
     } else if (TakesTarget(parsed.Command) && !parsed.Target && !argument.empty() &&
                !argument.starts_with('-')) {
       parsed.Target = platform::PathFromUtf8(argument);
@@ -238,6 +276,12 @@ TProgramArguments ParseProgramArguments(std::span<const char* const> arguments) 
   }
   if ((parsed.Force || parsed.Days) && parsed.Command != TProgramCommand::GenerateCertificates) {
     throw std::invalid_argument("--force and --days belong to generate-certificates");
+  }
+  if (parsed.Command == TProgramCommand::Operations && !parsed.Date) {
+    throw std::invalid_argument("operations needs --date YYYY-MM-DD");
+  }
+  if ((parsed.Date || parsed.JsonFormat) && parsed.Command != TProgramCommand::Operations) {
+    throw std::invalid_argument("--date and --format belong to operations");
   }
   return parsed;
 }
@@ -291,6 +335,7 @@ int RunServiceProgram(int argc, char** argv,
       case TProgramCommand::GenerateSecret:
       case TProgramCommand::TrustCertificate:
       case TProgramCommand::UntrustCertificate:
+      case TProgramCommand::Operations:
         break;  // run above, before the service module exists
     }
   } catch (const std::exception& e) {

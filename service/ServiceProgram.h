@@ -2,6 +2,7 @@
 // service host, and installation as a systemd unit.
 #pragma once
 
+#include "platform/DateTime.h"
 #include "service/KelvoraSiTefService.h"
 
 #include <optional>
@@ -18,6 +19,7 @@ enum class TProgramCommand {
   GenerateSecret,
   TrustCertificate,    // the local CA of a folder into the machine's trusted roots
   UntrustCertificate,  // every local CA out of them
+  Operations,          // the day's operations from the journal, for the store's closing
 };
 
 struct TProgramArguments {
@@ -28,11 +30,14 @@ struct TProgramArguments {
   std::optional<std::filesystem::path> Target;  // the folder or file a setup command works on
   bool Force = false;                           // --force: generate-certificates replaces a set
   std::optional<int> Days;                      // --days N: validity of generated certificates
+  std::optional<platform::TDateTime> Date;      // --date YYYY-MM-DD: the day of operations
+  bool JsonFormat = false;                      // --format json (csv by default)
 };
 
 // Parses "[--port N] [--base-dir DIR] [install|uninstall] [silent]",
 // "generate-certificates [--force] [--days N] DIR", "generate-secret INI",
-// "trust-certificate DIR" and "untrust-certificate" (the commands in any
+// "trust-certificate DIR", "untrust-certificate" and
+// "[--base-dir DIR] operations --date YYYY-MM-DD [--format csv|json]" (the commands in any
 // case, with an optional leading "-" or "/", as the Windows switches are written). Throws
 // std::invalid_argument with the reason for anything else.
 TProgramArguments ParseProgramArguments(std::span<const char* const> arguments);

@@ -140,6 +140,9 @@ class TKoCliSiTef {
   TKoCliSiTefCliSiTefObtemCheque OnObtemCheque;
   TKoCliSiTefSenhaConfirmacao OnObterSenha;
   TKoClisiTefCliSiTefExibeQRCode OnExibeQRCode;
+  // Fired once an approved payment's backup is on disk, before anything of it is shown or
+  // confirmed: the application records the approval where a page can later ask for it.
+  std::function<void(const TKoCliSiTefResp& Resp)> OnPaymentBackedUp;
 
   // --- State ------------------------------------------------------------------------------------
   // The selected gateway type; selecting gpCliSiTef makes the CliSiTef gateway current, any

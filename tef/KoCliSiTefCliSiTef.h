@@ -61,6 +61,12 @@ class TKoCliSiTefCliSiTef : public TKoCliSiTefClass {
     fEnderecoRetornoAplicacao = Endereco;
     fEmpresaAplicacao = Empresa;
   }
+  // The application's operation of the next approved payment and the page's key for it: stored
+  // in its backup (899-110, 899-109; left out when empty).
+  void SetOperacaoAplicacao(const std::string& Operacao, const std::string& Chave) {
+    fOperacaoAplicacao = Operacao;
+    fChaveAplicacao = Chave;
+  }
   int32_t OperacaoCHQ() const { return fOperacaoCHQ; }
   void SetOperacaoCHQ(int32_t value) { fOperacaoCHQ = value; }
   int32_t OperacaoCNC() const { return fOperacaoCNC; }
@@ -235,6 +241,8 @@ class TKoCliSiTefCliSiTef : public TKoCliSiTefClass {
   int32_t fOperacaoCRT = 0;
   std::string fEnderecoRetornoAplicacao;
   std::string fEmpresaAplicacao;
+  std::string fOperacaoAplicacao;
+  std::string fChaveAplicacao;
   int32_t fOperacaoReImpressao = 112;
   platform::AnsiString fOperador;
   std::vector<std::string> fParametrosAdicionais;

@@ -119,7 +119,8 @@ bool TKoCliSiTefCliSiTef::CRT(platform::Currency Valor, const std::string& Indic
 
 void TKoCliSiTefCliSiTef::GuardaDocumentoAplicacao(const std::string& DocumentoVinculado) {
   // Escaped like every stored value, so no text the application gives can break the backup's lines.
-  fRespCliSiTef.Conteudo().GravaInformacao(899, 105, CodificaHex(platform::ToAnsi(DocumentoVinculado)));
+  fRespCliSiTef.Conteudo().GravaInformacao(899, 105,
+                                           CodificaHex(platform::ToAnsi(DocumentoVinculado)));
   if (!fEnderecoRetornoAplicacao.empty()) {
     fRespCliSiTef.Conteudo().GravaInformacao(
         899, 106, CodificaHex(platform::ToAnsi(fEnderecoRetornoAplicacao)));
@@ -127,6 +128,14 @@ void TKoCliSiTefCliSiTef::GuardaDocumentoAplicacao(const std::string& DocumentoV
   if (!fEmpresaAplicacao.empty()) {
     fRespCliSiTef.Conteudo().GravaInformacao(899, 107,
                                              CodificaHex(platform::ToAnsi(fEmpresaAplicacao)));
+  }
+  if (!fChaveAplicacao.empty()) {
+    fRespCliSiTef.Conteudo().GravaInformacao(899, 109,
+                                             CodificaHex(platform::ToAnsi(fChaveAplicacao)));
+  }
+  if (!fOperacaoAplicacao.empty()) {
+    fRespCliSiTef.Conteudo().GravaInformacao(899, 110,
+                                             CodificaHex(platform::ToAnsi(fOperacaoAplicacao)));
   }
   fRespCliSiTef.ConteudoToProperty();
 }
@@ -151,11 +160,11 @@ bool TKoCliSiTefCliSiTef::CHQ(platform::Currency Valor, const std::string& Indic
   if (!CMC7.empty()) {
     SetResposta(517, platform::ToAnsi("1:" + CMC7));
   } else {
-    SetResposta(517, platform::AnsiBytes("0:" + ParteCheque(Compensacao, 3) +
-                                         ParteCheque(Banco, 3) + ParteCheque(Agencia, 4) +
-                                         ParteCheque(AgenciaDC, 1) + ParteCheque(Conta, 10) +
-                                         ParteCheque(ContaDC, 1) + ParteCheque(Cheque, 6) +
-                                         ParteCheque(ChequeDC, 1)));
+    SetResposta(517,
+                platform::AnsiBytes("0:" + ParteCheque(Compensacao, 3) + ParteCheque(Banco, 3) +
+                                    ParteCheque(Agencia, 4) + ParteCheque(AgenciaDC, 1) +
+                                    ParteCheque(Conta, 10) + ParteCheque(ContaDC, 1) +
+                                    ParteCheque(Cheque, 6) + ParteCheque(ChequeDC, 1)));
   }
   const AnsiString restricoes = fRestricoes.empty() ? platform::AnsiBytes("[15;25]") : fRestricoes;
   const AnsiString nenhum;
@@ -344,6 +353,13 @@ bool TKoCliSiTefCliSiTef::ProcessarRespostaPagamento(const std::string& IndiceFP
       // The library's own timeout undoes what it never saw confirmed.
     }
     throw;
+  }
+  if (facade.OnPaymentBackedUp) {
+    try {
+      facade.OnPaymentBackedUp(fRespCliSiTef);
+    } catch (...) {
+      // The payment is safe in its backup; the application's notice cannot change that.
+    }
   }
 
   TKoCliSiTefRespostasPendentes& pendentes = facade.RespostasPendentes();

@@ -22,6 +22,8 @@ void TKoCliSiTefResp::Clear() {
   fDocumentoAplicacao.clear();
   fEnderecoRetornoAplicacao.clear();
   fEmpresaAplicacao.clear();
+  fOperacaoAplicacao.clear();
+  fChaveAplicacao.clear();
   fValorTotal = {};
   fValorOriginal = {};
   fSaque = {};

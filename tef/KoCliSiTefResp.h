@@ -84,6 +84,11 @@ class TKoCliSiTefResp {
   // sales system that asked for it, not to whichever one is connected then.
   const std::string& EnderecoRetornoAplicacao() const { return fEnderecoRetornoAplicacao; }
   const std::string& EmpresaAplicacao() const { return fEmpresaAplicacao; }
+  // The application's operation the payment belongs to and the page's key for it (899-110,
+  // 899-109), kept in the backup so that a payment settled by a later process is told to the page
+  // as that operation's, never as the operation running then.
+  const std::string& OperacaoAplicacao() const { return fOperacaoAplicacao; }
+  const std::string& ChaveAplicacao() const { return fChaveAplicacao; }
   platform::Currency ValorTotal() const { return fValorTotal; }
   platform::Currency ValorOriginal() const { return fValorOriginal; }
   platform::Currency Saque() const { return fSaque; }
@@ -177,6 +182,8 @@ class TKoCliSiTefResp {
   std::string fDocumentoAplicacao;
   std::string fEnderecoRetornoAplicacao;
   std::string fEmpresaAplicacao;
+  std::string fOperacaoAplicacao;
+  std::string fChaveAplicacao;
   platform::Currency fValorTotal;
   platform::Currency fValorOriginal;
   platform::Currency fSaque;

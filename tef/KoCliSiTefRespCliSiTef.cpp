@@ -114,6 +114,12 @@ void TKoCliSiTefRespCliSiTef::ConverteControle(int Sequencia, const AnsiString& 
     case 107:
       fEmpresaAplicacao = platform::FromAnsi(valor.AsString());
       break;
+    case 109:
+      fChaveAplicacao = platform::FromAnsi(valor.AsString());
+      break;
+    case 110:
+      fOperacaoAplicacao = platform::FromAnsi(valor.AsString());
+      break;
     case 104:  // fiscal date and time of the dialogue: what its finalisation must name
       fFinalizacao = platform::FromAnsi(valor.AsString());
       break;

@@ -107,7 +107,11 @@ describe('crash recovery', () => {
     assert.equal(element.payment_id, 1000);
     assert.equal(t.api.requests.length, 1);
     const { payment_id, company_id, ...posted } = element;
-    assertMessage(t.api.requests[0].body, { ...result, transaction_data: [posted] });
+    // The page learns that the result is a leftover of an earlier run, and of which sale: it can
+    // never take it for the payment it is running now. The sales API gets the outcome alone.
+    const { sale_id, recovered, ...outcome } = result;
+    assert.deepEqual([sale_id, recovered], [4821, true]);
+    assertMessage(t.api.requests[0].body, { ...outcome, transaction_data: [posted] });
 
     assertMessage(JSON.parse(await page.next(5000)), {
       type: 'confirmation',
@@ -115,6 +119,8 @@ describe('crash recovery', () => {
         + `Nº Documento: ${approved.doc}\r\n\r\n(Para Cielo utilizar os 6 últimos dígitos.)`,
       options: ['Ok'],
       can_cancel: false,
+      sale_id: 4821,
+      recovered: true,
     });
     await page.send(JSON.stringify({ route: '/transaction', type: 'confirmation' }));
     assertMessage(JSON.parse(await page.next(5000)), INITIALIZED);

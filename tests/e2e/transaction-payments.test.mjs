@@ -41,10 +41,12 @@ describe('payments', () => {
       message('Aguardando o cartao do cliente'),
       message('Insira ou passe o cartao'),
       CAN_CANCEL,
+      // Approved: the page may no longer cancel, and is told so before anything of the payment.
+      { type: 'can_cancel', can_cancel: false },
     ];
     assert.equal(seen.length, expected.length + 3, JSON.stringify(seen));
     expected.forEach((m, i) => assertMessage(seen[i], m, `message ${i}`));
-    const receipts = seen.slice(4, 6);
+    const receipts = seen.slice(5, 7);
     assert.deepEqual(receipts.map((r) => [r.type, r.copy_number]), [['receipt', 1], ['receipt', 2]]);
     for (const r of receipts) {
       assert.deepEqual(Object.keys(r), ['type', 'copy_number', 'data']);
@@ -145,6 +147,7 @@ describe('payments', () => {
       message('Aguardando o cartao do cliente'),
       message('Insira ou passe o cartao'),
       CAN_CANCEL,
+      { type: 'can_cancel', can_cancel: false },
       message('Transacao negada pelo autorizador (51)'),
       message('Transacao negada pelo autorizador (51)'),
       { type: 'confirmation', message: 'Negada pelo autorizador (51)', options: [], can_cancel: false },
@@ -174,7 +177,9 @@ describe('cancellations and reprints', () => {
     assert.deepEqual(Object.keys(element), PAYMENT_KEYS);
     assert.equal(element.sale_id, 4822);
     assert.equal(element.operation, 'cancellation');
-    assert.equal(element.payer_name, paid.payer_name, 'kept from the payment');
+    // Never the payer of the payment made before it: another customer's name in a result is a leak.
+    assert.equal(paid.payer_name, 'Maria');
+    assert.equal(element.payer_name, '');
     assert.equal(element.transaction_value, 10);
     assertMessage(element.receipt, receiptsOf(seen));
 
