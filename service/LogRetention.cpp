@@ -1,6 +1,8 @@
 // The removal of the service's expired log files, and the daily timer that runs it.
 #include "service/LogRetention.h"
 
+#include "protocol/OperationJournal.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -42,7 +44,8 @@ std::optional<platform::TDateTime> DayOfName(const std::string& name) {
 // Whether file is one of the service's own dated log files for its day: exactly the path the
 // service log or the TEF log gives that day.
 bool IsOwnLogFile(const TServiceLog& log, const fs::path& file, platform::TDateTime day) {
-  return file == log.FileFor(day) || file == TefLogFilePath(log.BaseDir(), day);
+  return file == log.FileFor(day) || file == TefLogFilePath(log.BaseDir(), day) ||
+         file == protocol::TOperationJournal::FileOf(log.BaseDir(), day);
 }
 
 // Removes the expired files of one month folder; returns how many it removed.

@@ -1,5 +1,6 @@
-// Log retention: the service's own dated log files (the service log and the TEF log) older than
-// "[log] keep_days" are removed at the start and once a day; nothing else under Log/ is touched.
+// Log retention: the service's own dated log files (the service log, the TEF log and the journal of
+// operations) older than "[log] keep_days" are removed at the start and once a day; nothing else
+// under Log/ is touched.
 #pragma once
 
 #include "platform/DateTime.h"
