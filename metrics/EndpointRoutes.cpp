@@ -22,6 +22,8 @@ std::string_view Reason(int status) {
       return "Method Not Allowed";
     case 408:
       return "Request Timeout";
+    case 421:
+      return "Misdirected Request";
     case 431:
       return "Request Header Fields Too Large";
     case 500:
@@ -46,6 +48,12 @@ THttpResponse Respond(const THttpRequest& request, std::string_view token,
   // The token is checked first, so that a caller without it learns nothing, not even which
   // paths exist.
   if (!token.empty() && !BearerTokenMatches(request.Authorization, token)) return Refusal(401);
+  // Without a token only the machine itself may ask: a web page the cashier opens could rebind
+  // its own name to 127.0.0.1 and read the answers, but it cannot make the browser send another
+  // Host than its own name.
+  if (token.empty() && !request.Host.empty() && !IsLoopbackHost(request.Host)) {
+    return Refusal(421);
+  }
   if (request.Path != "/metrics" && request.Path != "/health") return Refusal(404);
   if (request.Method != "GET") return Refusal(405);
   if (request.Path == "/health") {

@@ -91,6 +91,7 @@ TParseResult ParseHttpRequest(std::string_view bytes) {
 
   size_t lines = 0;
   bool authorizationSeen = false;
+  bool hostSeen = false;
   while (!head.empty()) {
     if (++lines > kMaxHeaderLines) return Invalid(431);
     lineEnd = head.find("\r\n");
@@ -113,10 +114,48 @@ TParseResult ParseHttpRequest(std::string_view bytes) {
       result.Request.Authorization = value;
     } else if (EqualsIgnoringCase(name, "Accept")) {
       result.Request.Accept = value;
+    } else if (EqualsIgnoringCase(name, "Host")) {
+      if (hostSeen) return Invalid(400);
+      hostSeen = true;
+      result.Request.Host = value;
     }
   }
   result.State = TParseState::Complete;
   return result;
+}
+
+bool IsLoopbackHost(std::string_view host) {
+  std::string_view name = host;
+  if (name.starts_with('[')) {
+    const size_t close = name.find(']');
+    if (close == std::string_view::npos) return false;
+    const std::string_view rest = name.substr(close + 1);
+    if (!rest.empty() && !rest.starts_with(':')) return false;
+    return name.substr(1, close - 1) == "::1";
+  }
+  const size_t colon = name.find(':');
+  if (colon != std::string_view::npos) {
+    if (name.find(':', colon + 1) != std::string_view::npos) return false;
+    name = name.substr(0, colon);
+  }
+  if (EqualsIgnoringCase(name, "localhost")) return true;
+  // 127.0.0.0/8, written as four decimal numbers.
+  int parts = 0;
+  size_t start = 0;
+  for (;;) {
+    const size_t dot = name.find('.', start);
+    const std::string_view part = name.substr(start, dot - start);
+    if (part.empty() || part.size() > 3 ||
+        part.find_first_not_of("0123456789") != std::string_view::npos) {
+      return false;
+    }
+    const int value = std::stoi(std::string(part));
+    if (value > 255 || (parts == 0 && value != 127)) return false;
+    ++parts;
+    if (dot == std::string_view::npos) break;
+    start = dot + 1;
+  }
+  return parts == 4;
 }
 
 bool BearerTokenMatches(std::string_view authorization, std::string_view token) {

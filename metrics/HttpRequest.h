@@ -19,6 +19,7 @@ struct THttpRequest {
   std::string Path;  // the target without its query
   std::string Accept;
   std::string Authorization;
+  std::string Host;  // empty when the request names none
 };
 
 enum class TParseState { Incomplete, Complete, Invalid };
@@ -34,6 +35,10 @@ struct TParseResult {
 // not a plain HTTP/1.0 or 1.1 request without a body. Bytes after the head are ignored: one
 // request is answered per connection.
 TParseResult ParseHttpRequest(std::string_view bytes);
+
+// Whether a Host header names this machine's loopback: "localhost" or a loopback address, with
+// or without a port. A page that rebinds its own name to 127.0.0.1 still sends its own name.
+bool IsLoopbackHost(std::string_view host);
 
 // Whether an Authorization header carries "Bearer <token>"; compared in constant time.
 bool BearerTokenMatches(std::string_view authorization, std::string_view token);

@@ -1,8 +1,10 @@
 // The endpoint's accept loop and the life of one request.
 #include "metrics/MetricsServer.h"
 
+#include <algorithm>
 #include <array>
 #include <string>
+#include <vector>
 
 #include "metrics/EndpointRoutes.h"
 
@@ -31,48 +33,85 @@ TMetricsServer::~TMetricsServer() {
   if (thread_.joinable()) thread_.join();
 }
 
-// Asleep in the wait until a client connects or the server stops.
+// One connection: reading its request until its deadline, then, once answered, reading and
+// dropping what it still sends until it closes or its linger time passes.
+struct TMetricsServer::TClient {
+  platform::UniqueSocket Socket;
+  std::chrono::steady_clock::time_point Deadline;
+  std::string Received;
+  bool Answered = false;
+};
+
+// Asleep in the wait until a client connects or sends, a deadline passes, or the server stops.
 void TMetricsServer::Loop() {
-  std::array<platform::WatchedSocket, 2> watched{{{wake_.Handle()}, {listener_.Get()}}};
+  using Clock = std::chrono::steady_clock;
+  std::vector<TClient> clients;
+  std::vector<platform::WatchedSocket> watched;
   while (!stopping_) {
-    if (platform::WaitForSockets(watched, -1) <= 0) continue;
+    watched.assign({{wake_.Handle()}, {listener_.Get()}});
+    int timeoutMs = -1;
+    const Clock::time_point now = Clock::now();
+    for (const TClient& client : clients) {
+      watched.push_back({client.Socket.Get()});
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(client.Deadline - now);
+      const int ms = static_cast<int>(std::max<int64_t>(0, left.count()));
+      if (timeoutMs < 0 || ms < timeoutMs) timeoutMs = ms;
+    }
+    if (platform::WaitForSockets(watched, timeoutMs) < 0) continue;
     if (watched[0].ready) wake_.Drain();
-    if (!watched[1].ready || stopping_) continue;
-    bool shortage = false;
-    const platform::UniqueSocket client = platform::AcceptClient(listener_.Get(), shortage);
-    if (client) {
-      Serve(client);
-    } else if (shortage) {
+    if (stopping_) break;
+    const Clock::time_point after = Clock::now();
+    std::vector<TClient> kept;
+    for (size_t i = 0; i < clients.size(); ++i) {
+      TClient& client = clients[i];
+      bool keep = true;
+      if (watched[i + 2].ready) {
+        keep = Receive(client);
+      } else if (after >= client.Deadline) {
+        // A client that never sent its whole request is told so; an answered one is closed.
+        if (!client.Answered) Answer(client, {TParseState::Invalid, {}, 408});
+        keep = false;
+      }
+      if (keep) kept.push_back(std::move(client));
+    }
+    clients = std::move(kept);
+    if (watched[1].ready) Accept(clients);
+  }
+}
+
+void TMetricsServer::Accept(std::vector<TClient>& clients) {
+  bool shortage = false;
+  platform::UniqueSocket socket = platform::AcceptClient(listener_.Get(), shortage);
+  if (!socket) {
+    if (shortage) {
       // Out of descriptors: the listener stays readable, so back off instead of spinning.
       platform::WatchedSocket wake{wake_.Handle()};
       platform::WaitForSockets({&wake, 1}, 100);
     }
+    return;
   }
+  const auto unfinished = [](const TClient& client) { return !client.Answered; };
+  if (static_cast<size_t>(std::count_if(clients.begin(), clients.end(), unfinished)) >=
+      kMaxUnfinishedClients) {
+    clients.erase(std::find_if(clients.begin(), clients.end(), unfinished));
+  }
+  platform::SetSendTimeout(socket.Get(), static_cast<int>(kLingerLimit.count()));
+  clients.push_back({std::move(socket), std::chrono::steady_clock::now() + kRequestTimeLimit, {}});
 }
 
-TParseResult TMetricsServer::ReadRequest(const platform::UniqueSocket& client) {
-  using Clock = std::chrono::steady_clock;
-  const Clock::time_point deadline = Clock::now() + kRequestTimeLimit;
-  std::string received;
+bool TMetricsServer::Receive(TClient& client) {
   std::array<char, 2048> buffer;
-  for (;;) {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-    if (left.count() <= 0) return {TParseState::Invalid, {}, 408};
-    std::array<platform::WatchedSocket, 2> watched{{{client.Get()}, {wake_.Handle()}}};
-    if (platform::WaitForSockets(watched, static_cast<int>(left.count())) < 0) continue;
-    if (watched[1].ready) return {TParseState::Invalid, {}, 0};  // stopping
-    if (!watched[0].ready) continue;
-    const size_t got = platform::ReceiveSome(client.Get(), buffer);
-    if (got == 0) return {TParseState::Invalid, {}, 0};  // the peer went away
-    received.append(buffer.data(), got);
-    TParseResult parsed = ParseHttpRequest(received);
-    if (parsed.State != TParseState::Incomplete) return parsed;
-  }
+  if (client.Answered) return platform::DiscardInput(client.Socket.Get()) != 0;
+  const size_t got = platform::ReceiveSome(client.Socket.Get(), buffer);
+  if (got == 0) return false;  // the peer went away
+  client.Received.append(buffer.data(), got);
+  const TParseResult parsed = ParseHttpRequest(client.Received);
+  if (parsed.State == TParseState::Incomplete) return true;
+  Answer(client, parsed);
+  return client.Answered;
 }
 
-void TMetricsServer::Serve(const platform::UniqueSocket& client) {
-  platform::SetSendTimeout(client.Get(), static_cast<int>(kRequestTimeLimit.count()));
-  const TParseResult parsed = ReadRequest(client);
+void TMetricsServer::Answer(TClient& client, const TParseResult& parsed) {
   THttpResponse response;
   if (parsed.State == TParseState::Complete) {
     try {
@@ -81,27 +120,17 @@ void TMetricsServer::Serve(const platform::UniqueSocket& client) {
       log_(std::string("Erro ao responder às métricas: ") + e.what());
       response = Refusal(500);
     }
-  } else if (parsed.Status != 0) {
-    response = Refusal(parsed.Status);
   } else {
-    return;  // nobody to answer
+    response = Refusal(parsed.Status);
   }
-  if (!platform::SendAll(client.Get(), ResponseBytes(response))) return;
+  client.Received.clear();
+  if (!platform::SendAll(client.Socket.Get(), ResponseBytes(response))) return;
   // Closing with unread input would reset the connection and could lose the response on its
   // way: the end of the stream is sent, and what the client still sends is read and dropped until
   // it closes, for a second at most.
-  platform::ShutdownSending(client.Get());
-  const auto deadline = std::chrono::steady_clock::now() + kLingerLimit;
-  for (;;) {
-    const auto left =
-        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    platform::WatchedSocket watched{client.Get()};
-    if (left.count() <= 0 ||
-        platform::WaitForSockets({&watched, 1}, static_cast<int>(left.count())) <= 0 ||
-        platform::DiscardInput(client.Get()) == 0) {
-      return;
-    }
-  }
+  platform::ShutdownSending(client.Socket.Get());
+  client.Answered = true;
+  client.Deadline = std::chrono::steady_clock::now() + kLingerLimit;
 }
 
 std::unique_ptr<TMetricsEndpoint> StartMetricsEndpoint(const TEndpointSettings& settings,

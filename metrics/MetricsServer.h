@@ -1,12 +1,13 @@
 // The endpoint's listener on the service's platform sockets: one thread asleep in its wait until
-// a scraper connects, one small request per connection read within a time limit, answered, and
-// the connection closed. Requests are served one after the other: the endpoint is for a
-// collector on the same machine, and a peer that dawdles holds it up at most the time limit.
+// a scraper connects or one of its clients sends, one small request per connection read within a
+// time limit of its own, answered, and the connection closed. Clients are served side by side,
+// so a few silent connections can never keep a scrape (and a health check) from its answer.
 #pragma once
 
 #include <atomic>
 #include <chrono>
 #include <thread>
+#include <vector>
 
 #include "metrics/HttpRequest.h"
 #include "metrics/Telemetry.h"
@@ -14,8 +15,11 @@
 
 namespace kelvora::metrics {
 
-// How long a client has to send its whole request, and a send may wait for it to read.
-inline constexpr std::chrono::milliseconds kRequestTimeLimit{5000};
+// How long a client has to send its whole request head; a scraper sends it at once.
+inline constexpr std::chrono::milliseconds kRequestTimeLimit{2000};
+// The most connections still sending their request: at the limit the oldest is closed, so that
+// idle connections cannot exhaust the endpoint.
+inline constexpr size_t kMaxUnfinishedClients = 16;
 
 class TMetricsServer final : public TMetricsEndpoint {
  public:
@@ -30,10 +34,13 @@ class TMetricsServer final : public TMetricsEndpoint {
   uint16_t Port() const override { return port_; }
 
  private:
+  struct TClient;
   void Loop();
-  void Serve(const platform::UniqueSocket& client);
-  // Reads until a whole request head has arrived, the time limit passes or the peer stops.
-  TParseResult ReadRequest(const platform::UniqueSocket& client);
+  void Accept(std::vector<TClient>& clients);
+  // Reads what a client sent; answers it once its request is whole or cannot be one. False when
+  // the client is done with.
+  bool Receive(TClient& client);
+  void Answer(TClient& client, const TParseResult& parsed);
 
   const TEndpointSettings settings_;
   const TServiceProbe probe_;

@@ -14,8 +14,9 @@ using testing::ProbeOf;
 using testing::TProbeValues;
 
 THttpRequest Request(std::string method, std::string path, std::string authorization = "",
-                     std::string accept = "") {
-  return {std::move(method), std::move(path), std::move(accept), std::move(authorization)};
+                     std::string accept = "", std::string host = "") {
+  return {std::move(method), std::move(path), std::move(accept), std::move(authorization),
+          std::move(host)};
 }
 
 class EndpointRoutes : public ::testing::Test {
@@ -58,6 +59,35 @@ TEST_F(EndpointRoutes, AnswersGetOfMetricsAndHealthOnlyWhenNoTokenIsSet) {
     SCOPED_TRACE(request.Method + " " + request.Path);
     EXPECT_EQ(Respond(request, "", probe_).Status, status);
   }
+}
+
+// Without a token a web page could rebind its own name to 127.0.0.1 and read the endpoint; the
+// browser still sends the page's name as Host, so only this machine's names are answered.
+TEST_F(EndpointRoutes, WithoutATokenAnswersOnlyTheLoopbackHost) {
+  const std::pair<const char*, int> cases[] = {
+      {"127.0.0.1:9464", 200},
+      {"localhost:9464", 200},
+      {"LOCALHOST", 200},
+      {"[::1]:9464", 200},
+      {"127.1.2.3", 200},
+      {"attacker.example:9464", 421},
+      {"localhost.attacker.example", 421},
+      {"128.0.0.1:9464", 421},
+      {"[::2]:9464", 421},
+      {"127.0.0.1.nip.io", 421},
+      {"[::1", 421},
+      {"127.0.0.256", 421},
+  };
+  for (const auto& [host, status] : cases) {
+    SCOPED_TRACE(host);
+    EXPECT_EQ(Respond(Request("GET", "/health", "", "", host), "", probe_).Status, status);
+  }
+  // With a token the token decides, whatever the name (a fleet scrapes the till by its address).
+  const std::string token = "0123456789abcdef";
+  EXPECT_EQ(Respond(Request("GET", "/health", "Bearer " + token, "", "till-7.store.example"), token,
+                    probe_)
+                .Status,
+            200);
 }
 
 TEST_F(EndpointRoutes, WritesTheFormatTheScraperAsksFor) {
