@@ -39,6 +39,12 @@ done
 case "$days" in
   '' | *[!0-9]*) usage ;;
 esac
+# Browsers refuse a server certificate valid for more than 825 days, and the service's own
+# generate-certificates command stops there too.
+if [ "${#days}" -gt 4 ] || [ "$days" -gt 825 ]; then
+  echo "generate-certificates.sh: --days is at most 825" >&2
+  exit 2
+fi
 [ "$days" -gt 0 ] || usage
 
 files="ca_cert.pem server_cert.pem server_key.pem"

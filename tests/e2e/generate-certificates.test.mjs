@@ -90,6 +90,16 @@ test('a bad command line is refused with the usage', async () => {
   }
 });
 
+test('the script refuses a validity browsers would refuse, as the service does', async () => {
+  const script = fileURLToPath(new URL('../../tools/generate-certificates.sh', import.meta.url));
+  for (const days of ['826', '2000', '99999999999999999999']) {
+    const dir = path.join(baseDir, `too-long-${days.length}`);
+    await assert.rejects(execFileAsync(script, ['--days', days, dir]),
+      (error) => error.code === 2 && /at most 825/.test(error.stderr), days);
+    await assert.rejects(fs.stat(dir), { code: 'ENOENT' });
+  }
+});
+
 test('generate-secret writes a key once and never prints it', async () => {
   await fs.writeFile(ini, '[sitef]\npdv_number=7\n');
   const first = await runService(['generate-secret', ini]);
