@@ -32,6 +32,25 @@ BindAddress ListenAddress(IpFamily family, const std::optional<IpAddressBytes>& 
   return bind;
 }
 
+std::optional<PeerAddress> ReadPeerAddress(const sockaddr* address, size_t length) {
+  if (address == nullptr) return std::nullopt;
+  PeerAddress peer;
+  if (address->sa_family == AF_INET && length >= sizeof(sockaddr_in)) {
+    const auto& v4 = *reinterpret_cast<const sockaddr_in*>(address);
+    std::memcpy(peer.bytes.data(), &v4.sin_addr, 4);
+    peer.port = ntohs(v4.sin_port);
+    return peer;
+  }
+  if (address->sa_family == AF_INET6 && length >= sizeof(sockaddr_in6)) {
+    const auto& v6 = *reinterpret_cast<const sockaddr_in6*>(address);
+    peer.family = IpFamily::V6;
+    std::memcpy(peer.bytes.data(), &v6.sin6_addr, 16);
+    peer.port = ntohs(v6.sin6_port);
+    return peer;
+  }
+  return std::nullopt;
+}
+
 uint16_t PortOf(const sockaddr_storage& address) {
   if (address.ss_family == AF_INET6) {
     return ntohs(reinterpret_cast<const sockaddr_in6&>(address).sin6_port);

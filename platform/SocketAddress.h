@@ -28,4 +28,13 @@ BindAddress ListenAddress(IpFamily family, const std::optional<IpAddressBytes>& 
 // The port of an IPv4 or IPv6 address.
 uint16_t PortOf(const sockaddr_storage& address);
 
+// An IPv4 or IPv6 address as a peer is reached: its family, its bytes (IPv4 in the first four)
+// and its port. Nothing for another family or a length too short for the family.
+struct PeerAddress {
+  IpFamily family = IpFamily::V4;
+  IpAddressBytes bytes{};
+  uint16_t port = 0;
+};
+std::optional<PeerAddress> ReadPeerAddress(const sockaddr* address, size_t length);
+
 }  // namespace kelvora::platform

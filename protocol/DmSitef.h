@@ -13,6 +13,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -146,6 +147,8 @@ class TDmSitef final : public service::MessageHandler {
   // [server] max_sessions, read at each session start.
   size_t MaxSessions() const;
   void LogSessionLimit(size_t pLimit);
+  // Says once per address, in the service log, that reports to it travel in clear.
+  void WarnPlainHttpCallback(const std::string& pCallbackURL);
   // "/session/finish".
   void FinishSession(const Json& pContent, const TSession* pSession,
                      service::Connection& pIdContext);
@@ -427,6 +430,8 @@ class TDmSitef final : public service::MessageHandler {
   TSessionList FSessionList;
   // When the session limit was last logged (FClock's time), under fStateLock.
   std::optional<std::chrono::system_clock::time_point> fLastSessionLimitLog;
+  // Callback addresses already warned about as plain http off the loopback, under fStateLock.
+  std::set<std::string> fAvisosHttp;
 
   // The journal of payments and cancellations, and the one running now (its journal entry; empty
   // Id when none), which the status route reads under fStateLock.

@@ -8,6 +8,8 @@
 #include <string>
 
 #include "platform/Paths.h"
+#include "protocol/CallbackDestination.h"
+#include "service/ServerSettings.h"
 
 namespace kelvora::protocol {
 namespace {
@@ -23,6 +25,35 @@ struct CurlTextDeleter {
 };
 using EasyHandle = std::unique_ptr<CURL, EasyDeleter>;
 using HeaderList = std::unique_ptr<curl_slist, SlistDeleter>;
+
+// The destination check at each connection, before a byte is sent: the address reached and the
+// address now requested (a redirect may have led elsewhere).
+struct TDestinationCheck {
+  CURL* Handle = nullptr;
+  const TDestinationPolicy* Policy = nullptr;
+  std::string Refusal;
+};
+
+int CheckDestination(void* data, char* primaryIp, char*, int primaryPort, int) {
+  auto& check = *static_cast<TDestinationCheck*>(data);
+  char* effective = nullptr;
+  curl_easy_getinfo(check.Handle, CURLINFO_EFFECTIVE_URL, &effective);
+  if (effective != nullptr) check.Refusal = RefusedCallbackHost(effective, *check.Policy);
+  if (check.Refusal.empty()) {
+    const std::optional<service::TListenAddress> address =
+        service::ParseListenAddress(primaryIp != nullptr ? primaryIp : "");
+    if (!address) {
+      check.Refusal = "endereço desconhecido";
+    } else {
+      platform::PeerAddress peer;
+      peer.family = address->IsIpv4() ? platform::IpFamily::V4 : platform::IpFamily::V6;
+      peer.bytes = address->Bytes;
+      peer.port = static_cast<uint16_t>(primaryPort);
+      check.Refusal = RefusedPeer(peer, *check.Policy);
+    }
+  }
+  return check.Refusal.empty() ? CURL_PREREQFUNC_OK : CURL_PREREQFUNC_ABORT;
+}
 
 // libcurl's global state is set up once, before the first handle, from whichever thread gets
 // here first; the static's initialisation is what serialises it.
@@ -172,6 +203,11 @@ TRestResponse ExecuteRequest(std::string_view method, std::string url,
   curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
   curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, CollectStatusText);
   curl_easy_setopt(curl, CURLOPT_HEADERDATA, &response.StatusText);
+  TDestinationCheck destination{curl, pLimits.Destinations, {}};
+  if (pLimits.Destinations != nullptr) {
+    curl_easy_setopt(curl, CURLOPT_PREREQFUNCTION, CheckDestination);
+    curl_easy_setopt(curl, CURLOPT_PREREQDATA, &destination);
+  }
   if (pAbandon != nullptr) {
     curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, AbandonWhenSet);
     curl_easy_setopt(curl, CURLOPT_XFERINFODATA, pAbandon);
@@ -196,6 +232,9 @@ TRestResponse ExecuteRequest(std::string_view method, std::string url,
   if (sink.Overflow) {
     throw ERequestError("Request Error Resposta maior que " +
                         std::to_string(pLimits.MaxAnswerBytes) + " bytes");
+  }
+  if (!destination.Refusal.empty()) {
+    throw EDestinationRefused("Request Error Destino recusado (" + destination.Refusal + ")");
   }
   if (result != CURLE_OK) {
     throw ERequestError(std::string("Request Error ") +

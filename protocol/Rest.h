@@ -10,6 +10,8 @@
 
 namespace kelvora::protocol {
 
+struct TDestinationPolicy;
+
 // Where a request parameter goes.
 enum TRequestParamType : int { rpGETorPOST, rpURLSEGMENT, rpREQUESTBODY, rpHTTPHEADER };
 
@@ -36,6 +38,13 @@ class ERequestError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// The request would have reached an address its destination policy refuses; nothing was sent.
+// Trying again cannot help until the configuration or the callback address changes.
+class EDestinationRefused : public ERequestError {
+ public:
+  using ERequestError::ERequestError;
+};
+
 // Time limit of a whole request, from connecting to the last byte of the answer.
 inline constexpr long kRequestTimeoutMs = 60000;
 
@@ -48,6 +57,9 @@ struct TRequestLimits {
   // libcurl's list of the schemes a redirect may lead to.
   const char* RedirectProtocols = "https";
   size_t MaxAnswerBytes = size_t{1} << 20;
+  // Where the request may connect, checked on every address it actually reaches (after name
+  // resolution and each redirect), before anything is sent; none: anywhere.
+  const TDestinationPolicy* Destinations = nullptr;
 };
 
 // Whom a request over TLS trusts: the system's certificate authorities (on Windows its certificate
@@ -69,7 +81,6 @@ struct TRequestTrust {
 TRestResponse ExecuteRequest(std::string_view method, std::string url,
                              const TArrayParamRequest& params, std::string_view body,
                              const std::atomic<bool>* pAbandon = nullptr,
-                             const TRequestLimits& pLimits = {},
-                             const TRequestTrust& pTrust = {});
+                             const TRequestLimits& pLimits = {}, const TRequestTrust& pTrust = {});
 
 }  // namespace kelvora::protocol

@@ -6,6 +6,7 @@
 #include "metrics/Telemetry.h"
 #include "platform/Ansi.h"
 #include "platform/Guid.h"
+#include "protocol/CallbackDestination.h"
 #include "protocol/CallbackUrl.h"
 #include "protocol/Convert.h"
 #include "protocol/DmSitef.h"
@@ -184,6 +185,17 @@ void TDmSitef::CreateSession(const Json& pConfig, service::Connection& pIdContex
       RefuseSession(pIdContext, metrics::TSessionRefusal::Invalid, "URL de callback inválida.");
       return;
     }
+    // A token may not send reports where no sales system lives (the cloud's metadata address, a
+    // link-local device) nor to the service's own endpoints: the same answer as a malformed
+    // address, and the reason in the log.
+    const std::string recusa = RefusedCallbackHost(
+        sale.CallbackURL, ReadDestinationPolicy(FService.Config(), FService.Options().Port));
+    if (!recusa.empty()) {
+      Log("URL de callback recusada (" + recusa + "): " + sale.CallbackURL);
+      RefuseSession(pIdContext, metrics::TSessionRefusal::Invalid, "URL de callback inválida.");
+      return;
+    }
+    if (IsPlainHttpOffLoopback(sale.CallbackURL)) WarnPlainHttpCallback(sale.CallbackURL);
     // The callback address is the base address with one "/" before the API's path.
     if (sale.CallbackURL.back() != '/') sale.CallbackURL += '/';
   } catch (const std::exception& e) {
@@ -214,7 +226,8 @@ void TDmSitef::CreateSession(const Json& pConfig, service::Connection& pIdContex
 }
 
 size_t TDmSitef::MaxSessions() const {
-  const int32_t limit = FService.Config().ReadInteger("server", "max_sessions", kDefaultMaxSessions);
+  const int32_t limit =
+      FService.Config().ReadInteger("server", "max_sessions", kDefaultMaxSessions);
   return static_cast<size_t>(limit >= 1 ? limit : kDefaultMaxSessions);
 }
 
@@ -228,6 +241,15 @@ void TDmSitef::LogSessionLimit(size_t pLimit) {
   }
   Log("Limite de " + std::to_string(pLimit) +
       " sessões atingido: a sessão mais antiga sem operação em curso foi encerrada.");
+}
+
+void TDmSitef::WarnPlainHttpCallback(const std::string& pCallbackURL) {
+  {
+    std::lock_guard lock(fStateLock);
+    if (!fAvisosHttp.insert(pCallbackURL).second) return;
+  }
+  Log("Aviso: a URL de callback " + pCallbackURL +
+      " usa http fora do loopback: os registros de transação trafegam sem criptografia.");
 }
 
 std::optional<TSession> TDmSitef::ValidateSession(const Json& pContent,

@@ -84,6 +84,44 @@ test('a callback address that is no plain http(s) address refuses the session', 
   }
 });
 
+test('a token may not send reports to link-local, unspecified or multicast addresses, nor to the service itself', async () => {
+  const t = await serviceWith({ ini: '[metrics]\nlisten=127.0.0.1:39464\n' });
+  const refused = [
+    'http://169.254.169.254/latest/', 'http://[fe80::1%25lo]:8080/', 'http://0.0.0.0:8080/',
+    'http://224.0.0.1/', 'http://255.255.255.255/', 'http://[ff02::1]/', 'http://[::ffff:169.254.1.1]/',
+    `https://127.0.0.1:${t.svc.port}/`, 'http://0x7f.1:39464/', 'http://2130706433:39464/',
+  ];
+  for (const url of refused) {
+    const reply = await exchange(t.client, {
+      route: '/session/start', type: 'session', token: signToken(sessionClaims({ callback_url: url })),
+    });
+    assert.deepEqual(reply, errorReply('URL de callback inválida.'), url);
+  }
+  // The loopback and private networks stay open (a store's back end often lives there), and an
+  // http address off the loopback is warned about once.
+  for (const url of ['http://127.0.0.1:8080/', 'http://10.1.2.3/api', 'http://10.1.2.3/api']) {
+    const reply = await exchange(t.client, {
+      route: '/session/start', type: 'session', token: signToken(sessionClaims({ callback_url: url })),
+    });
+    assert.equal(reply.type, 'session', url);
+  }
+  const log = await t.logTexts();
+  assert.ok(log.some((line) => line.startsWith('URL de callback recusada (endereço de enlace local): http://169.254.169.254/latest')),
+    log.join('\n'));
+  assert.equal(log.filter((line) => line.includes('usa http fora do loopback')).length, 1, log.join('\n'));
+});
+
+test('[sales_api] allowed_hosts limits where reports may go', async () => {
+  const t = await serviceWith({ ini: '[sales_api]\nallowed_hosts=vendas.example, 127.0.0.1\n' });
+  for (const [url, allowed] of [['https://vendas.example/api', true], ['https://VENDAS.example/', true],
+    ['http://127.0.0.1:8080/', true], ['https://outra.example/', false], ['http://127.0.0.2/', false]]) {
+    const reply = await exchange(t.client, {
+      route: '/session/start', type: 'session', token: signToken(sessionClaims({ callback_url: url })),
+    });
+    assert.equal(reply.type === 'session', allowed, url);
+  }
+});
+
 test('the sales API cannot redirect a report to plain http nor answer it with 2 MiB', async () => {
   for (const respond of [
     (request) => (request.path.endsWith('/moved') ? undefined
