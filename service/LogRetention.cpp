@@ -1,6 +1,8 @@
 // The removal of the service's expired log files, and the daily timer that runs it.
 #include "service/LogRetention.h"
 
+#include "platform/FolderSweep.h"
+#include "platform/Utf8Path.h"
 #include "protocol/OperationJournal.h"
 
 #include <algorithm>
@@ -48,26 +50,6 @@ bool IsOwnLogFile(const TServiceLog& log, const fs::path& file, platform::TDateT
          file == protocol::TOperationJournal::FileOf(log.BaseDir(), day);
 }
 
-// Removes the expired files of one month folder; returns how many it removed.
-int RemoveExpiredIn(const TServiceLog& log, const fs::path& folder, platform::TDateTime limit) {
-  int removed = 0;
-  std::error_code ec;
-  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-    try {
-      const fs::path& file = it->path();
-      std::error_code statusError;
-      if (!fs::is_regular_file(it->symlink_status(statusError))) continue;
-      const std::optional<platform::TDateTime> day = DayOfName(file.filename().string());
-      if (!day || *day >= limit || !IsOwnLogFile(log, file, *day)) continue;
-      std::error_code removeError;
-      if (fs::remove(file, removeError)) ++removed;
-    } catch (const std::exception&) {
-      // A name the narrow text cannot hold (on Windows) is not one the service wrote.
-    }
-  }
-  return removed;
-}
-
 }  // namespace
 
 int RemoveExpiredLogs(const TServiceLog& log, platform::TDateTime today,
@@ -75,20 +57,17 @@ int RemoveExpiredLogs(const TServiceLog& log, platform::TDateTime today,
   if (keepDays <= 0) return 0;
   try {
     const platform::TDateTime limit = std::floor(today) - std::min(keepDays, kMaxLogKeepDays);
-    int removed = 0;
-    std::error_code ec;
     const fs::path logFolder = log.BaseDir() / "Log";
-    for (fs::directory_iterator it(logFolder, ec), end; !ec && it != end; it.increment(ec)) {
-      std::error_code statusError;
-      // A link is not followed: what it points to was not written here.
-      if (!fs::is_directory(it->symlink_status(statusError))) continue;
-      const int removedHere = RemoveExpiredIn(log, it->path(), limit);
-      std::error_code removeError;
-      // Only a folder this run emptied, and only when empty (remove fails otherwise).
-      if (removedHere > 0) fs::remove(it->path(), removeError);
-      removed += removedHere;
-    }
-    return removed;
+    // No link is followed, the log folder's own included: what a link points to was not written
+    // here.
+    return platform::SweepFolderTree(
+        logFolder, [&](const std::string& folder, const std::string& file) {
+          const std::optional<platform::TDateTime> day = DayOfName(file);
+          return day && *day < limit &&
+                 IsOwnLogFile(
+                     log, logFolder / platform::PathFromUtf8(folder) / platform::PathFromUtf8(file),
+                     *day);
+        });
   } catch (...) {
     return 0;
   }

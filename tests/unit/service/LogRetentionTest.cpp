@@ -117,6 +117,19 @@ TEST_F(OldLogTree, NeverFollowsALinkOutOfTheLogFolder) {
   EXPECT_TRUE(fs::exists(outside));
   EXPECT_TRUE(fs::is_symlink(Tef(2025, 10, 2)));
 }
+
+// The log folder itself a link to another folder: nothing in the target is touched, not even its
+// service-like old logs and their month folders.
+TEST(LogRetentionThroughALink, ALinkedLogFolderIsNotSwept) {
+  TempDir base;
+  TempDir target;
+  const TServiceLog log(base.Path(), "KelvoraSiTefService");
+  const fs::path old = TefLogFilePath(target.Path(), Day(2025, 10, 1));
+  Touch(old);
+  fs::create_directory_symlink(target.Path() / "Log", base.Path() / "Log");
+  EXPECT_EQ(RemoveExpiredLogs(log, Day(2026, 12, 11), 30), 0);
+  EXPECT_TRUE(fs::exists(old));
+}
 #endif
 
 TEST_F(OldLogTree, TheDailyRunReadsKeepDaysAndReportsWhatItRemoved) {
