@@ -9,6 +9,7 @@
 #include "protocol/DmSitef.h"
 #include "protocol/PaymentEvents.h"
 #include "protocol/TransactionMetrics.h"
+#include "service/ByteStream.h"
 #include "tef/KoCliSiTefCliSiTef.h"
 
 namespace kelvora::protocol {
@@ -341,7 +342,11 @@ void TDmSitef::StartTransaction(const Json& pContent, const TSession* pSession,
       } catch (const std::exception&) {
         // The backups stay on disk; the disconnect or the next start-up reverses them.
       }
-      EndRunningOperation("interrupted", e.what());
+      // The page's connection ending is the common case: said in words, the rest as it came.
+      EndRunningOperation(
+          "interrupted", dynamic_cast<const service::EConnectionClosed*>(&e) != nullptr
+                             ? std::string("A conexão com a página foi perdida durante a operação.")
+                             : std::string(e.what()));
     }
     try {
       AnnounceCancelEnded();
