@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <stdexcept>
 #include <system_error>
 
 #include "platform/FileSystem.h"
@@ -91,6 +92,17 @@ bool ValidIdempotencyKey(std::string_view key) {
     if (!ok) return false;
   }
   return true;
+}
+
+std::string IdempotencyKeyOf(const Json& member) {
+  std::string key;
+  if (member.is_string()) {
+    key = member.get<std::string>();
+  } else if (member.is_number_integer()) {
+    key = ValueAsText(member);
+  }
+  if (!ValidIdempotencyKey(key)) throw std::invalid_argument(std::string(kIdempotencyKeyError));
+  return key;
 }
 
 TOperationJournal::TOperationJournal(fs::path baseDir, const platform::Clock& clock)

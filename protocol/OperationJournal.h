@@ -48,6 +48,11 @@ std::string_view StatusName(TOperationStatus status);
 // An idempotency key as a page may send it: 1 to 64 letters, digits, "_" or "-".
 bool ValidIdempotencyKey(std::string_view key);
 
+// The "idempotency_key" member of a request, checked: a JSON string or integer whose text is a
+// valid key. Anything else (null, true, an object, a bad text) raises kIdempotencyKeyError: a page
+// that sent null by mistake must not share the key "null" between all its sales.
+std::string IdempotencyKeyOf(const Json& member);
+
 // What the journal knows of one operation, folded from its events.
 struct TJournalOperation {
   std::string Id;   // the service's own id of the operation

@@ -65,13 +65,8 @@ void TDmSitef::TransactionStatus(const Json& pContent, const TSession*,
   std::optional<std::string> chave;
   std::optional<int32_t> venda;
   try {
-    if (pContent.contains("idempotency_key")) {
-      chave = GetRequiredField(pContent, "idempotency_key");
-      if (!ValidIdempotencyKey(*chave)) {
-        SendErrorMessage(pIdContext, kIdempotencyKeyError);
-        return;
-      }
-    }
+    if (pContent.contains("idempotency_key"))
+      chave = IdempotencyKeyOf(pContent.at("idempotency_key"));
     if (pContent.contains("sale_id")) venda = StrToInt(GetRequiredField(pContent, "sale_id"));
   } catch (const std::exception& e) {
     SendErrorMessage(pIdContext, e.what());

@@ -95,9 +95,7 @@ TTransactionRequest ReadTransactionRequest(const Json& pContent) {
       pedido.QtdParcelas = StrToInt(GetRequiredField(pContent, "number_of_installments"));
     }
     if (pContent.contains("idempotency_key")) {
-      pedido.Chave = GetRequiredField(pContent, "idempotency_key");
-      if (!ValidIdempotencyKey(pedido.Chave))
-        throw ETransactionRequest(std::string(kIdempotencyKeyError));
+      pedido.Chave = IdempotencyKeyOf(pContent.at("idempotency_key"));
     }
   }
   return pedido;

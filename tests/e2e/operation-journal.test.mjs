@@ -85,7 +85,7 @@ describe('idempotency keys and the status query', () => {
   test('bad keys and status requests get their errors', async () => {
     const t = await serviceWith({ simulatorIni: '[dialog]\ncard_polls=1\n' });
     const keyError = 'O campo "idempotency_key" deve ter de 1 a 64 caracteres: letras, dígitos, "_" ou "-".';
-    for (const key of ['', 'a'.repeat(65), 'com espaço', 'ç']) {
+    for (const key of ['', 'a'.repeat(65), 'com espaço', 'ç', null, true, { k: 1 }, 1.5]) {
       await t.requestRaw({ ...DEBIT, idempotency_key: key });
       assert.deepEqual(await t.next(), { type: 'error', message: keyError }, JSON.stringify(key));
     }
@@ -93,6 +93,7 @@ describe('idempotency keys and the status query', () => {
       [{ type: 'other', sale_id: 1 }, 'Campo type diferente de status.'],
       [{ type: 'status' }, 'Informe o campo "idempotency_key" ou "sale_id".'],
       [{ type: 'status', idempotency_key: 'a b' }, keyError],
+      [{ type: 'status', idempotency_key: null }, keyError],
     ];
     for (const [members, message] of cases) {
       t.client.sendRaw(JSON.stringify({ route: '/transaction/status', session_uuid: t.sessionUuid, ...members }));
