@@ -222,6 +222,10 @@ class TKoCliSiTefCliSiTef : public TKoCliSiTefClass {
   void ExecutarComando(Dialogo& d);
   void ComandoResultado(Dialogo& d);
   void ComandoMenu(Dialogo& d);
+  // True, with the dialogue ended, when a field answered from the request is asked once too often.
+  bool AutoRespostaRecusada(Dialogo& d);
+  // How often the library may ask again for a field the request answers before the dialogue ends.
+  static constexpr int kMaxRespostasAutomaticas = 2;
   void ComandoCampo(Dialogo& d);
   void ComandoCheque(Dialogo& d);
   void ComandoValor(Dialogo& d);

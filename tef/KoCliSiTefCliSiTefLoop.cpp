@@ -3,6 +3,7 @@
 // a failed final status.
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -101,6 +102,9 @@ struct TKoCliSiTefCliSiTef::Dialogo {
   AnsiString DataVencimento;
   AnsiString CVV;
   AnsiString QtdParcela;
+  // How often each field was answered from the request rather than by the page: the library asks
+  // again for a value it refused, and the same answer would be refused for ever.
+  std::map<int32_t, int> RespostasAutomaticas;
 };
 
 std::string TKoCliSiTefCliSiTef::FormatarMensagemSiTef(std::string texto) {
@@ -170,10 +174,10 @@ int32_t TKoCliSiTefCliSiTef::ContinuarFuncaoInterativa(bool ModoTrilha3,
   fIniciouRequisicao = true;
   fDevolucao = false;
   fReimpressao = false;
-  for (std::string* campo : {&facade.fIdDaCarteiraDigital, &facade.fNomeCarteiraDigital,
-                             &facade.fBandeiraCarteiraDigital,
-                             &facade.fValorAprovadoCarteiraDigital, &facade.fCPFCliente,
-                             &facade.FCNPJCliente, &facade.fTelefoneCliente}) {
+  for (std::string* campo :
+       {&facade.fIdDaCarteiraDigital, &facade.fNomeCarteiraDigital,
+        &facade.fBandeiraCarteiraDigital, &facade.fValorAprovadoCarteiraDigital,
+        &facade.fCPFCliente, &facade.FCNPJCliente, &facade.fTelefoneCliente}) {
     campo->clear();
   }
   fAguardandoResposta = true;
@@ -196,8 +200,9 @@ int32_t TKoCliSiTefCliSiTef::ContinuarFuncaoInterativa(bool ModoTrilha3,
   facade.BloquearMouseTeclado(true);
   try {
     do {
-      GravaLog("ContinuaFuncaoSiTefInterativo, Chamando: Continua = " + std::to_string(d.Continua) +
-               " Buffer = " + TextoParaLog(platform::FromAnsi(Mascarar(d.SigiloResposta, d.Resposta))));
+      GravaLog(
+          "ContinuaFuncaoSiTefInterativo, Chamando: Continua = " + std::to_string(d.Continua) +
+          " Buffer = " + TextoParaLog(platform::FromAnsi(Mascarar(d.SigiloResposta, d.Resposta))));
       d.STS = continua(&d.ProximoComando, &d.TipoCampo, &d.TamanhoMinimo, &d.TamanhoMaximo,
                        Buffer.data(), kTamanhoBuffer, d.Continua);
 
@@ -215,10 +220,9 @@ int32_t TKoCliSiTefCliSiTef::ContinuarFuncaoInterativa(bool ModoTrilha3,
           resultado ? platform::FromAnsi(Mascarar(SigiloDoCampo(d.TipoCampo), d.TextoAnsi))
                     : d.Texto;
       GravaLog("ContinuaFuncaoSiTefInterativo, Retornos: STS = " + std::to_string(d.STS) +
-               " ProximoComando = " + std::to_string(d.ProximoComando) +
-               " TipoCampo = " + std::to_string(d.TipoCampo) + " Buffer = " + TextoParaLog(textoLog) +
-               " Tam.Min = " + std::to_string(d.TamanhoMinimo) +
-               " Tam.Max = " + std::to_string(d.TamanhoMaximo));
+               " ProximoComando = " + std::to_string(d.ProximoComando) + " TipoCampo = " +
+               std::to_string(d.TipoCampo) + " Buffer = " + TextoParaLog(textoLog) + " Tam.Min = " +
+               std::to_string(d.TamanhoMinimo) + " Tam.Max = " + std::to_string(d.TamanhoMaximo));
 
       if (d.STS != kComandoPendente) {
         GravaLog("*** ContinuaFuncaoSiTefInterativo, Finalizando: STS = " + std::to_string(d.STS));
@@ -270,7 +274,9 @@ void TKoCliSiTefCliSiTef::RemoverMensagens() {
 void TKoCliSiTefCliSiTef::ExecutarComando(Dialogo& d) {
   TKoCliSiTef& facade = Owner();
   switch (d.ProximoComando) {
-    case 0: ComandoResultado(d); break;
+    case 0:
+      ComandoResultado(d);
+      break;
     case 1:
       d.MsgOperador = FormatarMensagemSiTef(d.Texto);
       facade.DoExibeMsg(opmExibirMsgOperador, d.MsgOperador);
@@ -284,7 +290,9 @@ void TKoCliSiTefCliSiTef::ExecutarComando(Dialogo& d) {
       facade.DoExibeMsg(opmExibirMsgOperador, d.MsgOperador);
       facade.DoExibeMsg(opmExibirMsgCliente, d.MsgCliente);
       break;
-    case 4: d.Titulo = d.Texto; break;
+    case 4:
+      d.Titulo = d.Texto;
+      break;
     case 11:
       d.MsgOperador.clear();
       facade.DoExibeMsg(opmRemoverMsgOperador, "");
@@ -293,14 +301,20 @@ void TKoCliSiTefCliSiTef::ExecutarComando(Dialogo& d) {
       d.MsgCliente.clear();
       facade.DoExibeMsg(opmRemoverMsgCliente, "");
       break;
-    case 13: RemoverMensagens(); break;
-    case 14: d.Titulo.clear(); break;
+    case 13:
+      RemoverMensagens();
+      break;
+    case 14:
+      d.Titulo.clear();
+      break;
     case 20: {
       const std::string pergunta = d.Texto.empty() ? "CONFIRMA ?" : d.Texto;
       d.Resposta = platform::AnsiBytes(facade.DoExibeMsg(opmYesNo, pergunta) == kSim ? "0" : "1");
       break;
     }
-    case 21: ComandoMenu(d); break;
+    case 21:
+      ComandoMenu(d);
+      break;
     case 22: {
       const std::string texto = d.Texto.empty() ? "PRESSIONE <ENTER>" : d.Texto;
       const std::string aparado = Trim(texto);
@@ -326,9 +340,15 @@ void TKoCliSiTefCliSiTef::ExecutarComando(Dialogo& d) {
       }
       break;
     }
-    case 30: ComandoCampo(d); break;
-    case 31: ComandoCheque(d); break;
-    case 34: ComandoValor(d); break;
+    case 30:
+      ComandoCampo(d);
+      break;
+    case 31:
+      ComandoCheque(d);
+      break;
+    case 34:
+      ComandoValor(d);
+      break;
     case 35:
       facade.BloquearMouseTeclado(false);
       if (facade.OnObtemCampo) {
@@ -349,7 +369,8 @@ void TKoCliSiTefCliSiTef::ExecutarComando(Dialogo& d) {
         facade.DoExibeMsg(opmExibirMsgCliente, d.MsgCliente);
       }
       break;
-    default: break;
+    default:
+      break;
   }
 }
 
@@ -362,29 +383,64 @@ void TKoCliSiTefCliSiTef::ComandoResultado(Dialogo& d) {
   };
   switch (d.TipoCampo) {
     case 15:
-    case 25: fRespCliSiTef.GravaInformacao(d.TipoCampo, platform::AnsiBytes("True")); break;
+    case 25:
+      fRespCliSiTef.GravaInformacao(d.TipoCampo, platform::AnsiBytes("True"));
+      break;
     case 56:
     case 57:
-    case 58: fReimpressao = true; break;
-    case 106: primeiro(facade.fIdDaCarteiraDigital); break;
-    case 107: primeiro(facade.fNomeCarteiraDigital); break;
-    case 108: primeiro(facade.fBandeiraCarteiraDigital); break;
-    case 109: primeiro(facade.fValorAprovadoCarteiraDigital); break;
-    case 110: fDevolucao = true; break;
-    case 131: primeiro(facade.fCodigoRede); break;
-    case 132: primeiro(facade.fCodigoBandeira); break;
-    case 133: primeiro(facade.fCodigoNsu); break;
-    case 134: primeiro(facade.fCodigoNSUHost); break;
-    case 135: primeiro(facade.fCodigoAutorizacao); break;
+    case 58:
+      fReimpressao = true;
+      break;
+    case 106:
+      primeiro(facade.fIdDaCarteiraDigital);
+      break;
+    case 107:
+      primeiro(facade.fNomeCarteiraDigital);
+      break;
+    case 108:
+      primeiro(facade.fBandeiraCarteiraDigital);
+      break;
+    case 109:
+      primeiro(facade.fValorAprovadoCarteiraDigital);
+      break;
+    case 110:
+      fDevolucao = true;
+      break;
+    case 131:
+      primeiro(facade.fCodigoRede);
+      break;
+    case 132:
+      primeiro(facade.fCodigoBandeira);
+      break;
+    case 133:
+      primeiro(facade.fCodigoNsu);
+      break;
+    case 134:
+      primeiro(facade.fCodigoNSUHost);
+      break;
+    case 135:
+      primeiro(facade.fCodigoAutorizacao);
+      break;
     case 500:
       if (facade.OnObterSenha) facade.OnObterSenha(d.Texto, d.VoltarMenu);
       break;
-    case 502: primeiro(facade.fCPFCliente); break;
-    case 503: primeiro(facade.FCNPJCliente); break;
-    case 504: primeiro(facade.fTelefoneCliente); break;
-    case 732: facade.DoExibeMsg(opmExibirMsgOperador, FormatarMensagemSiTef(d.Texto)); break;
-    case 800: primeiro(FCodigoHASH); break;
-    default: break;
+    case 502:
+      primeiro(facade.fCPFCliente);
+      break;
+    case 503:
+      primeiro(facade.FCNPJCliente);
+      break;
+    case 504:
+      primeiro(facade.fTelefoneCliente);
+      break;
+    case 732:
+      facade.DoExibeMsg(opmExibirMsgOperador, FormatarMensagemSiTef(d.Texto));
+      break;
+    case 800:
+      primeiro(FCodigoHASH);
+      break;
+    default:
+      break;
   }
 }
 
@@ -428,6 +484,27 @@ void TKoCliSiTefCliSiTef::ComandoMenu(Dialogo& d) {
   }
 }
 
+// A field the request answers (the instalments, a cancellation's date, NSU and amount, a typed
+// card) asked for a third time: the library refused what the request gave, and giving it again
+// would loop for ever with the till held. The dialogue is ended instead, as a page's "not typed"
+// answer ends it; what the library said about the value has reached the page already.
+bool TKoCliSiTefCliSiTef::AutoRespostaRecusada(Dialogo& d) {
+  const bool automatica = (FCancelandoTransacaoTEF &&
+                           (d.TipoCampo == 515 || d.TipoCampo == 516 || d.TipoCampo == 146)) ||
+                          (d.TipoCampo == 512 && !d.NumeroCartao.empty()) ||
+                          (d.TipoCampo == 513 && !d.DataVencimento.empty()) ||
+                          (d.TipoCampo == 505 && d.QtdParcela != "01" && !d.QtdParcela.empty() &&
+                           ParcelasInformadas(d.QtdParcela) > 0);
+  if (!automatica || ++d.RespostasAutomaticas[d.TipoCampo] <= kMaxRespostasAutomaticas)
+    return false;
+  GravaLog(Name() + " Campo " + std::to_string(d.TipoCampo) +
+           " pedido de novo após a resposta da requisição ser recusada: operação interrompida.");
+  d.Continua = -1;
+  d.Digitado = false;
+  d.Resposta.clear();
+  return true;
+}
+
 void TKoCliSiTefCliSiTef::ComandoCampo(Dialogo& d) {
   TKoCliSiTef& facade = Owner();
   auto perguntar = [&](TKoCliSiTefCliSiTefOperacaoCampo operacao) {
@@ -442,7 +519,9 @@ void TKoCliSiTefCliSiTef::ComandoCampo(Dialogo& d) {
   switch (d.TipoCampo) {
     case 501:
     case 502:
-    case 506: guardar = false; break;
+    case 506:
+      guardar = false;
+      break;
     case 514:
       if (d.CVV.empty()) {
         perguntar(tcSeguranca);
@@ -456,8 +535,11 @@ void TKoCliSiTefCliSiTef::ComandoCampo(Dialogo& d) {
       guardar = false;
       break;
     default:
-      if (FCancelandoTransacaoTEF && d.TipoCampo == 515) {
-        d.Resposta = platform::AnsiBytes(platform::FormatDateTime("ddmmyyyy", FCancelandoTransacaoDATA));
+      if (AutoRespostaRecusada(d)) {
+        guardar = false;
+      } else if (FCancelandoTransacaoTEF && d.TipoCampo == 515) {
+        d.Resposta =
+            platform::AnsiBytes(platform::FormatDateTime("ddmmyyyy", FCancelandoTransacaoDATA));
       } else if (FCancelandoTransacaoTEF && d.TipoCampo == 516) {
         d.Resposta = platform::ToAnsi(FCancelandoTransacaoNSU);
       } else if (FCancelandoTransacaoTEF && d.TipoCampo == 146) {
@@ -492,8 +574,8 @@ void TKoCliSiTefCliSiTef::ComandoCheque(Dialogo& d) {
       facade.OnObtemCheque(d.Texto, 517, tcString, d.Resposta, d.Digitado, d.VoltarMenu);
     }
   } else if (facade.OnObtemCampo) {
-    facade.OnObtemCampo(d.Texto, d.TamanhoMinimo, d.TamanhoMaximo, d.TipoCampo, tcCMC7,
-                        d.Resposta, d.Digitado, d.VoltarMenu);
+    facade.OnObtemCampo(d.Texto, d.TamanhoMinimo, d.TamanhoMaximo, d.TipoCampo, tcCMC7, d.Resposta,
+                        d.Digitado, d.VoltarMenu);
   }
   facade.BloquearMouseTeclado(true);
 }
@@ -527,18 +609,30 @@ void TKoCliSiTefCliSiTef::ComandoValor(Dialogo& d) {
 void TKoCliSiTefCliSiTef::ExibirErroSiTef(int32_t Codigo) {
   std::string mensagem;
   switch (Codigo) {
-    case -1: mensagem = "Módulo não inicializado"; break;
-    case -2: mensagem = "Operação cancelada pelo operador"; break;
-    case -3: mensagem = "Fornecida uma modalidade inválida"; break;
-    case -4: mensagem = "Falta de memória para rodar a função"; break;
+    case -1:
+      mensagem = "Módulo não inicializado";
+      break;
+    case -2:
+      mensagem = "Operação cancelada pelo operador";
+      break;
+    case -3:
+      mensagem = "Fornecida uma modalidade inválida";
+      break;
+    case -4:
+      mensagem = "Falta de memória para rodar a função";
+      break;
     case -5:
       mensagem =
-          "Não foi possivel realizar a conexão com o servidor SiTef\r\nPor favor tente mais tarde...";
+          "Não foi possivel realizar a conexão com o servidor SiTef\r\nPor favor tente mais "
+          "tarde...";
       break;
-    case -6: mensagem = "Operação cancelada pelo usuário"; break;
+    case -6:
+      mensagem = "Operação cancelada pelo usuário";
+      break;
     default:
-      mensagem = Codigo < 0 ? "Operadora do cartão de crédito off-line (" + std::to_string(Codigo) + ")"
-                            : "Negada pelo autorizador (" + std::to_string(Codigo) + ")";
+      mensagem = Codigo < 0
+                     ? "Operadora do cartão de crédito off-line (" + std::to_string(Codigo) + ")"
+                     : "Negada pelo autorizador (" + std::to_string(Codigo) + ")";
       break;
   }
   Owner().DoExibeMsg(opmExcept, mensagem);
