@@ -1,5 +1,6 @@
-// Serves the reference point-of-sale page (web/) and the browser libraries it loads from
-// node_modules (/vendor/), over HTTPS when given a certificate, for the demo and the browser test.
+// Serves the reference point-of-sale page (web/), the client library it is built on
+// (clients/js/src/ under /tef-client/) and the browser libraries it loads from node_modules
+// (/vendor/), over HTTPS when given a certificate, for the demo and the browser test.
 //
 //   node tools/static-server.mjs --port N [--host H] [--cert cert.pem --key key.pem]
 //
@@ -12,6 +13,14 @@ import { fileURLToPath } from 'node:url';
 import { parseArgs } from 'node:util';
 
 const WEB_ROOT = fileURLToPath(new URL('../web/', import.meta.url));
+
+// Folders served as they are, each under its own path prefix; the page loads the client library's
+// ES modules straight from the package's folder, with no bundler in between. The first prefix a
+// path starts with wins.
+const ROOTS = [
+  ['/tef-client/', fileURLToPath(new URL('../clients/js/src/', import.meta.url))],
+  ['/', WEB_ROOT],
+];
 
 // The only files served outside web/: each name under /vendor/ maps to one file of a package.
 const VENDOR = {
@@ -40,9 +49,9 @@ const HEADERS = {
     + "object-src 'none'; base-uri 'none'; form-action 'none'; frame-ancestors 'none'",
 };
 
-// Maps a request path to a file inside web/ (or a vendor file), or null. The decoded path is
-// resolved and must stay inside web/ after symbolic links are followed, so that "..", encoded
-// dots or a link cannot reach any other file.
+// Maps a request path to a file inside one of the served folders (or a vendor file), or null. The
+// decoded path is resolved and must stay inside its folder after symbolic links are followed, so
+// that "..", encoded dots or a link cannot reach any other file.
 function resolveFile(pathname) {
   let decoded;
   try {
@@ -53,11 +62,12 @@ function resolveFile(pathname) {
   if (decoded.includes('\0') || decoded.includes('\\')) return null;
   const vendor = /^\/vendor\/([^/]+)$/.exec(decoded);
   if (vendor) return Object.hasOwn(VENDOR, vendor[1]) ? VENDOR[vendor[1]]() : null;
-  const relative = decoded === '/' ? 'index.html' : decoded.replace(/^\/+/, '');
-  const candidate = path.resolve(WEB_ROOT, relative);
+  if (decoded === '/') return path.join(WEB_ROOT, 'index.html');
+  const [prefix, folder] = ROOTS.find(([start]) => decoded.startsWith(start));
+  const candidate = path.resolve(folder, decoded.slice(prefix.length).replace(/^\/+/, ''));
   try {
     const real = fs.realpathSync(candidate);
-    const root = fs.realpathSync(WEB_ROOT);
+    const root = fs.realpathSync(folder);
     if (!real.startsWith(root + path.sep)) return null;
     return fs.statSync(real).isFile() ? real : null;
   } catch {

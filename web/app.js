@@ -1,19 +1,32 @@
-// The reference point-of-sale page: connects to Kelvora TEF Server, opens a session from the token
-// in its address, shows the service's state, and runs payments, cancellations and reprints,
-// relaying every prompt of the payment dialogue to the cashier.
-import { ServiceConnection, ServiceError } from './connection.js';
-import { readCancellation, readPayment, readReprint } from './forms.js';
+// The reference point-of-sale page: drives Kelvora TEF Server through its client library
+// (@kelvora/tef-client, served under /tef-client/) with the session token in its address, shows
+// the service's state, and runs payments, cancellations and reprints, relaying every prompt of
+// the payment dialogue to the cashier. Each payment's idempotency key is kept with its sale, so
+// that a reloaded page asks the service what became of the sale's last attempt before it lets
+// the cashier charge again.
+import { TefClient } from './tef-client/index.js';
+import {
+  readCancellation, readPayment, readReprint, readSaleId,
+} from './forms.js';
 import { ReceiptList, showResult } from './outcome.js';
 import { el } from './dom.js';
 import { PromptView } from './prompts.js';
 import { QrView } from './qr.js';
+import { RecoveredList, SaleStateView } from './recovery.js';
+import { SaleStatus } from './sale-status.js';
 import {
-  centsToRequestText, describeServiceError, formatMoney, isSimulatorVersion, localDateInputValue, parseAmountToCents,
+  OUTCOME, SaleRecords, pageStorage, tokenSaleId,
+} from './sales.js';
+import {
+  centsToRequestText, describeFailure, formatMoney, isSimulatorVersion, localDateInputValue,
+  parseAmountToCents,
 } from './texts.js';
 
-const SILENCE_LIMIT_MS = 60000;
-const RENEW_BEFORE_MS = 60000;
-const SESSION_ERRORS = ['Sessão expirada.', 'Sessão inválida.'];
+// Initialising SiTef and asking the pin-pad may take a while with a real server behind.
+const QUERY_TIMEOUT_MS = 60000;
+const SESSION_ERRORS = ['SESSION_INVALID', 'SESSION_EXPIRED'];
+// Results that show the attempt ended without a charge.
+const ENDED_RESULTS = ['unauthorized', 'canceled', 'interrupted'];
 const PINPAD_STATES = {
   connected: 'Pin-pad conectado',
   disconnected: 'Nenhum pin-pad conectado',
@@ -38,20 +51,31 @@ const token = takeToken();
 const serviceUrl = address.get('service') || defaultServiceUrl();
 const LOCAL_HOSTS = ['localhost', '127.0.0.1', '[::1]'];
 
-const connection = new ServiceConnection(serviceUrl);
-const prompts = new PromptView(byId('prompt-area'), { onAnswer: sendAnswer });
+const prompts = new PromptView(byId('prompt-area'));
 const qr = new QrView(byId('qr-area'));
 const receipts = new ReceiptList(byId('receipts'));
+const records = new SaleRecords(pageStorage());
+const recovered = new RecoveredList(byId('recovered-notice'), byId('recovered-list'));
+const tokenSale = tokenSaleId(token);
 
 const state = {
-  session: null,          // { uuid, expiration }
-  renewTimer: null,
-  renewDue: false,
-  everConnected: false,
-  operation: null,        // { kind, request, heard, retried } while a dialogue runs
-  lastKind: 'transaction',
-  silenceTimer: null,
+  client: null,
+  ready: false,          // connected with a session
+  everReady: false,
+  operation: null,       // { kind } while a payment, cancellation or reprint runs
+  line: Promise.resolve(),
+  sessionSale: tokenSale, // the sale the session's payments are for, unless the form names one
 };
+
+const saleStatus = new SaleStatus({
+  records,
+  view: new SaleStateView(byId('sale-state'), { onReprint: () => runOperation('reprint', readReprint(ui.reprint).request) }),
+  payButton: ui.payButton,
+  currentSale,
+  ask: (key) => serial(() => withSession(() => state.client.status({ idempotencyKey: key }))),
+  connected: () => state.ready,
+  idle: () => state.operation === null,
+});
 
 // The session token, from the address's fragment (#token=...) or, as before, its query. The
 // fragment never reaches a server; the token is then taken out of the address bar, so that it
@@ -98,8 +122,8 @@ function showError(text, { detail = null, link = null } = {}) {
   ui.error.hidden = false;
 }
 
-function showServiceError(message) {
-  const { text, detail } = describeServiceError(message);
+function showFailure(error) {
+  const { text, detail } = describeFailure(error);
   showError(text, { detail });
 }
 
@@ -108,9 +132,9 @@ function clearError() {
   ui.error.replaceChildren();
 }
 
-// The forms take requests only with an open connection, a session and no dialogue running.
+// The forms take requests only when connected with a session and no dialogue running.
 function updateForms() {
-  const ready = connection.isOpen && state.session !== null && state.operation === null;
+  const ready = state.ready && state.operation === null;
   for (const form of ui.forms) form.querySelector('fieldset').disabled = !ready;
   ui.pinpadCheck.disabled = !ready;
   ui.operation.dataset.state = state.operation ? 'running' : 'idle';
@@ -121,69 +145,36 @@ function setCanCancel(value) {
   ui.cancel.dataset.canCancel = value ? 'true' : 'false';
 }
 
-// ---- session and queries ----------------------------------------------------------------------
+// ---- calls to the service ---------------------------------------------------------------------
 
-async function startSession() {
-  setChip(ui.session, 'starting', 'Abrindo sessão…');
+// The library runs one call at a time and refuses a second one with BUSY; the page's calls wait
+// for each other here instead, so that a payment asked for during the start-up queries simply
+// follows them.
+function serial(task) {
+  const run = state.line.then(task, task);
+  state.line = run.catch(() => {});
+  return run;
+}
+
+// A call on the open session; when the service no longer knows the session (it was restarted, or
+// the session ran out) a new one is opened and the call made once more: a refused session check
+// means the call did nothing.
+async function withSession(call) {
   try {
-    const reply = await connection.request({ route: '/session/start', type: 'session', token }, ['session'],
-      { accept: (message) => message.status === 'created' });
-    const previous = state.session;
-    state.session = { uuid: String(reply.session_uuid ?? ''), expiration: new Date(reply.expiration) };
-    const where = [reply.store_code && `loja ${reply.store_code}`, reply.terminal_number && `terminal ${reply.terminal_number}`].filter(Boolean).join(', ');
-    setChip(ui.session, 'active', `Sessão ativa${where ? ` (${where})` : ''}`);
-    scheduleRenewal();
-    if (previous && previous.uuid !== state.session.uuid) finishSession(previous.uuid);
-    return true;
+    return await call();
   } catch (error) {
-    state.session = null;
-    setChip(ui.session, 'error', 'Sem sessão');
-    if (error instanceof ServiceError) showServiceError(error.message);
-    else if (connection.isOpen) showError('O serviço de pagamento não abriu a sessão. Recarregue a página.');
-    return false;
-  } finally {
-    updateForms();
-  }
-}
-
-// The old session is let go once a new one replaces it; a failure here changes nothing for the till.
-function finishSession(uuid) {
-  connection.request({ route: '/session/finish', type: 'session', session_uuid: uuid }, ['session'],
-    { accept: (message) => message.status === 'finished' }).catch(() => {});
-}
-
-// A session lasts 30 minutes from its start and is not extended by use: a new one is opened with
-// the same token shortly before it ends, or right after the dialogue running at that time.
-function scheduleRenewal() {
-  clearTimeout(state.renewTimer);
-  const left = state.session.expiration.getTime() - Date.now() - RENEW_BEFORE_MS;
-  const delay = Number.isFinite(left) ? Math.min(Math.max(left, 5000), 29 * 60000) : 29 * 60000;
-  state.renewTimer = setTimeout(() => {
-    if (state.operation) state.renewDue = true;
-    else startSession();
-  }, delay);
-}
-
-// A query on the open session; when the service no longer knows the session it is opened again
-// and the query repeated once (a refused session check means the query did nothing).
-async function call(message, replyTypes, options) {
-  const send = () => connection.request({ ...message, session_uuid: state.session?.uuid ?? '' }, replyTypes, options);
-  try {
-    return await send();
-  } catch (error) {
-    if (!(error instanceof ServiceError) || !SESSION_ERRORS.includes(error.message)) throw error;
-    if (!(await startSession())) throw error;
-    return send();
+    if (!SESSION_ERRORS.includes(error?.code)) throw error;
+    await state.client.renewSession();
+    return call();
   }
 }
 
 async function queryVersions() {
   for (const [category, node] of [['service_exe', ui.versionService], ['clisitef_dll', ui.versionLibrary]]) {
     try {
-      const reply = await connection.request({ route: '/version', type: 'version', category }, ['version'],
-        { accept: (message) => message.category === category });
-      node.textContent = String(reply.version ?? '');
-      if (category === 'clisitef_dll') showSimulation(isSimulatorVersion(reply.version));
+      const { version } = await serial(() => state.client.version(category));
+      node.textContent = version;
+      if (category === 'clisitef_dll') showSimulation(isSimulatorVersion(version));
     } catch {
       node.textContent = 'não informada';
     }
@@ -197,50 +188,126 @@ function showSimulation(simulated) {
   document.title = `${simulated ? '[SIMULAÇÃO] ' : ''}Kelvora TEF — Caixa`;
 }
 
+// An initialisation may confirm payments an earlier run of the service left approved: their
+// confirmations are shown like any other, and their results come as "recovered" events.
+const recoveryHandlers = { onConfirmation: (confirmation) => prompts.ask('confirmation', confirmation) };
+
+// Takes away a leftover's answered confirmation once its query is over.
+function clearIdlePrompt() {
+  if (!state.operation) prompts.clear();
+}
+
 async function initialize() {
   try {
-    await call({ route: '/initialize', type: 'initialize' }, ['initialize'], { timeoutMs: 90000 });
+    await serial(() => withSession(() => state.client.initialize(recoveryHandlers)));
     return true;
   } catch (error) {
-    if (error instanceof ServiceError) showServiceError(error.message);
+    if (error?.fromService) showFailure(error);
     return false;
+  } finally {
+    clearIdlePrompt();
   }
 }
 
 async function checkPinpad() {
   setChip(ui.pinpad, 'checking', 'Pin-pad: verificando…');
   try {
-    const reply = await call({ route: '/pinpad/status', type: 'status' }, ['status'], { timeoutMs: 60000 });
+    const reply = await serial(() => withSession(() => state.client.pinpadStatus(recoveryHandlers)));
     const known = PINPAD_STATES[reply.status];
     setChip(ui.pinpad, known ? reply.status : 'unknown', known ?? `Pin-pad: ${reply.message || 'estado desconhecido'}`);
   } catch (error) {
-    if (error instanceof ServiceError) {
+    if (error?.fromService) {
       setChip(ui.pinpad, 'error', 'Pin-pad: falha na verificação');
-      showServiceError(error.message);
+      showFailure(error);
     } else {
       setChip(ui.pinpad, 'unknown', 'Pin-pad: sem resposta (o TEF pode estar ocupado)');
     }
+  } finally {
+    clearIdlePrompt();
   }
 }
 
 // Everything the page asks after each (re)connection.
 async function startUp() {
-  if (!(await startSession())) return;
   if (document.activeElement === document.body && !state.operation) ui.payment.amount.focus();
   await queryVersions();
+  // Before the initialisation, which may take long: the sale's state must be known before the
+  // cashier can think of charging it again.
+  await saleStatus.check();
   await initialize();
   await checkPinpad();
 }
 
+// ---- the sale's earlier attempts --------------------------------------------------------------
+
+// The sale a payment started now would be for: the one typed in the form, else the session's;
+// null when the typed number is not a sale number or the token names none.
+function currentSale() {
+  const typed = readSaleId(ui.payment.saleId.value);
+  return typed === undefined ? state.sessionSale : typed;
+}
+
+// A payment the service confirmed for an earlier run: shown in the notice, and, when it was this
+// page's own attempt, its sale is paid.
+function onRecovered({ result, saleId, idempotencyKey }) {
+  recovered.add(saleId, result);
+  saleStatus.paidByLeftover(idempotencyKey, state.operation === null);
+}
+
 // ---- the payment dialogue ---------------------------------------------------------------------
 
-// Sends one "/transaction" request. The operation is marked as running before anything is
-// awaited, so that a double click or a second Enter can never send a second request.
-async function startOperation(kind, members) {
-  if (state.operation || !state.session) return;
-  const operation = { kind, request: null, heard: false, retried: false };
-  state.operation = operation;
-  state.lastKind = kind;
+// Each prompt of the dialogue is drawn for the cashier, who answers it; the others only inform.
+const handlers = {
+  onMenu: (menu) => prompts.ask('menu', menu),
+  onCollect: (field) => prompts.ask('collect', field),
+  onQuestion: (question) => prompts.ask('question', question),
+  onConfirmation: (confirmation) => prompts.ask('confirmation', confirmation),
+  onMessage: ({ message }) => { ui.status.textContent = message; },
+  onQrCode: ({ data }) => {
+    if (prompts.kind === 'waiting') prompts.clear();
+    qr.show(data);
+  },
+  onReceipt: ({ copyNumber, lines }) => receipts.add(copyNumber, lines),
+  onCanCancel: setCanCancel,
+};
+
+// A payment goes out with its sale's key: the last attempt's while its outcome is unknown, else a
+// new one, which is stored with the sale before the request leaves.
+function pay(request, saleId) {
+  if (saleId === null) return state.client.pay(request, handlers);
+  const stored = { cents: parseAmountToCents(request.amount), payerName: request.payerName };
+  return state.client.pay({ ...request, idempotencyKey: records.reusableKey(saleId) },
+    { ...handlers, onKey: (key) => records.begin(saleId, key, stored) });
+}
+
+const CALLS = {
+  transaction: (request, saleId) => pay(request, saleId),
+  cancellation: (request) => state.client.cancelPayment(request, handlers),
+  reprint: (request) => state.client.reprint(request, handlers),
+};
+
+// What a payment's result says of its sale's attempt; the session's sale follows a payment that
+// named another one, as the service's does (unless a new session replaced it meanwhile).
+function settlePayment(request, saleId, sessionUuid, result) {
+  if (request.saleId !== undefined && state.client.session?.sessionUuid === sessionUuid) state.sessionSale = request.saleId;
+  if (saleId === null || !result.idempotencyKey) return;
+  if (result.status === 'approved') records.settle(saleId, result.idempotencyKey, OUTCOME.paid);
+  else if (ENDED_RESULTS.includes(result.status)) records.settle(saleId, result.idempotencyKey, OUTCOME.ended);
+}
+
+// Runs one payment, cancellation or reprint. The operation is marked as running before anything
+// is awaited, so that a double click or a second Enter can never start a second one; a payment
+// of a sale that is paid, or whose attempt still runs, is never started.
+async function runOperation(kind, request) {
+  if (state.operation || !state.ready) return;
+  if (kind === 'transaction' && saleStatus.blocked) return;
+  // The sale is taken now: a new session during the payment (a reconnection) resets the session's.
+  const saleId = kind === 'transaction' ? request.saleId ?? state.sessionSale : null;
+  const sessionUuid = state.client.session?.sessionUuid;
+  state.operation = { kind };
+  // The sale's earlier attempt is settled by now (its state allowed this one); this one's outcome
+  // goes to the result panel.
+  if (kind === 'transaction') saleStatus.hide();
   clearError();
   prompts.clear();
   qr.clear();
@@ -249,125 +316,35 @@ async function startOperation(kind, members) {
   setCanCancel(false);
   ui.status.textContent = 'Iniciando a operação…';
   updateForms();
-  await connection.whenIdle();
-  if (state.operation !== operation) return;
-  operation.request = { route: '/transaction', type: kind, session_uuid: state.session?.uuid ?? '', ...members };
-  if (!state.session || !connection.send(operation.request)) {
+  try {
+    const result = await serial(() => withSession(() => CALLS[kind](request, saleId)));
+    if (kind === 'transaction') settlePayment(request, saleId, sessionUuid, result);
+    if (result.recovered) recovered.add(result.saleId, result);
     endOperation();
-    showError('Sem conexão com o serviço de pagamento. Aguarde a reconexão e tente de novo.');
-    return;
-  }
-  armSilenceTimer();
-}
-
-// A request that the service drops without a word (it does so while another till's operation
-// runs) would leave the page waiting for ever: after a minute without any message, let go.
-function armSilenceTimer() {
-  clearTimeout(state.silenceTimer);
-  state.silenceTimer = setTimeout(() => {
-    if (!state.operation || state.operation.heard) return;
+    showResult(ui.result, result, kind, receipts);
+    if (result.status === 'approved' && kind === 'transaction') clearPaymentForm();
+    ui.result.focus();
+  } catch (error) {
     endOperation();
-    showError('O serviço de pagamento não respondeu ao pedido. Outra operação TEF pode estar em andamento neste computador; aguarde e tente de novo.');
-  }, SILENCE_LIMIT_MS);
-}
-
-// Any message of a dialogue shows that the service is working on the request. A prompt that
-// waits for the cashier also brings the dialogue back when the page had let go of it; the
-// messages that follow a result (a last "can_cancel", a status text) do not.
-function heard({ reopen = false } = {}) {
-  if (!state.operation && reopen) {
-    state.operation = { kind: state.lastKind, request: null, heard: true, retried: true };
-    clearError();
-    updateForms();
+    showFailure(error);
+    // The library could not learn how the payment ended: the sale's state is asked again, once
+    // the service can tell.
+    if (kind === 'transaction' && error?.idempotencyKey) saleStatus.check();
   }
-  if (state.operation) state.operation.heard = true;
-  clearTimeout(state.silenceTimer);
 }
 
 function endOperation() {
-  clearTimeout(state.silenceTimer);
   state.operation = null;
   prompts.clear();
   qr.clear();
   setCanCancel(false);
   ui.status.textContent = '';
   updateForms();
-  if (state.renewDue && connection.isOpen) {
-    state.renewDue = false;
-    startSession();
-  }
-}
-
-function sendAnswer(answer) {
-  if (!connection.send({ route: '/transaction', ...answer })) {
-    showError('Sem conexão com o serviço de pagamento: a resposta não foi enviada.');
-  }
 }
 
 function cancelOperation() {
-  if (ui.cancel.disabled || !state.session) return;
-  if (connection.send({ route: '/transaction/cancel', type: 'cancellation', session_uuid: state.session.uuid })) {
-    ui.status.textContent = 'Cancelamento solicitado…';
-  }
-}
-
-function onResult(message) {
-  const operation = state.operation;
-  const kind = operation?.kind ?? state.lastKind;
-  endOperation();
-  showResult(ui.result, message, kind, receipts);
-  if (message.status === 'approved' && kind === 'transaction') clearPaymentForm();
-  ui.result.focus();
-}
-
-// An error reply to the request itself ends the operation; a refused session check is met by
-// opening the session again and sending the request once more, since nothing was started.
-async function onError(message) {
-  const operation = state.operation;
-  const text = String(message.message ?? '');
-  if (operation && !operation.heard && !operation.retried && SESSION_ERRORS.includes(text) && operation.request) {
-    operation.retried = true;
-    if (await startSession()) {
-      operation.request.session_uuid = state.session.uuid;
-      if (connection.send(operation.request)) return armSilenceTimer();
-    }
-  }
-  if (operation) endOperation();
-  showServiceError(text);
-}
-
-function onMessage(message) {
-  switch (message.type) {
-    case 'menu': case 'collect': case 'question': case 'confirmation':
-      heard({ reopen: true });
-      prompts.show(message);
-      break;
-    case 'message':
-      heard();
-      ui.status.textContent = String(message.message ?? '');
-      break;
-    case 'qrcode':
-      heard({ reopen: Boolean(message.data) });
-      if (prompts.kind === 'waiting') prompts.clear();
-      qr.show(message.data);
-      break;
-    case 'can_cancel':
-      heard();
-      setCanCancel(message.can_cancel === true || message.can_cancel === 'true');
-      break;
-    case 'receipt':
-      heard();
-      receipts.add(message.copy_number, message.data);
-      break;
-    case 'result':
-      onResult(message);
-      break;
-    case 'error':
-      onError(message);
-      break;
-    default:
-      break; // a late reply to a query that was given up
-  }
+  if (ui.cancel.disabled || !state.operation) return;
+  if (state.client.abort()) ui.status.textContent = 'Cancelamento solicitado…';
 }
 
 function clearPaymentForm() {
@@ -403,7 +380,7 @@ function bindForm(form, reader, kind) {
       return;
     }
     errorNode.hidden = true;
-    startOperation(kind, parsed.members);
+    runOperation(kind, parsed.request);
   });
 }
 
@@ -412,6 +389,7 @@ function bindPage() {
   bindForm(byId('cancellation-form'), () => readCancellation(ui.cancellation), 'cancellation');
   bindForm(byId('reprint-form'), () => readReprint(ui.reprint), 'reprint');
   ui.payment.amount.addEventListener('input', updatePayButton);
+  ui.payment.saleId.addEventListener('input', () => saleStatus.saleTyped());
   ui.cancellation.date.max = localDateInputValue();
   ui.cancel.addEventListener('click', cancelOperation);
   ui.pinpadCheck.addEventListener('click', async () => {
@@ -437,50 +415,67 @@ function bindPage() {
       cancelOperation();
     }
   });
-  window.addEventListener('online', () => connection.retryNow());
 }
 
-function bindConnection() {
-  connection.addEventListener('state', ({ detail }) => {
-    if (detail.state === 'connecting') setChip(ui.connection, 'connecting', 'Conectando ao serviço…');
-    if (detail.state === 'connected') setChip(ui.connection, 'connected', 'Conectado');
-    if (detail.state === 'invalid') {
-      setChip(ui.connection, 'invalid', 'Endereço do serviço inválido');
-      showError(`O endereço do serviço de pagamento não é válido: ${serviceUrl}`);
-    }
-    if (detail.state === 'waiting') {
-      setChip(ui.connection, 'waiting', `Sem conexão — nova tentativa em ${Math.round(detail.retryInMs / 1000)} s`);
-    }
-  });
-  connection.addEventListener('open', () => {
-    if (!state.everConnected) clearError();
-    state.everConnected = true;
-    startUp();
-  });
-  connection.addEventListener('close', () => {
-    const interrupted = state.operation !== null;
-    clearTimeout(state.renewTimer);
-    state.session = null;
+// The connection's state in the header. Every time the client is ready again (a new connection
+// with a new session) the page asks its start-up queries again.
+function onState({ state: connection, retryInMs, error }) {
+  const wasReady = state.ready;
+  state.ready = connection === 'ready';
+  if (state.ready) {
+    setChip(ui.connection, 'connected', 'Conectado');
+    if (!state.everReady) clearError();
+    state.everReady = true;
+    if (!wasReady) startUp();
+  } else {
     setChip(ui.session, 'none', 'Sem sessão');
     setChip(ui.pinpad, 'unknown', 'Pin-pad: —');
-    if (interrupted) {
-      endOperation();
-      showError('A conexão com o serviço de pagamento caiu durante a operação. O serviço desfaz o que ficou pendente; confira o resultado no extrato antes de cobrar de novo.');
-    } else if (!state.everConnected) {
-      const https = serviceUrl.replace(/^wss:/i, 'https:');
-      showError(`Não foi possível conectar ao serviço de pagamento em ${serviceUrl}. Verifique se o Kelvora TEF Server está em execução neste computador.`
-        + (https !== serviceUrl ? ' No primeiro uso, abra o endereço abaixo neste navegador e aceite o certificado do serviço.' : ''),
-      { link: https !== serviceUrl ? https : null });
+    if (connection === 'connecting') setChip(ui.connection, 'connecting', 'Conectando ao serviço…');
+    if (connection === 'closed') setChip(ui.connection, 'closed', 'Desconectado');
+    // A refusal no new try can mend (the token, say): the library stops, and the page says why.
+    if (connection === 'failed') {
+      setChip(ui.connection, 'error', 'Conexão recusada');
+      setChip(ui.session, 'error', 'Sem sessão');
+      if (error) showFailure(error);
     }
-    updateForms();
-  });
-  connection.addEventListener('message', ({ detail }) => onMessage(detail));
+    if (connection === 'waiting') {
+      setChip(ui.connection, 'waiting', `Sem conexão — nova tentativa em ${Math.round(retryInMs / 1000)} s`);
+      if (!state.everReady && ui.error.hidden) showNoService();
+    }
+  }
+  updateForms();
+}
+
+// The service could never be reached: it is not running, or the browser does not trust its
+// certificate yet.
+function showNoService() {
+  const https = serviceUrl.replace(/^wss:/i, 'https:');
+  showError(`Não foi possível conectar ao serviço de pagamento em ${serviceUrl}. Verifique se o Kelvora TEF Server está em execução neste computador.`
+    + (https !== serviceUrl ? ' No primeiro uso, abra o endereço abaixo neste navegador e aceite o certificado do serviço.' : ''),
+  { link: https !== serviceUrl ? https : null });
+}
+
+// A new session is for the token's sale again, whatever sale the previous one's payments named.
+function onSession(session) {
+  state.sessionSale = tokenSale;
+  const where = [session.storeCode && `loja ${session.storeCode}`, session.terminalNumber && `terminal ${session.terminalNumber}`]
+    .filter(Boolean).join(', ');
+  setChip(ui.session, 'active', `Sessão ativa${where ? ` (${where})` : ''}`);
+}
+
+// A session the service would not start or renew (a refused token, say); the library's other
+// warnings are told by the connection's state.
+function onBackgroundError(error) {
+  if (!error?.fromService) return;
+  setChip(ui.session, 'error', 'Sem sessão');
+  showFailure(error);
 }
 
 function main() {
   bindPage();
   updateForms();
   updatePayButton();
+  saleStatus.check();
   if (token === '') {
     setChip(ui.connection, 'no-token', 'Sem token de acesso');
     showError('Esta página deve ser aberta pelo sistema de vendas: falta o token de acesso no endereço.');
@@ -491,8 +486,12 @@ function main() {
     showError(`O endereço do serviço de pagamento não é deste computador e foi recusado: ${serviceUrl}`);
     return;
   }
-  bindConnection();
-  connection.start();
+  state.client = new TefClient({ url: serviceUrl, getToken: () => token, replyTimeoutMs: QUERY_TIMEOUT_MS });
+  state.client.on('state', onState);
+  state.client.on('session', onSession);
+  state.client.on('error', onBackgroundError);
+  state.client.on('recovered', onRecovered);
+  state.client.connect().catch(() => {});
 }
 
 main();

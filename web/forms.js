@@ -1,5 +1,6 @@
 // The three operation forms (payment, cancellation, reprint): each turns what the cashier typed
-// into the members of a "/transaction" request, or names the field to fix and why.
+// into the request of the client library's call (pay, cancelPayment, reprint), or names the field
+// to fix and why.
 import { centsToRequestText, localDateInputValue, parseAmountToCents } from './texts.js';
 
 // Reads the payment form: amount, payer name, instalments, the SiTef function and an optional
@@ -11,19 +12,24 @@ export function readPayment(fields) {
   if (installments === null || installments < 1 || installments > 99) {
     return invalid(fields.installments, 'Informe o número de parcelas, de 1 a 99.');
   }
-  const members = {
-    operation: fields.operation.value || '0',
-    payer_name: fields.payer.value.trim(),
-    transaction_value: centsToRequestText(cents),
-    number_of_installments: installments,
+  const request = {
+    operation: Number(fields.operation.value || '0'),
+    payerName: fields.payer.value.trim(),
+    amount: centsToRequestText(cents),
+    installments,
   };
-  const saleId = fields.saleId.value.trim();
-  if (saleId !== '') {
-    const value = readWholeNumber(saleId);
-    if (value === null || value < 1 || value > 2147483647) return invalid(fields.saleId, 'O número da venda deve ser um número inteiro positivo.');
-    members.sale_id = value;
-  }
-  return { members, cents };
+  const saleId = readSaleId(fields.saleId.value);
+  if (saleId === null) return invalid(fields.saleId, 'O número da venda deve ser um número inteiro positivo.');
+  if (saleId !== undefined) request.saleId = saleId;
+  return { request, cents };
+}
+
+// The optional sale number: undefined when left empty, null when it is not a sale number.
+export function readSaleId(text) {
+  const trimmed = String(text).trim();
+  if (trimmed === '') return undefined;
+  const value = readWholeNumber(trimmed);
+  return value === null || value < 1 || value > 2147483647 ? null : value;
 }
 
 // Reads the cancellation form: the NSU, the date and the amount of the payment to cancel.
@@ -35,15 +41,12 @@ export function readCancellation(fields, now = new Date()) {
   if (date > localDateInputValue(now)) return invalid(fields.date, 'A data do pagamento não pode estar no futuro.');
   const cents = parseAmountToCents(fields.amount.value);
   if (cents === null) return invalid(fields.amount, 'Informe o valor do pagamento que será cancelado, por exemplo 10,50.');
-  return {
-    members: { operation: '200', cancellation_nsu: nsu, transaction_date: date, transaction_value: centsToRequestText(cents) },
-    cents,
-  };
+  return { request: { operation: 200, nsu, date, amount: centsToRequestText(cents) }, cents };
 }
 
 // Reads the reprint form: which SiTef reprint function to run.
 export function readReprint(fields) {
-  return { members: { operation: fields.operation.value || '112' } };
+  return { request: { operation: Number(fields.operation.value || '112') } };
 }
 
 function readWholeNumber(text) {

@@ -24,11 +24,19 @@ const TITLES = {
   approved: { transaction: 'Pagamento aprovado', cancellation: 'Cancelamento aprovado', reprint: 'Reimpressão concluída' },
   unauthorized: { transaction: 'Pagamento não aprovado', cancellation: 'Cancelamento não realizado', reprint: 'Reimpressão não realizada' },
   canceled: { transaction: 'Pagamento cancelado', cancellation: 'Cancelamento interrompido', reprint: 'Reimpressão cancelada' },
+  interrupted: { transaction: 'Pagamento interrompido', cancellation: 'Cancelamento interrompido', reprint: 'Reimpressão interrompida' },
 };
 
 const ADVICE = {
   unauthorized: 'A transação não foi concluída. Peça outra forma de pagamento ou tente de novo.',
   canceled: 'A operação foi cancelada antes de terminar e não foi concluída.',
+  interrupted: 'A operação parou antes de qualquer aprovação: nada foi cobrado. Pode tentar de novo.',
+};
+
+// Why a result is not the one of a dialogue the cashier just followed.
+const ORIGINS = {
+  recovered: 'Este pagamento foi aprovado antes de uma interrupção do serviço de pagamento e confirmado agora. Reimprima o comprovante se o cliente precisar.',
+  replayed: 'Esta tentativa já tinha terminado: este é o resultado registrado pelo serviço, e nada foi cobrado de novo.',
 };
 
 // Receipt copies, each with its own print button. A copy already shown (the same lines) is not
@@ -70,18 +78,26 @@ function printOnly(receipt) {
   window.print();
 }
 
-// Fills the result panel from a "result" message; `kind` is the operation the page started
-// ("transaction", "cancellation", "reprint"). The receipts inside an approved result join `receipts`.
-export function showResult(panel, message, kind, receipts) {
-  const status = ['approved', 'unauthorized', 'canceled'].includes(message.status) ? message.status : 'unauthorized';
+// Fills the result panel from the client library's result of an operation; `kind` is the
+// operation the page started ("transaction", "cancellation", "reprint"). The receipts inside an
+// approved result join `receipts`.
+export function showResult(panel, result, kind, receipts) {
+  const status = Object.hasOwn(TITLES, result.status) ? result.status : 'unauthorized';
   panel.dataset.status = status;
   panel.replaceChildren(
     el('h2', { 'data-testid': 'result-title' }, TITLES[status][kind] ?? TITLES[status].transaction),
-    el('p', { class: 'result-message', 'data-testid': 'result-message' }, String(message.message ?? '')));
+    el('p', { class: 'result-message', 'data-testid': 'result-message' }, result.message));
+  for (const origin of ['recovered', 'replayed']) {
+    if (result[origin]) panel.append(el('p', { class: 'result-advice', 'data-testid': `result-${origin}` }, ORIGINS[origin]));
+  }
   if (status !== 'approved') {
+    // The library's last words to the operator ("Negada pelo autorizador (51)") say why.
+    if (result.reason && result.reason !== result.message) {
+      panel.append(el('p', { class: 'result-reason', 'data-testid': 'result-reason' }, result.reason));
+    }
     panel.append(el('p', { class: 'result-advice' }, ADVICE[status]));
   } else {
-    const elements = Array.isArray(message.transaction_data) ? message.transaction_data : [];
+    const elements = result.transactions;
     for (const element of elements) {
       if (!element || typeof element !== 'object') continue;
       panel.append(paymentData(element, kind));

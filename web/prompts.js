@@ -1,37 +1,39 @@
 // The prompts of a running payment dialogue ("menu", "collect", "question", "confirmation"), each
-// drawn with its natural control, answered with the mouse or the keyboard, and turned into the
-// answer message the service waits for.
+// drawn with its natural control and answered with the mouse or the keyboard; the answer is the
+// choice the client library's prompt handlers resolve with.
 import { el } from './dom.js';
-import { parseMenuOption } from './texts.js';
 
 const MENU_CODE_PAUSE_MS = 900;
 const SECURITY_FIELD = 'segurança';
 
 export class PromptView {
-  // `onAnswer(answer)` receives the answer's members besides "route"; it is called at most once
-  // per prompt shown.
-  constructor(root, { onAnswer }) {
+  constructor(root) {
     this.root = root;
-    this.onAnswer = onAnswer;
+    this.settle = null;
     this.keys = null;
     this.codeBuffer = '';
     this.codeTimer = null;
     this.clear();
   }
 
-  // Shows one prompt message in place of whatever was shown before; false for another kind.
-  show(message) {
+  // Shows one prompt of the library (kind "menu", "collect", "question" or "confirmation") in place
+  // of whatever was shown before, and resolves with the operator's choice: { option: line },
+  // { value }, { back: true } or { cancel: true } for menus and fields, the option's text for a
+  // question, nothing for a confirmation. A prompt taken away unanswered never resolves: the
+  // library has answered it itself by then (an abort, or the dialogue's end).
+  ask(kind, prompt) {
     const draw = {
-      menu: () => this.menu(message),
-      collect: () => this.collect(message),
-      question: () => this.question(message),
-      confirmation: () => this.confirmation(message),
-    }[message.type];
-    if (!draw) return false;
-    this.reset(message.type);
-    draw();
-    this.root.querySelector('[data-autofocus]')?.focus();
-    return true;
+      menu: () => this.menu(prompt),
+      collect: () => this.collect(prompt),
+      question: () => this.question(prompt),
+      confirmation: () => this.confirmation(prompt),
+    }[kind];
+    return new Promise((resolve) => {
+      this.reset(kind);
+      this.settle = resolve;
+      draw();
+      this.root.querySelector('[data-autofocus]')?.focus();
+    });
   }
 
   // Removes the prompt (no dialogue running).
@@ -58,15 +60,18 @@ export class PromptView {
     clearTimeout(this.codeTimer);
     this.codeBuffer = '';
     this.keys = null;
+    this.settle = null;
     this.root.replaceChildren();
     this.root.dataset.prompt = kind;
     this.root.hidden = kind === 'none';
   }
 
-  answer(members) {
-    if (this.kind === 'waiting' || this.kind === 'none') return;
+  // The first answer of a prompt wins; the controls go at once, so no second one can follow.
+  answer(choice) {
+    const settle = this.settle;
+    if (!settle) return;
     this.waiting();
-    this.onAnswer(members);
+    settle(choice);
   }
 
   heading(text, fallback) {
@@ -76,9 +81,9 @@ export class PromptView {
 
   // A menu: one button per line showing the label, answering with the whole line as offered;
   // the code digits typed on the keyboard choose too.
-  menu(message) {
-    const options = (Array.isArray(message.options) ? message.options : []).map(parseMenuOption);
-    const choose = (option) => this.answer({ type: 'menu', response: option.line, back_menu: 'false' });
+  menu(prompt) {
+    const options = prompt.options;
+    const choose = (option) => this.answer({ option: option.line });
     const list = el('div', { class: 'prompt-options', role: 'group', 'aria-labelledby': 'prompt-title' });
     options.forEach((option, index) => {
       list.append(el('button', {
@@ -87,8 +92,8 @@ export class PromptView {
       }, option.code ? el('span', { class: 'option-code', 'aria-hidden': 'true' }, option.code) : null,
       el('span', { class: 'option-label' }, option.label)));
     });
-    const leave = (back) => this.answer({ type: 'menu', response: '', back_menu: back ? 'true' : 'false' });
-    this.root.append(this.heading(message.title, 'Escolha uma opção'), list,
+    const leave = (back) => this.answer(back ? { back: true } : { cancel: true });
+    this.root.append(this.heading(prompt.title, 'Escolha uma opção'), list,
       this.actions(() => leave(true), () => leave(false)));
     this.keys = (event) => {
       if (event.key === 'Escape') {
@@ -125,12 +130,12 @@ export class PromptView {
 
   // A field to type: sizes, keyboard and masking follow the field; Enter sends, "Voltar" goes
   // back to the previous step, "Cancelar" asks to end the operation.
-  collect(message) {
-    const maximum = Math.max(0, Number.parseInt(message.maximum_size, 10) || 0);
-    const asked = Math.max(0, Number.parseInt(message.minimum_size, 10) || 0);
+  collect(prompt) {
+    const maximum = Math.max(0, prompt.maximumSize);
+    const asked = Math.max(0, prompt.minimumSize);
     // A minimum above the maximum could never be typed; the field then only keeps the maximum.
     const minimum = maximum === 0 || asked <= maximum ? asked : 0;
-    const operation = String(message.field_operation ?? '');
+    const operation = prompt.fieldOperation;
     const input = el('input', {
       id: 'prompt-input', class: 'prompt-input', 'data-testid': 'prompt-input', 'data-autofocus': true,
       type: operation === SECURITY_FIELD ? 'password' : 'text', autocomplete: 'off', spellcheck: 'false',
@@ -139,10 +144,10 @@ export class PromptView {
       'data-field-operation': operation, 'aria-labelledby': 'prompt-title', 'aria-describedby': 'prompt-hint',
     });
     const hint = el('p', { id: 'prompt-hint', class: 'prompt-hint', 'data-testid': 'prompt-hint' }, sizeHint(minimum, maximum));
-    const back = () => this.answer({ type: 'collect', typed: 'false', response: '', back_menu: 'true' });
-    const cancel = () => this.answer({ type: 'collect', typed: 'false', response: '', back_menu: 'false' });
+    const back = () => this.answer({ back: true });
+    const cancel = () => this.answer({ cancel: true });
     const form = el('form', { class: 'prompt-form', novalidate: true },
-      this.heading(message.title, 'Digite o valor'), input, hint,
+      this.heading(prompt.title, 'Digite o valor'), input, hint,
       el('div', { class: 'prompt-actions' },
         el('button', { type: 'submit', class: 'primary', 'data-testid': 'prompt-submit' }, 'Confirmar'),
         ...backAndCancel(back, cancel)));
@@ -154,7 +159,7 @@ export class PromptView {
         input.focus();
         return;
       }
-      this.answer({ type: 'collect', typed: 'true', response: input.value, back_menu: 'false' });
+      this.answer({ value: input.value });
     });
     this.root.append(form);
     this.keys = (event) => {
@@ -166,15 +171,15 @@ export class PromptView {
 
   // A question: one button per option, answered with the option's text; its first letter is a
   // shortcut, and Escape answers "Não" when that is offered.
-  question(message) {
-    const options = (Array.isArray(message.options) ? message.options : []).map(String);
-    const choose = (option) => this.answer({ type: 'question', response: option });
+  question(prompt) {
+    const options = prompt.options;
+    const choose = (option) => this.answer(option);
     const list = el('div', { class: 'prompt-options', role: 'group', 'aria-labelledby': 'prompt-title' },
       ...options.map((option, index) => el('button', {
         type: 'button', class: index === 0 ? 'option primary' : 'option', 'data-testid': 'prompt-option',
         'data-option': option, 'data-autofocus': index === 0, onclick: () => choose(option),
       }, option)));
-    this.root.append(this.heading(message.message, 'Confirme'), list);
+    this.root.append(this.heading(prompt.message, 'Confirme'), list);
     this.keys = (event) => {
       if (event.key === 'Escape' && options.includes('Não')) {
         choose('Não');
@@ -190,9 +195,9 @@ export class PromptView {
   }
 
   // A message to acknowledge: OK, Enter or Escape.
-  confirmation(message) {
-    const ok = () => this.answer({ type: 'confirmation' });
-    this.root.append(this.heading(message.message, 'Confirme para continuar'),
+  confirmation(prompt) {
+    const ok = () => this.answer(undefined);
+    this.root.append(this.heading(prompt.message, 'Confirme para continuar'),
       el('div', { class: 'prompt-actions' },
         el('button', { type: 'button', class: 'primary', 'data-testid': 'prompt-ok', 'data-autofocus': true, onclick: ok }, 'OK')));
     this.keys = (event) => {

@@ -1,5 +1,6 @@
-// Pure text helpers of the point-of-sale page: amounts, dates, menu lines and the cashier's wording
-// of the service's messages. Nothing here touches the page, so every rule can be tried in Node.
+// Pure text helpers of the point-of-sale page: amounts, dates and the cashier's wording of the
+// service's messages and of the client library's failures. Nothing here touches the page, so
+// every rule can be tried in Node.
 
 const MAX_CENTS = 99_999_999_999; // 999.999.999,99: far above any till amount, still exact in a double
 
@@ -62,14 +63,6 @@ export function localDateInputValue(now = new Date()) {
   return `${now.getFullYear()}-${pad(now.getMonth() + 1)}-${pad(now.getDate())}`;
 }
 
-// Splits a menu line "2:Credito" into its code and label; a line without a code is all label.
-export function parseMenuOption(line) {
-  const text = String(line);
-  const colon = text.indexOf(':');
-  if (colon <= 0) return { code: '', label: text, line: text };
-  return { code: text.slice(0, colon).trim(), label: text.slice(colon + 1).trim() || text, line: text };
-}
-
 // A SiTef library version that is the simulator's ("6.2.0.1-sim"): payments through it are not real.
 export function isSimulatorVersion(version) {
   return /sim/i.test(String(version ?? ''));
@@ -113,4 +106,18 @@ export function describeServiceError(message) {
     if (matches) return { text: entry.text, detail: original };
   }
   return { text: original || 'O serviço de pagamento informou um erro sem descrição.', detail: null };
+}
+
+// The client library's own failures (no service text), by its error code, in the cashier's words.
+const CLIENT_WORDS = {
+  NOT_CONNECTED: 'Sem conexão com o serviço de pagamento. Aguarde a reconexão e tente de novo.',
+  CONNECTION_LOST: 'A conexão com o serviço de pagamento caiu durante a operação. O serviço desfaz o que ficou pendente; confira o resultado no extrato antes de cobrar de novo.',
+  NO_REPLY: 'O serviço de pagamento não respondeu ao pedido. Outra operação TEF pode estar em andamento neste computador; aguarde e tente de novo.',
+};
+
+// Turns a failure of a library call into { text, detail } as describeServiceError does: the
+// service's text when the service refused, else the library's code in the cashier's words.
+export function describeFailure(error) {
+  if (typeof error?.serviceMessage === 'string') return describeServiceError(error.serviceMessage);
+  return { text: CLIENT_WORDS[error?.code] ?? String(error?.message || 'Falha inesperada na página de pagamento.'), detail: null };
 }

@@ -7,6 +7,7 @@ import path from 'node:path';
 import { chromium } from 'playwright-core';
 import { startStaticServer } from '../../tools/static-server.mjs';
 import { startSalesApi } from '../e2e/lib/salesApi.mjs';
+import { killHard, restartService } from '../e2e/lib/processState.mjs';
 import {
   FROM_PAGE, SchemaFailures, TO_PAGE, checkProtocolMessage, sessionClaims, signToken, startProtocolService,
 } from '../e2e/lib/index.mjs';
@@ -35,9 +36,11 @@ async function unwind(cleanups) {
 
 // Starts everything and opens no page yet. The page's address carries a session token signed with
 // the service's built-in secret, whose callback address is the stub's. `received` collects every
-// message the page gets from the service (parsed), `pageErrors` every uncaught page exception.
-// Every frame both ways is held to docs/protocol/asyncapi.yaml; stop() fails on the first that
-// breaks it.
+// message the page gets from the service (parsed), `sent` every message it sends, `pageErrors`
+// every uncaught page exception. Every frame both ways is held to docs/protocol/asyncapi.yaml;
+// stop() fails on the first that breaks it. killService() kills the service with SIGKILL, as a
+// power cut would, startServiceAgain() starts it again on the same base directory and port
+// (till.svc.service is then the new process), and restartService() does both.
 export async function startTill({ simulatorIni }) {
   await fs.access(CHROMIUM).catch(() => {
     throw new Error(`${CHROMIUM} not found: scripts/install-deps.sh installs the chromium package`);
@@ -65,12 +68,18 @@ export async function startTill({ simulatorIni }) {
     const page = context.pages()[0] ?? await context.newPage();
 
     const received = [];
+    const sent = [];
     const pageErrors = [];
     const schemaFailures = new SchemaFailures();
     cleanups.push(() => schemaFailures.throwIfAny());
     page.on('websocket', (socket) => {
       socket.on('framesent', ({ payload }) => {
         schemaFailures.record(() => checkProtocolMessage(FROM_PAGE, String(payload)));
+        try {
+          sent.push(JSON.parse(String(payload)));
+        } catch {
+          sent.push({ unparsed: String(payload) });
+        }
       });
       socket.on('framereceived', ({ payload }) => {
         schemaFailures.record(() => checkProtocolMessage(TO_PAGE, String(payload)));
@@ -86,7 +95,22 @@ export async function startTill({ simulatorIni }) {
     const address = new URL(`https://localhost:${web.port}/`);
     address.searchParams.set('token', signToken(sessionClaims({ callback_url: api.url })));
     address.searchParams.set('service', `wss://localhost:${svc.port}`);
-    return { api, svc, page, received, pageErrors, address: address.href, stop: () => unwind(cleanups) };
+    const killService = () => killHard(svc.service);
+    const startServiceAgain = async () => {
+      const service = await restartService(svc.baseDir, svc.port);
+      svc.service = service;
+      cleanups.push(() => service.stop());
+    };
+    return {
+      api, svc, page, received, sent, pageErrors, address: address.href,
+      killService,
+      startServiceAgain,
+      restartService: async () => {
+        await killService();
+        await startServiceAgain();
+      },
+      stop: () => unwind(cleanups),
+    };
   } catch (error) {
     await unwind(cleanups).catch(() => {});
     throw error;

@@ -33,7 +33,8 @@ function filesUnder(dir, prefix = '') {
 test('the tarball holds the library, its declarations, the example and the README only', () => {
   assert.deepEqual(filesUnder(unpacked), [
     'README.md', 'example/app.js', 'example/index.html', 'example/style.css', 'package.json',
-    'src/catalogue.js', 'src/client.js', 'src/dialogue.js', 'src/errors.js', 'src/index.js', 'src/socket.js',
+    'src/catalogue.js', 'src/client.js', 'src/dialogue.js', 'src/errors.js', 'src/index.js', 'src/keys.js',
+    'src/outcome.js', 'src/reconcile.js', 'src/socket.js',
     'types/index.d.ts',
   ]);
 });

@@ -56,22 +56,41 @@ function splitTopLevel(text, separator) {
   return parts.map((part) => part.trim());
 }
 
-// One operand of a concatenation: its literal text (adjacent literals joined, std::string(...)
-// unwrapped) or "X" when it is computed.
-function operandText(operand) {
-  const unwrapped = operand.replace(/^std::string\((.*)\)$/s, '$1').trim();
-  if (!/^("([^"\\]|\\.)*"\s*)+$/s.test(unwrapped)) return 'X';
-  return [...unwrapped.matchAll(/"((?:[^"\\]|\\.)*)"/gs)]
+// The text of adjacent string literals, escapes read.
+function literalText(literals) {
+  return [...literals.matchAll(/"((?:[^"\\]|\\.)*)"/gs)]
     .map((match) => match[1].replace(/\\(.)/g, (_, c) => ESCAPES[c] ?? c)).join('');
 }
 
-function expressionText(expression) {
-  return splitTopLevel(expression, '+').map(operandText).join('');
+// The named text constants of the sources ("constexpr std::string_view kName = "...";").
+function textConstants(files) {
+  const constants = new Map();
+  for (const file of files) {
+    const source = fs.readFileSync(file, 'utf8');
+    for (const match of source.matchAll(/constexpr std::string_view (\w+)\s*=\s*((?:"(?:[^"\\]|\\.)*"\s*)+);/g)) {
+      constants.set(match[1], literalText(match[2]));
+    }
+  }
+  return constants;
+}
+
+// One operand of a concatenation: its literal text (adjacent literals joined, std::string(...)
+// unwrapped, a named text constant read) or "X" when it is computed.
+function operandText(operand, constants) {
+  const unwrapped = operand.replace(/^std::string\((.*)\)$/s, '$1').trim();
+  if (constants.has(unwrapped)) return constants.get(unwrapped);
+  if (!/^("([^"\\]|\\.)*"\s*)+$/s.test(unwrapped)) return 'X';
+  return literalText(unwrapped);
+}
+
+function expressionText(expression, constants) {
+  return splitTopLevel(expression, '+').map((operand) => operandText(operand, constants)).join('');
 }
 
 // Where the text goes: { text, file, line } for every error reply and raised exception.
 export function serviceErrorTexts(root) {
   const found = [];
+  const constants = textConstants(sourceFiles(root));
   for (const file of sourceFiles(root)) {
     const source = fs.readFileSync(file, 'utf8');
     const lineOf = (index) => source.slice(0, index).split('\n').length;
@@ -80,7 +99,7 @@ export function serviceErrorTexts(root) {
     for (const match of source.matchAll(/\bSendErrorMessage\(/g)) {
       const args = splitTopLevel(argumentsAt(source, match.index + match[0].length), ',');
       if (args.length < 2) continue;  // the declaration
-      found.push({ text: expressionText(args.at(-1)), file: where, line: lineOf(match.index) });
+      found.push({ text: expressionText(args.at(-1), constants), file: where, line: lineOf(match.index) });
     }
     // Raised exceptions of the protocol and the TEF component: the service's own connection
     // layer ends the connection instead of answering.
@@ -88,13 +107,13 @@ export function serviceErrorTexts(root) {
     for (const match of source.matchAll(/\bthrow\s+[\w:]+\(/g)) {
       const args = splitTopLevel(argumentsAt(source, match.index + match[0].length), ',');
       const textArgument = args.find((arg) => arg.includes('"')) ?? args[0];
-      found.push({ text: expressionText(textArgument), file: where, line: lineOf(match.index) });
+      found.push({ text: expressionText(textArgument, constants), file: where, line: lineOf(match.index) });
     }
     // The library's configuration results, raised as exceptions by the gateway.
     const configuration = source.match(/std::string MensagemConfiguracao\([^)]*\) \{([\s\S]*?)\n\}/);
     if (configuration) {
       for (const match of configuration[1].matchAll(/return ((?:"(?:[^"\\]|\\.)*"\s*)+);/g)) {
-        found.push({ text: expressionText(match[1]), file: where, line: lineOf(configuration.index) });
+        found.push({ text: expressionText(match[1], constants), file: where, line: lineOf(configuration.index) });
       }
     }
   }

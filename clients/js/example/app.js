@@ -1,19 +1,50 @@
-// A page that takes one payment with @kelvora/tef-client: it shows each prompt of the dialogue,
-// answers with the operator's choice and shows the result. Open it as
-//   index.html?service=wss://localhost:8443#token=<session token from the sales system>
-// (in a real page the token comes from the sales system's back end).
-import { TefClient, TefError, catalogueEntry } from '../src/index.js';
+// A page that takes payments with @kelvora/tef-client: it gets its session token from the sales
+// system's back end, keeps each payment's idempotency key with its sale before paying, asks the
+// service what became of a payment left unfinished by a reload, shows each prompt of the
+// dialogue, answers with the operator's choice and shows the result. Open it as
+//   index.html?service=wss://localhost:8443&token-url=/pos/tef-token
+// The back end must answer GET <token-url> with a session token as plain text (see README.md).
+import { TefClient, TefError, catalogueEntry, newIdempotencyKey } from '../src/index.js';
 
 const byId = (id) => document.getElementById(id);
-const token = new URLSearchParams(location.hash.slice(1)).get('token') ?? '';
-const service = new URLSearchParams(location.search).get('service') ?? 'wss://localhost:8443';
+const parameters = new URLSearchParams(location.search);
+const service = parameters.get('service') ?? 'wss://localhost:8443';
+const tokenUrl = parameters.get('token-url') ?? '/pos/tef-token';
 
-const client = new TefClient({ url: service, getToken: () => token });
-client.on('state', ({ state, retryInMs }) => {
+// Every session start asks the back end for a fresh token: the page never holds the signing key.
+async function getToken() {
+  const response = await fetch(tokenUrl, { cache: 'no-store', credentials: 'same-origin' });
+  if (!response.ok) throw new Error(`O servidor de vendas não deu o token (HTTP ${response.status}).`);
+  return (await response.text()).trim();
+}
+
+// The sale's record of its payment attempt. A real page writes it to the sales system; the
+// example keeps it in the browser, which survives a reload just the same.
+const PENDING = 'kelvora-example-pending-payment';
+const pending = {
+  read: () => JSON.parse(localStorage.getItem(PENDING) ?? 'null'),
+  write: (record) => localStorage.setItem(PENDING, JSON.stringify(record)),
+  clear: () => localStorage.removeItem(PENDING),
+};
+
+const client = new TefClient({ url: service, getToken });
+client.on('state', ({ state, retryInMs, error }) => {
   const texts = { connecting: 'Conectando…', ready: 'Conectado', closed: 'Desconectado' };
-  byId('state').textContent = state === 'waiting' ? `Sem conexão; nova tentativa em ${retryInMs / 1000} s` : texts[state] ?? state;
+  if (state === 'waiting') byId('state').textContent = `Sem conexão; nova tentativa em ${retryInMs / 1000} s`;
+  else if (state === 'failed') byId('state').textContent = error.message;
+  else byId('state').textContent = texts[state] ?? state;
 });
 client.on('error', (error) => { byId('state').textContent = error.message; });
+// A payment an earlier run of the service left approved, confirmed now: it belongs to its own sale.
+client.on('recovered', ({ saleId, result }) => {
+  notice(`Pagamento da venda ${saleId ?? '?'} confirmado após o reinício do serviço: ${result.message}`);
+});
+
+function notice(text) {
+  const item = document.createElement('li');
+  item.textContent = text;
+  byId('notices').append(item);
+}
 
 // Shows a title and one button per choice; resolves with the value of the button pressed.
 function choose(title, choices) {
@@ -35,7 +66,7 @@ function choose(title, choices) {
   });
 }
 
-// Shows a field to type; resolves with the value, or with "back"/"cancel".
+// Shows a field to type; resolves with the value.
 function collect(prompt) {
   const form = document.createElement('form');
   const input = document.createElement('input');
@@ -57,6 +88,8 @@ function collect(prompt) {
   });
 }
 
+const confirm = (prompt) => choose(prompt.message, [['OK', undefined]]);
+
 const handlers = {
   onMenu: (prompt) => choose(prompt.title, [
     ...prompt.options.map((option) => [option.label, { option: option.line }]),
@@ -64,34 +97,88 @@ const handlers = {
   ]),
   onCollect: collect,
   onQuestion: (prompt) => choose(prompt.message, prompt.options.map((option) => [option, option])),
-  onConfirmation: (prompt) => choose(prompt.message, [['OK', undefined]]),
+  onConfirmation: confirm,
   onMessage: ({ message }) => { byId('state').textContent = message; },
   onQrCode: ({ data }) => { byId('receipt').textContent = `PIX copia e cola:\n${data}`; },
   onReceipt: ({ lines }) => { byId('receipt').textContent = lines.join('\n'); },
   onCanCancel: (canCancel) => { byId('abort').hidden = !canCancel; },
 };
 
+function showResult(outcome) {
+  const result = byId('result');
+  result.className = outcome.code === 'APPROVED' ? '' : 'failed';
+  result.textContent = outcome.code === 'APPROVED' ? outcome.message : `${outcome.message} ${outcome.reason ?? ''}`;
+}
+
+function showError(error) {
+  const result = byId('result');
+  result.className = 'failed';
+  const advice = error instanceof TefError && error.fromService ? catalogueEntry(error.message)?.action : '';
+  result.textContent = [error.message, advice].filter(Boolean).join(' — ');
+}
+
+// Pays once; the attempt's record keeps its key until the outcome is known. A refused or
+// cancelled attempt is over: the next one gets a new key.
+async function pay(record, payment) {
+  try {
+    const outcome = await client.pay({ ...payment, idempotencyKey: record.key }, handlers);
+    pending.clear();
+    showResult(outcome);
+  } catch (error) {
+    // With CONNECTION_LOST or NO_REPLY the service may still have taken the payment: the record
+    // stays, and the next load asks.
+    if (!(error instanceof TefError && error.idempotencyKey)) pending.clear();
+    showError(error);
+  } finally {
+    byId('prompt').replaceChildren();
+    byId('abort').hidden = true;
+  }
+}
+
+// After a reload: what became of the payment the record names. A confirmed payment is asked
+// again with its key, which gives its full result back without charging again.
+async function resume(record) {
+  const { operations, running } = await client.status({ idempotencyKey: record.key });
+  const operation = operations.at(-1);
+  if (!operation) {
+    pending.clear();
+    notice(`O pagamento da venda ${record.saleId} não chegou ao serviço: nada foi cobrado.`);
+  } else if (operation.status === 'confirmed' || operation.status === 'approved') {
+    notice(`O pagamento da venda ${record.saleId} foi aprovado.`);
+    await pay(record, record.payment);
+  } else if (operation.status === 'running' || running) {
+    notice(`O pagamento da venda ${record.saleId} ainda está em andamento; recarregue em instantes.`);
+  } else {
+    pending.clear();
+    notice(`O pagamento da venda ${record.saleId} não foi realizado (${operation.reason ?? operation.status}).`);
+  }
+}
+
 byId('abort').addEventListener('click', () => client.abort());
 
 byId('payment').addEventListener('submit', async (event) => {
   event.preventDefault();
   const form = new FormData(event.target);
-  const result = byId('result');
-  result.className = '';
-  result.textContent = 'Pagamento em andamento…';
-  try {
-    await client.ready();
-    const outcome = await client.pay({ payerName: form.get('payer'), amount: form.get('amount') }, handlers);
-    result.textContent = outcome.message;
-    result.className = outcome.code === 'APPROVED' ? '' : 'failed';
-  } catch (error) {
-    result.className = 'failed';
-    const advice = error instanceof TefError && error.fromService ? catalogueEntry(error.message)?.action : '';
-    result.textContent = [error.message, advice].filter(Boolean).join(' — ');
-  } finally {
-    byId('prompt').replaceChildren();
-    byId('abort').hidden = true;
-  }
+  byId('result').className = '';
+  byId('result').textContent = 'Pagamento em andamento…';
+  const payment = {
+    payerName: String(form.get('payer')),
+    amount: String(form.get('amount')),
+    saleId: Number(form.get('sale')),
+  };
+  // Stored with the sale before the request goes out, so that a reload can ask about it.
+  const record = { saleId: payment.saleId, key: newIdempotencyKey(), payment };
+  pending.write(record);
+  await client.ready();
+  await pay(record, payment);
 });
 
-client.connect();
+async function start() {
+  await client.connect();
+  // Confirms what an earlier run of the service left approved; its confirmation is shown.
+  await client.initialize({ onConfirmation: confirm });
+  const record = pending.read();
+  if (record) await resume(record);
+}
+
+start().catch(showError);

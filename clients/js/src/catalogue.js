@@ -26,6 +26,7 @@ export const ERROR_CATALOGUE = [
       'Campo type diferente de version.',
       'O campo type diferente de transaction',
       'Configuração de entrada inválida: type diferente de "session".',
+      'Campo type diferente de status.',
     ],
     meaning: 'The request\'s "type" does not belong to its "route".',
     action: 'A fault in the page: send the type the route expects.',
@@ -100,6 +101,27 @@ export const ERROR_CATALOGUE = [
     prefixes: ['Erro ao finalizar sessão: '],
     meaning: 'The session could not be finished.',
     action: 'Nothing to do at the till: the session expires by itself.',
+    fixedBy: SUPPORT,
+  },
+  {
+    code: 'IDEMPOTENCY_KEY_INVALID',
+    texts: ['O campo "idempotency_key" deve ter de 1 a 64 caracteres: letras, dígitos, "_" ou "-".'],
+    meaning: 'The operation\'s idempotency key is empty, longer than 64 characters, or holds other characters than letters, digits, "_" and "-".',
+    action: 'A fault in the page: make keys with newIdempotencyKey(), or leave them to the library.',
+    fixedBy: INTEGRATOR,
+  },
+  {
+    code: 'STATUS_FILTER_MISSING',
+    texts: ['Informe o campo "idempotency_key" ou "sale_id".'],
+    meaning: 'A status query names neither an idempotency key nor a sale.',
+    action: 'A fault in the page: pass idempotencyKey or saleId to status().',
+    fixedBy: INTEGRATOR,
+  },
+  {
+    code: 'JOURNAL_UNAVAILABLE',
+    prefixes: ['Não foi possível registrar a operação no diário: '],
+    meaning: 'The service could not record the operation in its journal, so it did not start it: nothing was charged.',
+    action: 'Show the text; support checks the disk and the service\'s log folder, then try again.',
     fixedBy: SUPPORT,
   },
   {
@@ -244,6 +266,7 @@ export const RESULT_CODES = {
   approved: 'APPROVED',
   unauthorized: 'NOT_AUTHORIZED',
   canceled: 'CANCELED',
+  interrupted: 'INTERRUPTED',
 };
 
 // The errors the library raises itself, with the texts it shows.
@@ -254,7 +277,16 @@ export const CLIENT_ERRORS = {
   NO_REPLY: 'O serviço de pagamento não respondeu a tempo.',
   CLOSED: 'A conexão com o serviço de pagamento foi encerrada.',
   HANDLER_FAILED: 'A operação foi interrompida por uma falha na página.',
+  TILL_BUSY: 'Outra operação está em andamento no terminal de pagamento.',
+  ORIGIN_REFUSED: 'O serviço de pagamento não aceita conexões desta página.',
+  CERTIFICATE_UNTRUSTED: 'O certificado do serviço de pagamento não é confiável neste computador.',
+  HANDSHAKE_FAILED: 'A conexão com o serviço de pagamento é recusada antes de abrir.',
 };
+
+// The service's refusals of a session start that another try with the same token cannot mend.
+export const SESSION_REFUSALS = new Set([
+  'UNAUTHORIZED', 'SESSION_DATA_INVALID', 'SALE_ID_MISSING', 'CALLBACK_URL_MISSING', 'CALLBACK_URL_INVALID',
+]);
 
 // The catalogue entry of a text the service sent; undefined for a text it does not hold.
 export function catalogueEntry(text) {

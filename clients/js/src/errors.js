@@ -3,7 +3,8 @@
 import { CLIENT_ERRORS, catalogueEntry } from './catalogue.js';
 
 export class TefError extends Error {
-  // `details` may carry: serviceMessage (the service's own text), field, result, cause.
+  // `details` may carry: serviceMessage (the service's own text), field, result, cause,
+  // idempotencyKey (the operation's key, to ask its outcome later), runningSaleId (TILL_BUSY).
   constructor(code, message, details = {}) {
     super(message, details.cause === undefined ? undefined : { cause: details.cause });
     this.name = 'TefError';
@@ -11,6 +12,8 @@ export class TefError extends Error {
     this.serviceMessage = details.serviceMessage ?? null;
     this.field = details.field ?? null;
     this.result = details.result ?? null;
+    this.idempotencyKey = details.idempotencyKey ?? null;
+    this.runningSaleId = details.runningSaleId ?? null;
   }
 
   // True when the failure came from the service's error reply rather than from the library.
@@ -22,6 +25,15 @@ export class TefError extends Error {
 // A library failure by its code, shown with the library's own text.
 export function clientError(code, details) {
   return new TefError(code, CLIENT_ERRORS[code], details);
+}
+
+// The same error with the operation's key added, for a page that asks its outcome later.
+export function withKey(error, idempotencyKey) {
+  if (!(error instanceof TefError) || error.idempotencyKey === idempotencyKey) return error;
+  return new TefError(error.code, error.message, {
+    serviceMessage: error.serviceMessage, field: error.field, result: error.result, cause: error.cause,
+    runningSaleId: error.runningSaleId, idempotencyKey,
+  });
 }
 
 // The service's error reply text as a TefError; a text the catalogue lacks gets SERVICE_ERROR.

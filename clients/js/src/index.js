@@ -3,4 +3,5 @@ export { TefClient } from './client.js';
 export { TefError } from './errors.js';
 export { ERROR_CATALOGUE, RESULT_CODES, CLIENT_ERRORS, catalogueEntry } from './catalogue.js';
 export { CANCEL_QUESTION, menuOption } from './dialogue.js';
+export { newIdempotencyKey } from './keys.js';
 export { DEFAULT_BACKOFF_MS } from './socket.js';

@@ -25,6 +25,17 @@ export interface TefClientOptions {
   replyTimeoutMs?: number;
   /** How long a payment may wait for the service's first message. Default 60000. */
   startTimeoutMs?: number;
+  /**
+   * How long a payment or cancellation waits for the service's first message before the library
+   * asks, on a second connection, whether another operation holds the till (TILL_BUSY). Default 5000.
+   */
+  lateStartMs?: number;
+  /**
+   * After the connection dropped (or the service fell silent) during a payment or cancellation,
+   * how long the library keeps trying to learn its outcome from the service before it rejects
+   * with CONNECTION_LOST or NO_REPLY. Default 60000.
+   */
+  outcomeWaitMs?: number;
   /** How long a dialogue may stay silent while no prompt waits for the page. Default 300000. */
   silenceMs?: number;
   /** How long before its expiration a session is replaced. Default 120000. */
@@ -33,12 +44,15 @@ export interface TefClientOptions {
   settleMs?: number;
 }
 
-export type ConnectionState = 'idle' | 'connecting' | 'waiting' | 'ready' | 'closed';
+/** "failed": a refusal no reconnection can mend stopped the tries; connect() tries anew. */
+export type ConnectionState = 'idle' | 'connecting' | 'waiting' | 'ready' | 'failed' | 'closed';
 
 export interface StateEvent {
   state: ConnectionState;
   /** Set with "waiting": the pause before the next try. */
   retryInMs?: number;
+  /** Set with "failed": why the tries stopped. */
+  error?: TefError;
 }
 
 export interface Session {
@@ -89,6 +103,18 @@ export interface QuestionPrompt {
 
 export interface ConfirmationPrompt {
   message: string;
+  /**
+   * True for the confirmation of a leftover: a payment an earlier run of the service left
+   * approved, confirmed now ("Transação TEF efetuada. Favor reimprimir último Cupom. ...").
+   * It is not the running operation's.
+   */
+  recovered: boolean;
+}
+
+/** Handlers of the confirmations a leftover may bring to any initialisation. */
+export interface RecoveryHandlers {
+  /** Resolve once the operator has read it; acknowledged at once when absent. */
+  onConfirmation?: (prompt: ConfirmationPrompt) => MaybePromise<void>;
 }
 
 export interface DisplayMessage {
@@ -124,6 +150,12 @@ export interface PromptHandlers {
   onReceipt?: (receipt: Receipt) => void;
   /** Offer the page's cancel button (client.abort()) only while the last call said true. */
   onCanCancel?: (canCancel: boolean) => void;
+  /**
+   * Called with the operation's idempotency key before anything is sent (payments and
+   * cancellations): store it with the sale, to ask its outcome after a reload. The request waits
+   * for a returned promise; a failure sends nothing and rejects with HANDLER_FAILED.
+   */
+  onKey?: (idempotencyKey: string) => MaybePromise<void>;
 }
 
 export interface ReceiptCopy {
@@ -151,9 +183,10 @@ export interface PaymentData {
   transaction_date_time: string;
   gateway: string;
   receipt: ReceiptCopy[];
-  /** The sales system's payment id; 0 when it could not be registered. */
-  payment_id: number;
-  company_id: number;
+  /** The sales system's payment id, 0 when it could not be registered; in the first element only. */
+  payment_id?: number;
+  /** The session token's company; in the first element only. */
+  company_id?: number;
 }
 
 export interface ReprintData {
@@ -166,16 +199,109 @@ export interface ReprintData {
 
 export type TransactionData = PaymentData | ReprintData;
 
-export type ResultStatus = 'approved' | 'unauthorized' | 'canceled';
-export type ResultCode = 'APPROVED' | 'NOT_AUTHORIZED' | 'CANCELED';
+/** "interrupted": ended by a stop, a crash or a lost connection before any approval. */
+export type ResultStatus = 'approved' | 'unauthorized' | 'canceled' | 'interrupted';
+/** UNKNOWN_RESULT: a status this library does not know (a newer service): check the sale. */
+export type ResultCode = 'APPROVED' | 'NOT_AUTHORIZED' | 'CANCELED' | 'INTERRUPTED' | 'UNKNOWN_RESULT';
+
+/**
+ * How an operation ended. Only "approved" moved money.
+ * - refused: not authorised (by the authorizer, SiTef, or an approval not confirmed);
+ * - canceled_by_page: abort(), or the page left a prompt;
+ * - canceled_on_pinpad: the operator or customer cancelled on the pin-pad (or the service did);
+ * - interrupted: the service stopped or crashed, the connection was lost, or the library failed,
+ *   before any approval;
+ * - undone: approved, then reversed before confirmation;
+ * - unknown: a status this library does not know.
+ */
+export type ResultEnding =
+  | 'approved' | 'refused' | 'canceled_by_page' | 'canceled_on_pinpad' | 'interrupted' | 'undone' | 'unknown';
 
 export interface TransactionResult {
+  /** The service's status; another text only from a newer service. */
   status: ResultStatus;
   code: ResultCode;
   /** The service's text ("Transação TEF concluída com sucesso."). */
   message: string;
   /** One element per confirmed transaction; empty unless approved. */
   transactions: TransactionData[];
+  ending: ResultEnding;
+  /**
+   * Why it failed, as the operator was told: the dialogue's last confirmation ("Negada pelo
+   * autorizador (51)", "Operação cancelada pelo operador") or message, or the journal's reason;
+   * null when approved.
+   */
+  reason: string | null;
+  /** The operation's idempotency key; null for a reprint. */
+  idempotencyKey: string | null;
+  /** The sale a leftover belongs to ("recovered" results); null otherwise. */
+  saleId: number | null;
+  /** A leftover an earlier run of the service left approved, confirmed now. */
+  recovered: boolean;
+  /** The outcome of an operation that had already ended, sent again for the same key. */
+  replayed: boolean;
+}
+
+/** A leftover's result, delivered by the "recovered" event. */
+export interface RecoveredEvent {
+  result: TransactionResult;
+  /** The sale the leftover was paid for (not necessarily the page's). */
+  saleId: number | null;
+  idempotencyKey: string | null;
+}
+
+/** What the service's journal says of one payment or cancellation. */
+export type OperationStatus =
+  | 'running' | 'approved' | 'confirmed' | 'undone' | 'refused' | 'canceled' | 'interrupted';
+
+/** One payment or cancellation of the journal, as the service reports it (remembered 31 days). */
+export interface JournalOperation {
+  /** Absent when the request carried no key. */
+  idempotency_key?: string;
+  operation_id: string;
+  sale_id: number;
+  kind: 'payment' | 'cancellation';
+  amount: number;
+  installments: number;
+  /**
+   * running: in progress now; approved: authorised and kept, confirmed (charged) at the next
+   * initialisation: treat as paid; confirmed: charged; undone, refused, canceled, interrupted:
+   * nothing charged.
+   */
+  status: OperationStatus;
+  /** The library's last text, or why it was interrupted; when known. */
+  reason?: string;
+  /** Masked; card payments once approved. */
+  card_number?: string;
+  nsu?: string;
+  authorizer_nsu?: string;
+  /** UTC, ISO 8601 with milliseconds. */
+  requested_at: string;
+  updated_at: string;
+  /** Confirmed operations: whether the sales API has taken the report. */
+  report?: 'sent' | 'pending';
+  /** When report is "sent". */
+  payment_id?: number;
+}
+
+export interface RunningOperation {
+  sale_id: number;
+  kind: 'payment' | 'cancellation';
+  idempotency_key?: string;
+}
+
+export interface TransactionStatus {
+  /** Oldest first; empty when none is known. */
+  operations: JournalOperation[];
+  /** An operation (payment, cancellation, reprint, pin-pad query) runs on the till now. */
+  running: boolean;
+  /** Set while a payment or cancellation runs. */
+  running_operation?: RunningOperation;
+}
+
+export interface StatusQuery {
+  idempotencyKey?: string;
+  saleId?: number;
 }
 
 export interface PaymentRequest {
@@ -185,8 +311,13 @@ export interface PaymentRequest {
   /** The SiTef function; 0 (the default) lets the customer choose at the menu. */
   operation?: number;
   installments?: number;
-  /** Replaces the session's sale id. */
+  /** The sale this payment belongs to, when it is not the session token's. */
   saleId?: number;
+  /**
+   * 1 to 64 letters, digits, "_" or "-"; one per attempt (after a refusal, a new one). Made by
+   * the library when absent and handed to handlers.onKey before the request goes out.
+   */
+  idempotencyKey?: string;
 }
 
 export interface CancellationRequest {
@@ -199,6 +330,8 @@ export interface CancellationRequest {
   operation?: number;
   installments?: number;
   saleId?: number;
+  /** As for a payment. */
+  idempotencyKey?: string;
 }
 
 export interface ReprintRequest {
@@ -226,12 +359,21 @@ export type ServiceErrorCode =
   | 'TEF_CONNECTION_FAILED' | 'SITEF_CONFIGURATION_INVALID' | 'SITEF_NOT_INITIALIZED'
   | 'PINPAD_CHECK_FAILED' | 'VERSION_CATEGORY_INVALID' | 'CANCELLATION_NSU_MISSING'
   | 'TRANSACTION_DATE_MISSING' | 'TRANSACTION_DATE_INVALID' | 'AMOUNT_INVALID' | 'TEF_BUSY'
+  | 'IDEMPOTENCY_KEY_INVALID' | 'STATUS_FILTER_MISSING' | 'JOURNAL_UNAVAILABLE'
   | 'SALES_API_FAILED' | 'TEF_COMPONENT_ERROR' | 'INTERNAL_ERROR'
   /** A text the catalogue does not hold (a newer service). */
   | 'SERVICE_ERROR';
 
 export type ClientErrorCode =
-  | 'BUSY' | 'NOT_CONNECTED' | 'CONNECTION_LOST' | 'NO_REPLY' | 'CLOSED' | 'HANDLER_FAILED';
+  | 'BUSY' | 'NOT_CONNECTED' | 'CONNECTION_LOST' | 'NO_REPLY' | 'CLOSED' | 'HANDLER_FAILED'
+  /** Another operation (another tab or page) holds the till. */
+  | 'TILL_BUSY'
+  /** The service refused the page's origin (HTTP 403 at the handshake; Node only). */
+  | 'ORIGIN_REFUSED'
+  /** The service's certificate is not trusted (Node only). */
+  | 'CERTIFICATE_UNTRUSTED'
+  /** Warning only ("error" event): closes before opening, with no detail, three times in a row. */
+  | 'HANDSHAKE_FAILED';
 
 export type TefErrorCode = ServiceErrorCode | ClientErrorCode;
 
@@ -244,6 +386,10 @@ export class TefError extends Error {
   readonly field: string | null;
   /** For HANDLER_FAILED: the result the dialogue ended with. */
   readonly result: TransactionResult | null;
+  /** The key of the payment or cancellation that failed: ask status() with it later. */
+  readonly idempotencyKey: string | null;
+  /** For TILL_BUSY: the sale of the operation holding the till, when the service named it. */
+  readonly runningSaleId: number | null;
   /** True when the failure came from the service's error reply. */
   readonly fromService: boolean;
 }
@@ -267,10 +413,18 @@ export function catalogueEntry(text: string): CatalogueEntry | undefined;
 export const CANCEL_QUESTION: string;
 export function menuOption(line: string): MenuOption;
 export const DEFAULT_BACKOFF_MS: readonly number[];
+/** A new idempotency key, to store with the sale before paying. */
+export function newIdempotencyKey(): string;
 
 export interface TefClientEvents {
   state: StateEvent;
   session: Session;
+  /**
+   * The result of a leftover: a payment an earlier run of the service left approved, confirmed
+   * at this initialisation (initialize(), or the start of an operation). Record it with its
+   * own sale; it is never the running operation's result.
+   */
+  recovered: RecoveredEvent;
   /** A message the service sent while no operation was waiting for one. */
   message: Record<string, unknown>;
   /** A failure in the background, such as a session that could not be started or renewed. */
@@ -283,20 +437,31 @@ export class TefClient {
   readonly session: Session | null;
   /** Returns a function that unsubscribes. */
   on<E extends keyof TefClientEvents>(event: E, listener: (detail: TefClientEvents[E]) => void): () => void;
-  /** Connects and starts a session; resolves when ready. Reconnects by itself after a loss. */
+  /**
+   * Connects and starts a session; resolves when ready. Reconnects by itself after a loss.
+   * Rejects, and stops trying, when the service refuses the token (UNAUTHORIZED and the other
+   * session refusals), the page's origin (ORIGIN_REFUSED) or the certificate is not trusted
+   * (CERTIFICATE_UNTRUSTED); the last two are told apart in Node only.
+   */
   connect(): Promise<Session>;
-  /** Resolves once connected with a session (at once when ready). */
+  /** Resolves once connected with a session (at once when ready); rejects with the refusal while "failed". */
   ready(): Promise<Session>;
   /** Replaces the session with one from a new token and finishes the old one. */
   renewSession(): Promise<Session>;
-  initialize(): Promise<{ message: string }>;
-  pinpadStatus(): Promise<PinpadStatus>;
+  initialize(handlers?: RecoveryHandlers): Promise<{ message: string }>;
+  pinpadStatus(handlers?: RecoveryHandlers): Promise<PinpadStatus>;
+  /** The journal's operations of a key or a sale, and what runs on the till now. */
+  status(query: StatusQuery): Promise<TransactionStatus>;
   version(category: VersionCategory): Promise<Version>;
   pay(payment: PaymentRequest, handlers: PromptHandlers): Promise<TransactionResult>;
   /** Cancels an earlier, approved payment. */
   cancelPayment(cancellation: CancellationRequest, handlers: PromptHandlers): Promise<TransactionResult>;
   reprint(reprint: ReprintRequest, handlers: PromptHandlers): Promise<TransactionResult>;
-  /** Ends the running operation as soon as the service allows; false when none runs. */
+  /**
+   * Ends the running operation as soon as the service allows: a waiting menu or field is left,
+   * otherwise one cancellation goes out while the service allows it (a repeated call adds none);
+   * false when none runs.
+   */
   abort(): boolean;
   /** Finishes the session when idle, fails a running operation with CLOSED, closes for good. */
   close(): Promise<void>;
