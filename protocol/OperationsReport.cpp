@@ -65,7 +65,7 @@ std::string Csv(const std::vector<TJournalOperation>& operations) {
             "," + AmountText(operation.Amount) + "," + std::to_string(operation.Installments) +
             "," + CsvField(operation.Nsu) + "," + CsvField(operation.AuthorizerNsu) + "," +
             std::string(StatusName(operation.Status)) + "," + ReportState(operation) + "," +
-            operation.Key + "\n";
+            CsvField(operation.Key) + "\n";
   }
   text += "\ntotal,kind,status,count,amount\n";
   for (const auto& [group, total] : Totals(operations)) {

@@ -146,7 +146,7 @@ export const ERROR_CATALOGUE = [
       'Caminho da DLL inválido (o caminho completo das bibliotecas está muito grande).',
     ],
     patterns: [/^Erro ao carregar a função:.* de: /s, /^Erro ao iniciar "TEF"$/],
-    meaning: 'The SiTef library refused the point of sale\'s configuration (server address, store, terminal, pin-pad) or could not be loaded.',
+    meaning: 'The SiTef library\'s reason for refusing the point of sale\'s configuration (server address, store, terminal, pin-pad) or the loader\'s: written to the TEF log; the page gets TEF_CONNECTION_FAILED (or PINPAD_CHECK_FAILED) instead.',
     action: 'Show the text; the store\'s configuration or installation must be corrected before payments can run.',
     fixedBy: SUPPORT,
   },

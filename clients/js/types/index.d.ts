@@ -174,6 +174,7 @@ export interface PaymentData {
   payment_method_code: string;
   payment_method_description: string;
   hash: string;
+  /** The authorizer's NSU (SiTef field 134): the number a cancellation sends as "cancellation_nsu". */
   nsu_code: string;
   authorization_code: string;
   establishment_code: string;
@@ -321,9 +322,16 @@ export interface PaymentRequest {
 }
 
 export interface CancellationRequest {
-  /** The NSU of the payment to cancel, as its receipt shows it. */
+  /**
+   * The payment's "nsu_code": the authorizer's NSU (SiTef field 134), which the service gives
+   * SiTef as the original transaction's NSU. Not the "NSU" line of the customer's receipt, which
+   * is SiTef's own NSU (field 133).
+   */
   nsu: string;
-  /** The payment's date: "2024-01-05" or "2024-01-05 10:30:00". */
+  /**
+   * The payment's date in the till's local time, as its receipt prints it ("2024-01-05" or
+   * "2024-01-05 10:30:00"); near midnight not the date of the UTC transaction_date_time.
+   */
   date: string;
   amount?: number | string;
   /** The SiTef function; 200 by default. */
