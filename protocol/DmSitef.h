@@ -315,9 +315,11 @@ class TDmSitef final : public service::MessageHandler {
   // The client's next message to the running dialogue: the one the listener kept (taken once), or
   // the next text frame. An object routed "/transaction" is the answer, unless it is a new request
   // ("type" "transaction", "cancellation" or "reprint"), which is dropped while the wait goes on;
-  // "/transaction/cancel" is handed to CancelTransactionInProgress, and it, any other route and
-  // text that is not JSON give no answer (nullopt). A missing "route" is answered with its error
-  // reply; JSON that is not an object raises.
+  // "/transaction/cancel" is handed to CancelTransactionInProgress (one that stands gives no
+  // answer, nullopt; one that does not stand is dropped and the wait goes on),
+  // "/transaction/status" is answered and the wait goes on, and any other route and text that is
+  // not JSON give no answer. A missing "route" is answered with its error reply; JSON that is not
+  // an object raises.
   std::optional<Json> WaitClientMessage();
   // Reads one frame that is arriving while the library waits: a cancellation marks the dialogue
   // for interruption, anything else is kept for the next WaitClientMessage.

@@ -185,6 +185,9 @@ std::optional<Json> TDmSitef::WaitClientMessage() {
     }
     if (route == "/transaction/cancel") {
       CancelTransactionInProgress(*message, SessionNamedBy(*message));
+      // A cancellation that does not stand (the permission had ended, or another session sent
+      // it) leaves the prompt waiting for its answer rather than ending it unanswered.
+      if (!fCancelado) continue;
     }
     if (route == "/transaction/status") {
       // Asked on the dialogue's own connection: answered, and the prompt goes on waiting.

@@ -14,6 +14,9 @@ import {
   readTefLog, receipt, reply, scenarioIni, typed,
 } from './scenario-support.mjs';
 
+// The page may no longer cancel: announced when the library's wait ends.
+const CANCEL_ENDED = { type: 'can_cancel', can_cancel: false };
+
 const serviceWith = serviceWithStopAfterEach();
 
 const HOST_TIME = hostTimeUtc(2025, 1, 5, 10, 30, 0);
@@ -48,6 +51,7 @@ const CASES = [
       question('Confirma o valor?'),
       question('CONFIRMA ?'),
       CAN_CANCEL,
+      CANCEL_ENDED, // the wait is over
       message('Aguarde\r\nautorizacao'), // field 732
       receipt(1, ['CENARIO - SEM VALOR', 'VIA CLIENTE']),
       receipt(2, ['CENARIO - SEM VALOR', 'VIA ESTABELECIMENTO', 'FIM']),
@@ -101,6 +105,7 @@ const CASES = [
       { type: 'qrcode', data: '00020101021226830014br.gov.bcb.pix2561qrcode.exemplo/v2/cobv6304ABCD' },
       message('Aguardando\r\npagamento'), message('Aguardando\r\npagamento'),
       CAN_CANCEL,
+      CANCEL_ENDED, // approved
       receipt(1, ['CENARIO - SEM VALOR', 'PIX']),
     ],
     result: 'approved',
@@ -113,7 +118,10 @@ const CASES = [
     scenario: 'qrcode-on-pinpad.scenario',
     ini: '[Sitef]\nqrcode_on_pinpad=1\n',
     answers: [],
-    prompts: [message('Leia o QR Code\r\nno pinpad'), CAN_CANCEL, receipt(1, ['CENARIO - SEM VALOR', 'PIX'])],
+    prompts: [
+      message('Leia o QR Code\r\nno pinpad'), CAN_CANCEL, CANCEL_ENDED,
+      receipt(1, ['CENARIO - SEM VALOR', 'PIX']),
+    ],
     result: 'approved',
     element: { operation: 'pix' },
     ledger: ['APPROVED', 'CONFIRMED'],
@@ -123,7 +131,7 @@ const CASES = [
     name: 'an approval without receipt fields 121/122 is confirmed in the library',
     scenario: 'no-receipt.scenario',
     answers: [],
-    prompts: [CAN_CANCEL],
+    prompts: [CAN_CANCEL, CANCEL_ENDED],
     result: 'approved',
     element: { operation: 'debit', receipt: [] },
     ledger: ['APPROVED', 'CONFIRMED'],

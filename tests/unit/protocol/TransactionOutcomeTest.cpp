@@ -9,14 +9,13 @@
 
 #include "ResponseRecords.h"
 #include "TransactionFixture.h"
-#include "tests/unit/support/ScopedTimeZone.h"
 #include "tef/KoCliSiTefCliSiTef.h"
+#include "tests/unit/support/ScopedTimeZone.h"
 
 namespace kelvora::protocol::testing {
 namespace {
 
 using ::kelvora::testing::ScopedTimeZone;
-
 
 const std::string kElementoDebito =
     R"({"sale_id":4821,"operation":"debit","card_number":"************1234","operator":"REDE",)"
@@ -47,8 +46,9 @@ TEST(TransactionDateTimeUTC, AppliesTheLocalOffsetAndReadsAGapWithTheOffsetAfter
               "2024-01-05T13:30:00Z");
   }
   const ScopedTimeZone zone("America/New_York");
-  EXPECT_EQ(TDmSitef::TransactionDateTimeUTC(*platform::TryEncodeDateTime({2024, 7, 1, 23, 59, 59})),
-            "2024-07-02T03:59:59Z");
+  EXPECT_EQ(
+      TDmSitef::TransactionDateTimeUTC(*platform::TryEncodeDateTime({2024, 7, 1, 23, 59, 59})),
+      "2024-07-02T03:59:59Z");
   // 02:30 on 10 March 2024 does not exist there: it reads as 02:30 EDT.
   EXPECT_EQ(TDmSitef::TransactionDateTimeUTC(*platform::TryEncodeDateTime({2024, 3, 10, 2, 30})),
             "2024-03-10T06:30:00Z");
@@ -63,14 +63,22 @@ TEST(BuildTransactionElement, ADebitCarriesTheCardAfterTheOperationAndEveryField
 TEST(BuildTransactionElement, TheKindOfEachResponse) {
   KELVORA_SKIP_WITHOUT_OWN_TIME_ZONE();
   const ScopedTimeZone zone("<-03>3");
-  const std::vector<std::string> pix = {
-      "sale_id",      "operation",         "operator",
-      "payer_name",   "institution",       "payment_method_code",
-      "payment_method_description",        "hash",
-      "nsu_code",     "authorization_code", "establishment_code",
-      "number_of_installments",            "transaction_value",
-      "transaction_date_time",             "gateway",
-      "receipt"};
+  const std::vector<std::string> pix = {"sale_id",
+                                        "operation",
+                                        "operator",
+                                        "payer_name",
+                                        "institution",
+                                        "payment_method_code",
+                                        "payment_method_description",
+                                        "hash",
+                                        "nsu_code",
+                                        "authorization_code",
+                                        "establishment_code",
+                                        "number_of_installments",
+                                        "transaction_value",
+                                        "transaction_date_time",
+                                        "gateway",
+                                        "receipt"};
   const struct {
     const char* name;
     std::unique_ptr<tef::TKoCliSiTefResp> record;
@@ -82,8 +90,8 @@ TEST(BuildTransactionElement, TheKindOfEachResponse) {
       {"pix", Record({{100, "9900"}}), ttTransacao, "pix", false},
       {"cancellation request", Record({{105, "20240105103000"}}), ttCancelamento, "cancellation",
        false},
-      {"cancellation read back from a backup", Record({{516, "000123"}}), ttNenhum,
-       "cancellation", false},
+      {"cancellation read back from a backup", Record({{516, "000123"}}), ttNenhum, "cancellation",
+       false},
       {"cancellation of a debit", Record({{100, "0100"}, {516, "000123"}}), ttCancelamento,
        "cancellation", true},
       {"reprint function 112 outside a reprint request", Record({}, "100", "112"), ttTransacao,
@@ -128,8 +136,8 @@ TEST(BuildTransactionElement, ReprintsCarryOnlyTheSaleAndTheReceipt) {
   const struct {
     std::string indice;
     TTipoTransacao tipo;
-  } cases[] = {{"112", ttReimpressao}, {"02", ttReimpressao}, {"113", ttTransacao},
-               {"114", ttNenhum}};
+  } cases[] = {
+      {"112", ttReimpressao}, {"02", ttReimpressao}, {"113", ttTransacao}, {"114", ttNenhum}};
   for (const auto& c : cases) {
     EXPECT_EQ(Element(*Record({{56, "000001"}, {121, "2a VIA"}}, "100", c.indice), c.tipo), reprint)
         << c.indice;
@@ -167,6 +175,8 @@ class OutcomeTest : public TransactionTest {
 
 TEST_F(OutcomeTest, TheApprovedResultCarriesTheElementsAndThePaymentIds) {
   const std::string session = StartSession();
+  // A key of the installation's own: under the built-in one the report is held, never tried.
+  WriteConfig("[security]\njwt_secret=Q2w3E4r5T6y7U8i9O0p1A2s3D4f5G6h7\n");
   std::vector<std::unique_ptr<tef::TKoCliSiTefResp>> records;
   records.push_back(Record(kDebito));
   records.push_back(Record({{100, "9900"}}));
@@ -185,6 +195,7 @@ TEST_F(OutcomeTest, TheApprovedResultCarriesTheElementsAndThePaymentIds) {
 
 TEST_F(OutcomeTest, AnEmptyListIsApprovedWithoutElementsAndStillReported) {
   const std::string session = StartSession();
+  WriteConfig("[security]\njwt_secret=Q2w3E4r5T6y7U8i9O0p1A2s3D4f5G6h7\n");
   EXPECT_EQ(Confirm({}, session),
             std::vector<std::string>{
                 R"({"type":"result","status":"approved","message":"Transa\u00E7\u00E3o TEF )"
@@ -205,8 +216,10 @@ TEST_F(OutcomeTest, ACancellationArrivingAfterTheLastCheckDoesNotUndoAConfirmedP
   std::vector<std::unique_ptr<tef::TKoCliSiTefResp>> records;
   records.push_back(Record(kDebito));
   const std::vector<std::string> sent = Confirm(std::move(records), session);
-  ASSERT_EQ(sent.size(), 1u);
-  EXPECT_EQ(ParseJson(sent[0])->at("status"), "approved");
+  // The permission to cancel ends with the confirmation, and the page hears so before its result.
+  ASSERT_EQ(sent.size(), 2u);
+  EXPECT_EQ(sent[0], R"({"type":"can_cancel","can_cancel":false})");
+  EXPECT_EQ(ParseJson(sent[1])->at("status"), "approved");
   const std::vector<std::string> log = LogTexts();
   EXPECT_NE(std::find(log.begin(), log.end(),
                       "Cancelamento ignorado: a transação já foi confirmada pelo SiTef."),
