@@ -1,6 +1,9 @@
 // The report of an approved outcome to the sales system's HTTP API and the payment id it assigns.
 #include <chrono>
 #include <functional>
+#include <memory>
+
+#include <curl/curl.h>
 
 #include "platform/IniFile.h"
 #include "platform/Utf8Path.h"
@@ -61,17 +64,35 @@ TRequestTrust SalesApiTrust(const platform::TIniFile& config) {
   return {(config.FileName().parent_path() / platform::PathFromUtf8(configured)).string()};
 }
 
-// Posts one report to the API, signed with the installation's key at the moment it is sent: the
-// signature's time is that of this attempt, the event id that of the report.
+// The path of address as libcurl will send it in the request line: no scheme, host nor query,
+// dot segments resolved, percent escapes left as written. The receiver sees this path, so v2 is
+// signed over it. Raises ERequestError for an address libcurl could not post to either.
+std::string RequestPath(const std::string& address) {
+  const std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> url(curl_url(), &curl_url_cleanup);
+  char* path = nullptr;
+  // The flags libcurl itself parses a request's address with.
+  if (!url ||
+      curl_url_set(url.get(), CURLUPART_URL, address.c_str(),
+                   CURLU_GUESS_SCHEME | CURLU_NON_SUPPORT_SCHEME) != CURLUE_OK ||
+      curl_url_get(url.get(), CURLUPART_PATH, &path, 0) != CURLUE_OK) {
+    throw ERequestError(std::string("Request Error ") + curl_easy_strerror(CURLE_URL_MALFORMAT));
+  }
+  const std::unique_ptr<char, decltype(&curl_free)> owned(path, &curl_free);
+  return path;
+}
+
+// Posts one report to the API, signed at the moment it is sent: the signature's time is that of
+// this attempt, the event id that of the report, the path that of this address.
 TRestResponse PostReport(const std::string& address, const TSaleReport& report,
-                         const std::string& key, const std::atomic<bool>* abandon,
+                         const tokens::TReportKeys& keys, const std::atomic<bool>* abandon,
                          const TRequestTrust& trust) {
   const int64_t now = std::chrono::duration_cast<std::chrono::seconds>(
                           std::chrono::system_clock::now().time_since_epoch())
                           .count();
+  const std::string signature =
+      tokens::SignCallback(keys, now, report.EventId, RequestPath(address), report.Body);
   const TArrayParamRequest headers = {
-      {std::string(tokens::kSignatureHeader), tokens::SignCallback(key, now, report.Body),
-       rpHTTPHEADER, false},
+      {std::string(tokens::kSignatureHeader), signature, rpHTTPHEADER, false},
       {std::string(tokens::kEventIdHeader), report.EventId, rpHTTPHEADER, false},
   };
   return ExecuteRequest("POST", address, headers, report.Body, abandon, {}, trust);
@@ -85,17 +106,18 @@ std::string TDmSitef::CallbackAddress(const std::string& pCallbackURL, const std
 
 TReportDelivery TDmSitef::DeliverSaleReport(const TSaleReport& pReport,
                                             const std::atomic<bool>& pStop) {
-  // A report is never signed with the built-in key on a misconfigured installation: it waits,
-  // and goes once the key has been corrected.
+  // A report is never signed with a key anyone could have: it waits, and goes once the
+  // configuration has been corrected.
   const TJwtSecret secret = JwtSecret();
-  if (!secret.Key) {
-    Log(kJwtSecretReportLog);
+  const TReportSigning signing = ReadReportSigning(FService.Config(), secret);
+  if (!signing.Keys) {
+    if (!signing.HoldLog.empty()) Log(signing.HoldLog);
     return TReportDelivery::Unanswered;
   }
   try {
     const TRestResponse response =
-        PostReport(CallbackAddress(pReport.CallbackURL, *secret.Key), pReport, *secret.Key, &pStop,
-                   SalesApiTrust(FService.Config()));
+        PostReport(CallbackAddress(pReport.CallbackURL, *secret.Key), pReport, *signing.Keys,
+                   &pStop, SalesApiTrust(FService.Config()));
     const TReportDelivery answer = CountedAttempt(
         ClassifyAnswer(response, [this](std::string_view text) { LogSaleReportFailure(text); }));
     if (answer == TReportDelivery::Accepted) {
@@ -147,10 +169,11 @@ bool TDmSitef::SendSaleCallback(Json& pMessage, const TSaleData& pSale,
   bool accepted = false;
   bool answered = false;
   const TJwtSecret secret = JwtSecret();
-  if (!secret.Key) {
-    // Never signed with the built-in key on a misconfigured installation: the report waits in
-    // the outbox until the key is corrected, and the client is told it was not registered.
-    Log(kJwtSecretReportLog);
+  const TReportSigning signing = ReadReportSigning(FService.Config(), secret);
+  if (!signing.Keys) {
+    // Never signed with a key anyone could have: the report waits in the outbox until the
+    // configuration is corrected, and the client is told it was not registered.
+    if (!signing.HoldLog.empty()) Log(signing.HoldLog);
     fSaleReports.RetryLater(record);
     SetTransactionDataValue(pMessage, "payment_id", 0);
     SetTransactionDataValue(pMessage, "company_id", empresaId);
@@ -158,7 +181,7 @@ bool TDmSitef::SendSaleCallback(Json& pMessage, const TSaleData& pSale,
   }
   try {
     const TRestResponse response =
-        PostReport(CallbackAddress(callbackURL, *secret.Key), report, *secret.Key, &fStopping,
+        PostReport(CallbackAddress(callbackURL, *secret.Key), report, *signing.Keys, &fStopping,
                    SalesApiTrust(FService.Config()));
     const TReportDelivery answer = CountedAttempt(
         ClassifyAnswer(response, [this](std::string_view text) { LogSaleReportFailure(text); }));

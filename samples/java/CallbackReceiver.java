@@ -1,9 +1,12 @@
 // A tiny sales API that takes the Kelvora TEF Server's reports of approved payments at
 // POST /v1/sales/tef/callback/<token>, checks each one with CallbackVerifier and answers as the
 // service expects: 201 {"data": <payment id>} for a new report, 200 with the same id and
-// "duplicate": true for a repeat, 4xx with the reason for one it refuses. The JDK's own HTTP server (module jdk.httpserver).
+// "duplicate": true for a repeat (its event id, or its payment's NSU, taken before), 4xx with the
+// reason for one it refuses. The key is the service's [sales_api] signing_secret when it has one,
+// else derived from its jwt_secret. The JDK's own HTTP server (module jdk.httpserver).
 //
-//   KELVORA_JWT_SECRET=... java -cp classes CallbackReceiver [--port N]   (127.0.0.1, 8090 by default)
+//   KELVORA_SIGNING_SECRET=... java -cp classes CallbackReceiver [--port N]   (127.0.0.1, 8090 by default)
+//   KELVORA_JWT_SECRET=... java -cp classes CallbackReceiver [--port N]
 import com.sun.net.httpserver.HttpExchange;
 import com.sun.net.httpserver.HttpServer;
 import java.io.IOException;
@@ -19,11 +22,11 @@ public final class CallbackReceiver {
   // Reports are a few KiB; a larger body is refused before it is read whole.
   private static final int MAX_BODY_BYTES = 1024 * 1024;
 
-  private final String secret;
+  private final byte[] key;
   private final CallbackVerifier.TakenReports reports = new CallbackVerifier.TakenReports();
 
-  private CallbackReceiver(String secret) {
-    this.secret = secret;
+  private CallbackReceiver(byte[] key) {
+    this.key = key;
   }
 
   private static void answer(HttpExchange exchange, int status, String json) throws IOException {
@@ -63,15 +66,16 @@ public final class CallbackReceiver {
       return;
     }
     String eventId = exchange.getRequestHeaders().getFirst("Kelvora-Event-Id");
-    String reason = CallbackVerifier.check(
-        secret, rawBody, exchange.getRequestHeaders().getFirst("Kelvora-Signature"), eventId);
+    String reason = CallbackVerifier.check(key, rawBody, exchange.getRequestHeaders().getFirst("Kelvora-Signature"),
+        eventId, exchange.getRequestURI().getRawPath());
     if (reason != null) {
       boolean unauthorized = reason.equals(CallbackVerifier.MISMATCH) || reason.equals(CallbackVerifier.OUTSIDE_TOLERANCE);
       answer(exchange, unauthorized ? 401 : 400, message(reason));
       return;
     }
-    // Here, and not before, a sales system parses rawBody and records the payment with its event id.
-    CallbackVerifier.Taken taken = reports.take(eventId);
+    // Here, and not before, a sales system parses rawBody and records the payment with its event id
+    // and its NSU.
+    CallbackVerifier.Taken taken = reports.take(eventId, CallbackVerifier.nsuCodes(rawBody));
     if (taken.repeated()) {
       answer(exchange, 200, "{\"data\":" + taken.paymentId() + ",\"duplicate\":true}");
     } else {
@@ -87,14 +91,14 @@ public final class CallbackReceiver {
       System.err.println("usage: CallbackReceiver [--port N]");
       System.exit(2);
     }
-    String secret = System.getenv("KELVORA_JWT_SECRET");
+    byte[] key = null;
     try {
-      SessionToken.checkSecret(secret);
+      key = CallbackVerifier.reportKey(System.getenv("KELVORA_SIGNING_SECRET"), System.getenv("KELVORA_JWT_SECRET"));
     } catch (IllegalArgumentException e) {
       System.err.println("callback-receiver: " + e.getMessage());
       System.exit(2);
     }
-    CallbackReceiver receiver = new CallbackReceiver(secret);
+    CallbackReceiver receiver = new CallbackReceiver(key);
     HttpServer server = HttpServer.create(new InetSocketAddress("127.0.0.1", port), 0);
     server.createContext("/", receiver::handle);
     // The server's default is one thread for every exchange, which one slow client would hold.

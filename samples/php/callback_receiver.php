@@ -2,10 +2,12 @@
 // A tiny sales API that takes the Kelvora TEF Server's reports of approved payments at
 // POST /v1/sales/tef/callback/<token>, checks each one with callback_verifier.php and answers as
 // the service expects: 201 {"data": <payment id>} for a new report, 200 with the same id and
-// "duplicate": true for a repeat, 4xx with the reason for one it refuses. Served by PHP's own web
-// server here, by any other in production:
+// "duplicate": true for a repeat (its event id, or its payment's NSU, taken before), 4xx with the
+// reason for one it refuses. The key is the service's [sales_api] signing_secret when it has one,
+// else derived from its jwt_secret (KELVORA_JWT_SECRET instead of KELVORA_SIGNING_SECRET below).
+// Served by PHP's own web server here, by any other in production:
 //
-//   KELVORA_JWT_SECRET=... KELVORA_TAKEN_REPORTS_FILE=/var/tmp/kelvora-reports \
+//   KELVORA_SIGNING_SECRET=... KELVORA_TAKEN_REPORTS_FILE=/var/tmp/kelvora-reports \
 //     php -S 127.0.0.1:8090 callback_receiver.php
 declare(strict_types=1);
 
@@ -37,9 +39,8 @@ function takenReportsFile(): string
 
 function receive(): void
 {
-    $secret = getenv('KELVORA_JWT_SECRET');
     // A receiver without its key or its file fails with 500, which the service posts again later.
-    checkSecret($secret);
+    $key = reportKey(getenv('KELVORA_SIGNING_SECRET'), getenv('KELVORA_JWT_SECRET'));
     takenReportsFile();
     if (preg_match('~^/v1/sales/tef/callback/[^/?#]+$~D', $_SERVER['REQUEST_URI']) !== 1) {
         answer(404, ['message' => 'Não encontrado.']);
@@ -60,13 +61,14 @@ function receive(): void
         return;
     }
     $eventId = $_SERVER['HTTP_KELVORA_EVENT_ID'] ?? null;
-    $reason = checkCallback($secret, $rawBody, $_SERVER['HTTP_KELVORA_SIGNATURE'] ?? null, $eventId);
+    $reason = checkCallback($key, $rawBody, $_SERVER['HTTP_KELVORA_SIGNATURE'] ?? null, $eventId, $_SERVER['REQUEST_URI']);
     if ($reason !== null) {
         answer(in_array($reason, [MISMATCH, OUTSIDE_TOLERANCE], true) ? 401 : 400, ['message' => $reason]);
         return;
     }
-    // Here, and not before, a sales system parses $rawBody and records the payment with its event id.
-    $taken = (new TakenReports(takenReportsFile()))->take($eventId);
+    // Here, and not before, a sales system parses $rawBody and records the payment with its event id
+    // and its NSU.
+    $taken = (new TakenReports(takenReportsFile()))->take($eventId, nsuCodes($rawBody));
     if ($taken['repeated']) {
         answer(200, ['data' => $taken['paymentId'], 'duplicate' => true]);
         return;

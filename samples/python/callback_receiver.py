@@ -1,9 +1,12 @@
 """A tiny sales API that takes the Kelvora TEF Server's reports of approved payments at
 POST /v1/sales/tef/callback/<token>, checks each one with callback_verifier.py and answers as the
 service expects: 201 {"data": <payment id>} for a new report, 200 with the same id and
-"duplicate": true for a repeat, 4xx with the reason for one it refuses.
+"duplicate": true for a repeat (its event id, or its payment's NSU, taken before), 4xx with the
+reason for one it refuses. The key is the service's [sales_api] signing_secret when it has one,
+else derived from its jwt_secret:
 
-    KELVORA_JWT_SECRET=... python3 callback_receiver.py [--port N]   (127.0.0.1, port 8090 by default)
+    KELVORA_SIGNING_SECRET=... python3 callback_receiver.py [--port N]   (127.0.0.1, port 8090 by default)
+    KELVORA_JWT_SECRET=... python3 callback_receiver.py [--port N]
 """
 import argparse
 import http.server
@@ -13,7 +16,6 @@ import re
 import sys
 
 import callback_verifier
-from session_token import check_secret
 
 CALLBACK_PATH = re.compile(r"/v1/sales/tef/callback/[^/?#]+")
 # Reports are a few KiB; a larger body is refused before it is read.
@@ -24,7 +26,7 @@ class CallbackHandler(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
     # A client that stops sending in the middle of a request gives up its thread after this long.
     timeout = 30
-    secret = ""
+    key = b""
     reports = callback_verifier.TakenReports()
 
     def _answer(self, status, body):
@@ -58,12 +60,13 @@ class CallbackHandler(http.server.BaseHTTPRequestHandler):
         raw_body = self.rfile.read(int(self.headers["Content-Length"]))
         event_id = self.headers.get("Kelvora-Event-Id")
         reason = callback_verifier.check_callback(
-            self.secret, raw_body, self.headers.get("Kelvora-Signature"), event_id)
+            self.key, raw_body, self.headers.get("Kelvora-Signature"), event_id, self.path)
         if reason is not None:
             unauthorized = reason in (callback_verifier.MISMATCH, callback_verifier.OUTSIDE_TOLERANCE)
             return self._answer(401 if unauthorized else 400, {"message": reason})
-        # Here, and not before, a sales system parses raw_body and records the payment with its event id.
-        payment_id, repeated = self.reports.take(event_id)
+        # Here, and not before, a sales system parses raw_body and records the payment with its event
+        # id and its NSU.
+        payment_id, repeated = self.reports.take(event_id, callback_verifier.nsu_codes(raw_body))
         if repeated:
             return self._answer(200, {"data": payment_id, "duplicate": True})
         return self._answer(201, {"data": payment_id})
@@ -77,10 +80,10 @@ def main():
     parser.add_argument("--port", type=int, default=8090)
     port = parser.parse_args().port
     try:
-        check_secret(os.environ.get("KELVORA_JWT_SECRET"))
+        CallbackHandler.key = callback_verifier.report_key(
+            os.environ.get("KELVORA_SIGNING_SECRET"), os.environ.get("KELVORA_JWT_SECRET"))
     except ValueError as error:
         sys.exit(f"callback-receiver: {error}")
-    CallbackHandler.secret = os.environ["KELVORA_JWT_SECRET"]
     server = http.server.ThreadingHTTPServer(("127.0.0.1", port), CallbackHandler)
     print(f"callback-receiver: listening at http://127.0.0.1:{server.server_address[1]}/", flush=True)
     server.serve_forever()

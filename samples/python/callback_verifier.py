@@ -1,13 +1,16 @@
 """Checks a report of an approved payment from the Kelvora TEF Server before the sales system
-trusts it: the Kelvora-Signature header ("t=<unix seconds>,v1=<hex HMAC-SHA-256>") must match the
-exact bytes received, keyed with the installation's jwt_secret, and be at most five minutes away
-from now; Kelvora-Event-Id names the report, the same on every retry of it. Python's standard
-library only."""
+trusts it: the v2 of the Kelvora-Signature header ("t=<unix seconds>,v1=<hex>,v2=<hex>") must be
+the HMAC-SHA-256 of "<t>.<event id>.<request path>.<exact bytes received>" under the report key,
+and t at most five minutes away from now; Kelvora-Event-Id names the report, the same on every
+retry of it, and the payment is known again by its "nsu_code". Python's standard library only."""
 import hashlib
 import hmac
+import json
 import re
 import threading
 import time
+
+from session_token import check_secret
 
 # How far the signing time may be from the receiver's clock, either way.
 TOLERANCE_SECONDS = 5 * 60
@@ -19,11 +22,28 @@ BAD_EVENT_ID = "Cabeçalho Kelvora-Event-Id ausente ou inválido."
 MISMATCH = "Assinatura não confere."
 OUTSIDE_TOLERANCE = "Assinatura fora da tolerância de 5 minutos."
 
+# The text whose HMAC under jwt_secret is the report key of a service without a signing_secret.
+REPORT_KEY_LABEL = b"kelvora sales-api report signature v2"
+
+
+def report_key(signing_secret=None, jwt_secret=None):
+    """The key v2 is checked with: the bytes of the service's [sales_api] signing_secret when it
+    has one (32 to 128 visible ASCII characters), else the 32 raw bytes of HMAC-SHA-256 of
+    REPORT_KEY_LABEL under its [security] jwt_secret. Raises ValueError for a key the service could
+    not have. The report key verifies reports but mints no session token."""
+    if signing_secret:
+        if not re.fullmatch(r"[\x21-\x7e]{32,128}", signing_secret, re.ASCII):
+            raise ValueError("the signing secret must be 32 to 128 visible ASCII characters")
+        return signing_secret.encode("ascii")
+    check_secret(jwt_secret)
+    return hmac.new(jwt_secret.encode("ascii"), REPORT_KEY_LABEL, hashlib.sha256).digest()
+
 
 def parse_signature_header(header):
-    """The time (as signed) and the v1 signatures of a Kelvora-Signature header, or None when it
-    is not one: exactly one "t" of decimal digits, one or more "v1" of 64 hex digits; other schemes
-    are left for later versions to use."""
+    """The time (as signed) and the v2 signatures of a Kelvora-Signature header, or None when it
+    is not one: exactly one "t" of decimal digits, one or more "v2" of 64 hex digits, any "v1" of
+    64 hex digits (v1 covers neither the event id nor the address, so it is not checked here);
+    other schemes are left for later versions to use."""
     time_text = None
     signatures = []
     for item in header.split(","):
@@ -34,10 +54,11 @@ def parse_signature_header(header):
             if time_text is not None or not re.fullmatch(r"[0-9]{1,15}", value, re.ASCII):
                 return None
             time_text = value
-        elif key == "v1":
+        elif key in ("v1", "v2"):
             if not re.fullmatch(r"[0-9a-fA-F]{64}", value, re.ASCII):
                 return None
-            signatures.append(bytes.fromhex(value))
+            if key == "v2":
+                signatures.append(bytes.fromhex(value))
     if time_text is None or not signatures:
         return None
     return time_text, signatures
@@ -48,10 +69,11 @@ def is_valid_event_id(event_id):
     return isinstance(event_id, str) and re.fullmatch(r"[A-Za-z0-9._-]{1,64}", event_id) is not None
 
 
-def check_callback(secret, raw_body, signature_header, event_id, now_seconds=None):
-    """The refusal reason for a report (raw_body: the bytes received, before any parsing), or None
-    when its signature is good. The body is never decoded here: a receiver that parsed and wrote
-    it again would sign other bytes than the service did."""
+def check_callback(key, raw_body, signature_header, event_id, request_path, now_seconds=None):
+    """The refusal reason for a report, or None when its signature is good. raw_body is the bytes
+    received, before any parsing: a receiver that parsed and wrote them again would sign other
+    bytes than the service did. request_path is the path of the request line as received (no
+    query), token segment included: a report posted to another address does not match."""
     if not signature_header:
         return NO_SIGNATURE
     parsed = parse_signature_header(signature_header)
@@ -60,7 +82,9 @@ def check_callback(secret, raw_body, signature_header, event_id, now_seconds=Non
     if not is_valid_event_id(event_id):
         return BAD_EVENT_ID
     time_text, signatures = parsed
-    expected = hmac.new(secret.encode("ascii"), time_text.encode("ascii") + b"." + raw_body, hashlib.sha256).digest()
+    # http.server decodes the request line as Latin-1: encoding it back gives the bytes received.
+    signed = f"{time_text}.{event_id}.{request_path}.".encode("latin-1") + raw_body
+    expected = hmac.new(key, signed, hashlib.sha256).digest()
     # compare_digest takes as long wherever the bytes differ, so a forger learns nothing from timing.
     if not any(hmac.compare_digest(signature, expected) for signature in signatures):
         return MISMATCH
@@ -70,22 +94,47 @@ def check_callback(secret, raw_body, signature_header, event_id, now_seconds=Non
     return None
 
 
+def nsu_codes(raw_body):
+    """The "nsu_code" of each payment in a report whose signature has passed (none when the body
+    is not a report)."""
+    try:
+        report = json.loads(raw_body.decode("utf-8", "replace"))
+    except ValueError:
+        return []
+    elements = report.get("transaction_data") if isinstance(report, dict) else None
+    if not isinstance(elements, list):
+        return []
+    return [element["nsu_code"] for element in elements
+            if isinstance(element, dict) and isinstance(element.get("nsu_code"), str)]
+
+
 class TakenReports:
-    """The reports taken so far, by event id, with the payment id each one was given. In memory for
-    the sample: a real sales system keeps the event id in its database, a unique key on the payment
-    it records, so that a retry after a restart is still known."""
+    """The reports taken so far, with the payment id each one was given, by event id and by the NSU
+    of each payment in it. In memory for the sample: a real sales system keeps both in its
+    database, unique keys on the payment it records in the same transaction, so that a retry after
+    a restart is still known (and, taking payments of several acquirers, the NSU with the
+    acquirer's code)."""
 
     def __init__(self):
-        self._payment_ids = {}
+        self._by_event = {}
+        self._by_nsu = {}
+        self._count = 0
         self._lock = threading.Lock()
 
-    def take(self, event_id):
-        """The payment id of the report with this event id (a new one the first time), and whether
-        the report was taken before. Take only reports whose signature was good, or a forger could
-        block a real report by sending its id first."""
+    def take(self, event_id, nsus):
+        """The payment id of the report with this event id and these NSUs (a new one the first
+        time), and whether it was taken before: under this event id (a retry), or under another
+        with one of its NSUs (the same payment reported again). Take only reports whose signature
+        was good, or a forger could block a real report by sending its id or NSU first."""
         with self._lock:
-            if event_id in self._payment_ids:
-                return self._payment_ids[event_id], True
-            payment_id = 1000 + len(self._payment_ids)
-            self._payment_ids[event_id] = payment_id
+            earlier = self._by_event.get(event_id)
+            if earlier is None:
+                earlier = next((self._by_nsu[nsu] for nsu in nsus if nsu in self._by_nsu), None)
+            if earlier is not None:
+                return earlier, True
+            payment_id = 1000 + self._count
+            self._count += 1
+            self._by_event[event_id] = payment_id
+            for nsu in nsus:
+                self._by_nsu[nsu] = payment_id
             return payment_id, False

@@ -1,8 +1,9 @@
 // The back-end samples of samples/ in their four languages, each run by its own toolchain: the
 // session token each one mints opens a session on the real service, and each one's receiver checks
 // a report the service really sent after a real payment, replayed with its body and headers exactly
-// as the stub sales API received them, then altered the ways a forger or a delay would alter it.
-// A missing toolchain fails its language's tests: the test command installs all four.
+// as the stub sales API received them, then altered the ways a forger, a copy off the wire or a
+// delay would alter it. A missing toolchain fails its language's tests: the test command installs
+// all four.
 import assert from 'node:assert/strict';
 import { execFile, spawn } from 'node:child_process';
 import { createHmac } from 'node:crypto';
@@ -24,8 +25,16 @@ const SAMPLES = fileURLToPath(new URL('../../samples/', import.meta.url));
 const SECRET = 'Smp7Kq2Wx9Lr4Tz8Vb1Nc5Hd3Fg6Jy0A';
 const OTHER_SECRET = 'Zz9Yy8Xx7Ww6Vv5Uu4Tt3Ss2Rr1Qq0Pp';
 
+// The report key a service with SECRET and no signing_secret signs v2 with, derived here as
+// docs/protocol/signature-vectors.md says, independently of the samples and of the service.
+const REPORT_KEY = createHmac('sha256', SECRET).update('kelvora sales-api report signature v2').digest();
+const SIGNING_SECRET = 'Vendas-Relatorios-2026:chave-propria-do-caixa-7';
+
 // Java reads its command line in the locale's encoding, so the claims' accents need a UTF-8 one.
-const SAMPLE_ENV = { ...process.env, KELVORA_JWT_SECRET: SECRET, LANG: 'C.UTF-8', LC_ALL: 'C.UTF-8' };
+// KELVORA_SIGNING_SECRET is cleared: a receiver takes it over jwt_secret when it is set.
+const SAMPLE_ENV = {
+  ...process.env, KELVORA_JWT_SECRET: SECRET, KELVORA_SIGNING_SECRET: '', LANG: 'C.UTF-8', LC_ALL: 'C.UTF-8',
+};
 
 // What the tests share: the stub sales API, the service, the report it sent, and a folder for the
 // compiled Java classes and the PHP receivers' files.
@@ -94,12 +103,15 @@ function decodeToken(token) {
   return { header: json(header), claims: json(claims) };
 }
 
-// A receiver started on a free port, resolved once it accepts connections.
-async function startReceiver(language) {
+// A receiver started on a free port (with these variables added to its environment), resolved once
+// it accepts connections.
+async function startReceiver(language, extraEnv = {}) {
   const port = await freePort();
   const [command, args] = language.receiver(port);
   // The PHP receiver keeps the ids it took in this file, as it forgets everything between requests.
-  const env = { ...SAMPLE_ENV, KELVORA_TAKEN_REPORTS_FILE: path.join(tempDir, `${language.name}-${port}-reports`) };
+  const env = {
+    ...SAMPLE_ENV, KELVORA_TAKEN_REPORTS_FILE: path.join(tempDir, `${language.name}-${port}-reports`), ...extraEnv,
+  };
   const proc = spawn(command, args, { env, stdio: ['ignore', 'ignore', 'pipe'] });
   let stderr = '';
   proc.stderr.on('data', (chunk) => { stderr += chunk; });
@@ -148,10 +160,15 @@ function post(port, urlPath, headers, body) {
   });
 }
 
-// A Kelvora-Signature made here, independently of the samples, for bytes signed at a given time.
-function signature(body, time, secret = SECRET) {
-  const mac = createHmac('sha256', secret).update(`${time}.`).update(body).digest('hex');
-  return `t=${time},v1=${mac}`;
+// The v2 of a Kelvora-Signature made here, independently of the samples, for bytes signed at a given
+// time under an event id for a request path (the real report's unless told otherwise).
+function mac2(body, time, eventId, { key = REPORT_KEY, urlPath = report.path } = {}) {
+  return createHmac('sha256', key).update(`${time}.${eventId}.${urlPath}.`).update(body).digest('hex');
+}
+
+// A whole Kelvora-Signature header with that v2 (v1 is not what the samples check).
+function signature(body, time, eventId, options) {
+  return `t=${time},v2=${mac2(body, time, eventId, options)}`;
 }
 
 const REASONS = {
@@ -199,7 +216,8 @@ before(async () => {
   // The stub keeps the body as UTF-8 text: the same bytes only when nothing was replaced.
   assert.equal(Buffer.byteLength(report.rawBody), Number(report.headers['content-length']));
   assert.ok(!report.rawBody.includes('\uFFFD'));
-  assert.match(report.headers['kelvora-signature'], /^t=\d+,v1=[0-9a-f]{64}$/);
+  assert.match(report.headers['kelvora-signature'], /^t=\d+,v1=[0-9a-f]{64},v2=[0-9a-f]{64}$/);
+  assert.match(report.rawBody, /"nsu_code":"[^"]+"/, 'the report names its payment\'s NSU');
 }, LIMIT);
 
 after(async () => {
@@ -219,47 +237,76 @@ function replay(changes = {}) {
   return { headers, body };
 }
 
-// The cases every receiver is given, in this order (the first two rely on it: a forged report
-// must not make the real one look repeated).
+// The real report's body for another payment: its NSU replaced.
+function bodyWithNsu(nsu) {
+  return Buffer.from(report.rawBody.replace(/"nsu_code":"[^"]*"/, `"nsu_code":"${nsu}"`), 'utf8');
+}
+
+// The cases every receiver is given, in this order: the first relies on it (a forged report must
+// not make the real one look repeated), and so do those that expect a duplicate. A case answered
+// 201 registers a payment and gets the next payment id; a duplicate gets the real report's and
+// registers nothing, so the next 201 still gets the next id.
 function receiverCases() {
   const body = Buffer.from(report.rawBody, 'utf8');
+  const eventId = report.headers['kelvora-event-id'];
+  const [sentTime] = /^t=(\d+)/.exec(report.headers['kelvora-signature']).slice(1);
   const now = Math.floor(Date.now() / 1000);
-  const resigned = (time, id, secret) => ({
-    headers: { 'kelvora-signature': signature(body, time, secret), 'kelvora-event-id': id },
-  });
+  // A report of another payment, signed here with the right key, under an event id of its own.
+  const another = (name, nsu, time = now) => {
+    const other = bodyWithNsu(nsu);
+    return { body: other, headers: { 'kelvora-signature': signature(other, time, name), 'kelvora-event-id': name } };
+  };
   const tampered = Buffer.from(report.rawBody.replace('"approved"', '"aproved!"'), 'utf8');
   assert.notDeepEqual(tampered, body, 'the report says "approved"');
   const notUtf8 = Buffer.concat([Buffer.from('{"payer_name":"Jo'), Buffer.from([0xe3]), Buffer.from('o"}')]);
-  const goodMac = signature(body, now).split(',')[1];
+  const goodMac = `v2=${mac2(body, now, 'sem-tempo')}`;
+  const v1Only = report.headers['kelvora-signature'].replace(/,v2=.*$/, '');
+  const otherPath = report.path.replace(/[^/]+$/, 'eyJhbGciOiJIUzM4NCJ9.e30.outro');
   return [
     { name: 'signed with another key, naming the real report',
-      ...resigned(now, report.headers['kelvora-event-id'], OTHER_SECRET), status: 401, message: REASONS.mismatch },
+      headers: { 'kelvora-signature': signature(body, now, eventId, { key: 'x'.repeat(32) }) },
+      status: 401, message: REASONS.mismatch },
     // Replayed within minutes of the payment, so its own time is still inside the window.
     { name: 'the report as the service sent it', status: 201 },
+    { name: 'the same report copied under a new event id', headers: { 'kelvora-event-id': 'copia-1' },
+      status: 401, message: REASONS.mismatch },
     { name: 'the same report again, as a retry', status: 200, duplicate: true },
+    { name: 'the same payment reported under a new event id, signed for it',
+      headers: { 'kelvora-signature': signature(body, sentTime, 'reenviado'), 'kelvora-event-id': 'reenviado' },
+      status: 200, duplicate: true },
+    { name: 'another payment (another NSU)', ...another('outro-pagamento', '900000777'), status: 201 },
+    { name: 'the report signed for another address', urlPath: otherPath, status: 401, message: REASONS.mismatch },
     { name: 'a body altered after signing', body: tampered, headers: { 'kelvora-event-id': 'tampered' },
       status: 401, message: REASONS.mismatch },
-    { name: 'signed six minutes ago', ...resigned(now - 360, 'old'), status: 401, message: REASONS.outsideTolerance },
-    { name: 'signed six minutes ahead', ...resigned(now + 360, 'ahead'), status: 401, message: REASONS.outsideTolerance },
-    { name: 'signed four minutes ago', ...resigned(now - 240, 'late'), status: 201 },
+    { name: 'signed six minutes ago', ...another('old', '1', now - 360), status: 401, message: REASONS.outsideTolerance },
+    { name: 'signed six minutes ahead', ...another('ahead', '2', now + 360), status: 401, message: REASONS.outsideTolerance },
+    { name: 'signed four minutes ago', ...another('late', '3', now - 240), status: 201 },
     { name: 'bytes that are not UTF-8, signed as they are', body: notUtf8,
-      headers: { 'kelvora-signature': signature(notUtf8, now), 'kelvora-event-id': 'latin1' }, status: 201 },
+      headers: { 'kelvora-signature': signature(notUtf8, now, 'latin1'), 'kelvora-event-id': 'latin1' }, status: 201 },
     { name: 'a signature of another key beside the right one',
-      headers: { 'kelvora-signature': `${signature(body, now, OTHER_SECRET)},${goodMac}`, 'kelvora-event-id': 'rotated' },
+      body: bodyWithNsu('4'),
+      headers: {
+        'kelvora-signature': `${signature(bodyWithNsu('4'), now, 'rotated', { key: 'x'.repeat(32) })},v2=${mac2(bodyWithNsu('4'), now, 'rotated')}`,
+        'kelvora-event-id': 'rotated',
+      },
       status: 201 },
+    { name: 'v1 alone, as a service before v2 signs', headers: { 'kelvora-signature': v1Only, 'kelvora-event-id': 'v1' },
+      status: 400, message: REASONS.badSignatureHeader },
     { name: 'no Kelvora-Signature', headers: { 'kelvora-signature': undefined, 'kelvora-event-id': 'unsigned' },
       status: 400, message: REASONS.noSignature },
-    { name: 'a signature without its time', headers: { 'kelvora-signature': goodMac, 'kelvora-event-id': 'no-time' },
+    { name: 'a signature without its time', headers: { 'kelvora-signature': goodMac, 'kelvora-event-id': 'sem-tempo' },
       status: 400, message: REASONS.badSignatureHeader },
     { name: 'a time that is not a number',
-      headers: { 'kelvora-signature': `t=${now}.0,${goodMac}`, 'kelvora-event-id': 'float' },
+      headers: { 'kelvora-signature': `t=${now}.0,${goodMac}`, 'kelvora-event-id': 'sem-tempo' },
       status: 400, message: REASONS.badSignatureHeader },
-    { name: 'two times', headers: { 'kelvora-signature': `t=${now},${signature(body, now)}`, 'kelvora-event-id': 'two' },
+    { name: 'two times',
+      headers: { 'kelvora-signature': `t=${now},${signature(body, now, 'two')}`, 'kelvora-event-id': 'two' },
       status: 400, message: REASONS.badSignatureHeader },
-    { name: 'no Kelvora-Event-Id', headers: { 'kelvora-signature': signature(body, now), 'kelvora-event-id': undefined },
+    { name: 'no Kelvora-Event-Id',
+      headers: { 'kelvora-signature': signature(body, now, 'x'), 'kelvora-event-id': undefined },
       status: 400, message: REASONS.badEventId },
     { name: 'an event id that could not be stored as it is',
-      headers: { 'kelvora-signature': signature(body, now), 'kelvora-event-id': 'a/b;c' },
+      headers: { 'kelvora-signature': signature(body, now, 'a/b;c'), 'kelvora-event-id': 'a/b;c' },
       status: 400, message: REASONS.badEventId },
   ];
 }
@@ -310,23 +357,46 @@ for (const language of LANGUAGES) {
       }
     });
 
-    test('takes the real report once and refuses every altered one', LIMIT, async () => {
+    test('takes the real report once and refuses every copy and alteration', LIMIT, async () => {
       const receiver = await startReceiver(language);
       try {
-        const paymentIds = new Set();
         let realPaymentId;
+        let nextPaymentId;
         for (const c of receiverCases()) {
           const { headers, body } = replay(c);
-          const answer = await post(receiver.port, report.path, headers, body);
+          const answer = await post(receiver.port, c.urlPath ?? report.path, headers, body);
           assert.equal(answer.status, c.status, `${c.name}: ${JSON.stringify(answer.body)}`);
           if (c.message) assert.deepEqual(answer.body, { message: c.message }, c.name);
           if (c.status === 201) {
-            assert.ok(Number.isInteger(answer.body.data) && !paymentIds.has(answer.body.data), c.name);
-            paymentIds.add(answer.body.data);
+            assert.ok(Number.isInteger(answer.body.data), c.name);
             realPaymentId ??= answer.body.data;
+            // Registered once each: nothing in between took an id.
+            assert.equal(answer.body.data, nextPaymentId ?? realPaymentId, c.name);
+            nextPaymentId = answer.body.data + 1;
           }
           // A repeat is answered as the first time, so that the service shows the page the same id.
           if (c.duplicate) assert.deepEqual(answer.body, { data: realPaymentId, duplicate: true }, c.name);
+        }
+      } finally {
+        receiver.stop();
+      }
+    });
+
+    test('checks v2 with the signing_secret when it is given, not with jwt_secret\'s key', LIMIT, async () => {
+      const receiver = await startReceiver(language, { KELVORA_SIGNING_SECRET: SIGNING_SECRET });
+      try {
+        const now = Math.floor(Date.now() / 1000);
+        const cases = [
+          { key: REPORT_KEY, eventId: 'derivada', status: 401 },
+          { key: Buffer.from(SIGNING_SECRET, 'ascii'), eventId: 'propria', status: 201 },
+        ];
+        for (const c of cases) {
+          const { headers, body } = replay({
+            headers: { 'kelvora-signature': signature(Buffer.from(report.rawBody, 'utf8'), now, c.eventId, c),
+              'kelvora-event-id': c.eventId },
+          });
+          const answer = await post(receiver.port, report.path, headers, body);
+          assert.equal(answer.status, c.status, `${c.eventId}: ${JSON.stringify(answer.body)}`);
         }
       } finally {
         receiver.stop();

@@ -33,20 +33,34 @@ export function signToken(claims, { secret = DEFAULT_SECRET, alg = 'HS256', head
   return `${signingInput}.${signature}`;
 }
 
+// The key v2 of Kelvora-Signature is signed with when no [sales_api] signing_secret is set: the raw
+// HMAC-SHA-256 of a fixed label under jwt_secret.
+export function reportKey(secret = DEFAULT_SECRET) {
+  return createHmac('sha256', secret).update('kelvora sales-api report signature v2').digest();
+}
+
 // Checks a sales-API report as the stub API recorded it, the way a sales system should: the
-// Kelvora-Signature's HMAC-SHA-256 over "<t>.<raw body>" with the installation's secret, its time
-// near now, and an event id present. Returns { time, eventId }; throws with the reason otherwise.
-export function assertSignedReport(request, { secret = DEFAULT_SECRET, now = Date.now() } = {}) {
+// Kelvora-Signature's v1 (HMAC-SHA-256 over "<t>.<raw body>" with the installation's secret, unless
+// v1 is false: then it must be absent) and v2 (over "<t>.<event id>.<request path>.<raw body>" with
+// signingSecret, or the key derived from secret), its time near now, and an event id present.
+// Returns { time, eventId }; throws with the reason otherwise.
+export function assertSignedReport(request, {
+  secret = DEFAULT_SECRET, signingSecret, v1 = true, now = Date.now(),
+} = {}) {
   const header = request.headers['kelvora-signature'] ?? '';
-  const match = /^t=(\d+),v1=([0-9a-f]{64})$/.exec(header);
-  if (!match) throw new Error(`no well-formed Kelvora-Signature: ${JSON.stringify(header)}`);
-  const expected = createHmac('sha256', secret).update(`${match[1]}.`).update(request.rawBody).digest('hex');
-  if (expected !== match[2]) throw new Error(`Kelvora-Signature does not match the body: ${header}`);
-  const time = Number(match[1]);
-  if (Math.abs(now / 1000 - time) > 300) throw new Error(`Kelvora-Signature's time is off: ${time}`);
+  const match = /^t=(\d+)(?:,v1=([0-9a-f]{64}))?,v2=([0-9a-f]{64})$/.exec(header);
+  if (!match || Boolean(match[2]) !== v1) throw new Error(`no well-formed Kelvora-Signature: ${JSON.stringify(header)}`);
   const eventId = request.headers['kelvora-event-id'];
   if (!/^[0-9a-f-]{36}$/.test(eventId ?? '')) throw new Error(`no Kelvora-Event-Id: ${eventId}`);
-  return { time, eventId };
+  const [, time, mac1, mac2] = match;
+  if (v1 && createHmac('sha256', secret).update(`${time}.`).update(request.rawBody).digest('hex') !== mac1) {
+    throw new Error(`Kelvora-Signature's v1 does not match the body: ${header}`);
+  }
+  const expected = createHmac('sha256', signingSecret ?? reportKey(secret))
+    .update(`${time}.${eventId}.${request.path}.`).update(request.rawBody).digest('hex');
+  if (expected !== mac2) throw new Error(`Kelvora-Signature's v2 does not match: ${header}`);
+  if (Math.abs(now / 1000 - Number(time)) > 300) throw new Error(`Kelvora-Signature's time is off: ${time}`);
+  return { time: Number(time), eventId };
 }
 
 // The claims a sales system puts in a session token, all as strings; overrides replace members
@@ -68,8 +82,18 @@ export function sessionClaims(overrides = {}) {
   return claims;
 }
 
-// A running service in a fresh base directory: certificates, the optional configuration file
-// (ini text), and unless simulator is false the simulator in <base>/dll with its control file
+// The configuration file the harness gives a service: ini as the test wrote it, with a
+// [security] jwt_secret added unless ini names one itself. A service without one runs under the
+// built-in key and holds every sales-API report, so the harness's services have a key configured;
+// it is the built-in key's text, so that tokens signed as ever (signToken's default) still open
+// sessions. A test of the built-in key itself names an empty one ("[security]\njwt_secret=\n").
+export function harnessIni(ini = '') {
+  if (/^[ \t]*jwt_secret[ \t]*=/im.test(ini)) return ini;
+  return `${ini}${ini === '' || ini.endsWith('\n') ? '' : '\n'}[security]\njwt_secret=${DEFAULT_SECRET}\n`;
+}
+
+// A running service in a fresh base directory: certificates, the configuration file (harnessIni of
+// the ini text), and unless simulator is false the simulator in <base>/dll with its control file
 // (simulatorIni text). stop() ends it and removes the directory; allowContractViolations is for a
 // test that drives the library outside its contract on purpose (see ServiceProcess.stop);
 // service holds further options of startService (another binary, its environment).
@@ -79,7 +103,7 @@ export async function startProtocolService({
   const baseDir = await makeBaseDir('kelvora-protocol-');
   try {
     await generateCertificates(baseDir);
-    if (ini !== undefined) await fs.writeFile(path.join(baseDir, 'SvcKelvoraSiTef.ini'), ini);
+    await fs.writeFile(path.join(baseDir, 'SvcKelvoraSiTef.ini'), harnessIni(ini));
     if (simulator) {
       await fs.mkdir(path.join(baseDir, 'dll'));
       await fs.copyFile(simulatorLibrary, path.join(baseDir, 'dll', 'CliSiTef32I.dll'));

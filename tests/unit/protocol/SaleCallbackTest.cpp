@@ -12,6 +12,7 @@
 #include "protocol/Rest.h"
 #include "tef/KoCliSiTefRespCliSiTef.h"
 #include "tef/KoCliSiTefUtil.h"
+#include "tokens/CallbackSignature.h"
 
 namespace kelvora::protocol::testing {
 namespace {
@@ -136,6 +137,24 @@ Json ApprovedOutcome() {
       R"("transaction_value":10.5,"receipt":[]},{"sale_id":4821,"operation":"reprint"}]})");
 }
 
+// The installation's own key: under the built-in one no report is sent.
+constexpr std::string_view kOwnSecret = "Q2w3E4r5T6y7U8i9O0p1A2s3D4f5G6h7";
+
+// The value of a header in a request head ("" when it is not there).
+std::string HeaderValue(const std::string& head, std::string_view name) {
+  const std::string start = "\r\n" + std::string(name) + ": ";
+  const size_t at = head.find(start);
+  if (at == std::string::npos) return "";
+  const size_t from = at + start.size();
+  return head.substr(from, head.find("\r\n", from) - from);
+}
+
+// The path of the request line ("POST <path> HTTP/1.1").
+std::string RequestLinePath(const std::string& head) {
+  const size_t from = head.find(' ') + 1;
+  return head.substr(from, head.find(' ', from) - from);
+}
+
 class SaleCallbackTest : public DataModuleTest {
  protected:
   // The reports kept for the API, as their extensions: ".json" waits for another attempt,
@@ -143,25 +162,29 @@ class SaleCallbackTest : public DataModuleTest {
   std::vector<std::string> TakeKeptReports() {
     std::vector<std::string> kept;
     std::error_code none;
-    for (const auto& entry : std::filesystem::directory_iterator(
-             base_.Path() / "TEF" / "RegistrosAPI", none)) {
+    for (const auto& entry :
+         std::filesystem::directory_iterator(base_.Path() / "TEF" / "RegistrosAPI", none)) {
       kept.push_back(entry.path().extension().string());
       std::filesystem::remove(entry.path());
     }
     return kept;
   }
 
-  // Starts a session whose callback address is the server's, without a trailing slash, and
-  // returns the sale it keeps.
-  TSaleData StartSessionFor(uint16_t port) {
+  // Starts a session whose callback address is the server's (base, without a trailing slash) and
+  // returns the sale it keeps; then gives the installation its own key (config, read at each
+  // report), so that reports are sent.
+  TSaleData StartSessionFor(uint16_t port, std::string_view base = "/api",
+                            const std::string& config = "[security]\njwt_secret=" +
+                                                        std::string(kOwnSecret) + "\n") {
+    WriteConfig("");  // the session token is signed with the built-in key
     Json claims = SessionClaims();
-    claims["callback_url"] = "http://127.0.0.1:" + std::to_string(port) + "/api";
+    claims["callback_url"] = "http://127.0.0.1:" + std::to_string(port) + std::string(base);
     const std::optional<TSession> session = Dm().Sessions().GetSession(StartSession(claims));
+    WriteConfig(config);
     return session ? session->Sale() : TSaleData{};
   }
   static std::string CallbackPath() {
-    return "/api/v1/sales/tef/callback/" +
-           tokens::GenerateToken(tokens::kDefaultJwtSecret, std::nullopt);
+    return "/api/v1/sales/tef/callback/" + tokens::GenerateToken(kOwnSecret, std::nullopt);
   }
 };
 
@@ -171,7 +194,7 @@ TEST_F(SaleCallbackTest, WritesTheApiAnswerIntoTheFirstElement) {
     std::vector<std::string> responses;
     bool accepted;
     int paymentId;
-    std::string logLine;  // empty: nothing logged
+    std::string logLine;            // empty: nothing logged
     std::vector<std::string> kept;  // what is left of the report (TakeKeptReports)
   } cases[] = {
       {{Response("201 Created", R"({"data":42})")}, true, 42, "", {}},
@@ -205,7 +228,10 @@ TEST_F(SaleCallbackTest, WritesTheApiAnswerIntoTheFirstElement) {
        0,
        log + "500 - Internal Server Error",
        {".json"}},
-      {{Response("503 Service Unavailable", "")}, false, 0, log + "503 - Service Unavailable",
+      {{Response("503 Service Unavailable", "")},
+       false,
+       0,
+       log + "503 - Service Unavailable",
        {".json"}},
       // The API took these: only their payment id cannot be read.
       {{Response("201 Created", R"({"data":"4x2"})")},
@@ -343,18 +369,106 @@ TEST_F(SaleCallbackTest, ALeftoverIsReportedWhereItsBackupSays) {
   EXPECT_EQ(Parsed(sent[1]).at("transaction_data").at(0).at("payment_id"), 1);
 }
 
-// A misconfigured key never signs a report with the built-in one: the report waits on disk.
-TEST_F(SaleCallbackTest, WithAnUnusableKeyTheReportWaitsUnsent) {
+// Kelvora-Signature as a receiver checks it: v1 over the time and the body with jwt_secret (unless
+// the installation dropped it), v2 over the time, the event id, the path the request was sent to
+// and the body, with signing_secret or the key derived from jwt_secret.
+TEST_F(SaleCallbackTest, SignsV1WithJwtSecretAndV2WithTheReportKey) {
+  const std::string ownKey(kOwnSecret);
+  const std::string signingSecret = "Vendas-Relatorios-2026:chave-propria-do-caixa-7";
+  const struct {
+    std::string name;
+    std::string base;  // of the callback address
+    std::string config;
+    bool v1;
+    std::string v2Key;
+  } cases[] = {
+      {"the derived key", "/api", "", true, tokens::DeriveReportKey(kOwnSecret)},
+      {"a signing_secret", "/api", "[sales_api]\nsigning_secret=" + signingSecret + "\n", true,
+       signingSecret},
+      {"v1 dropped", "/api", "[sales_api]\nsignature_v1=0\n", false,
+       tokens::DeriveReportKey(kOwnSecret)},
+      {"v1 kept by a value that is not a number", "/api", "[sales_api]\nsignature_v1=no\n", true,
+       tokens::DeriveReportKey(kOwnSecret)},
+      // The path as sent: dot segments resolved, escapes kept as written.
+      {"a path libcurl rewrites", "/a/../caixa%41", "", true, tokens::DeriveReportKey(kOwnSecret)},
+  };
+  for (const auto& c : cases) {
+    CannedHttpServer api({Response("201 Created", R"({"data":1})")});
+    const TSaleData sale =
+        StartSessionFor(api.Port(), c.base, "[security]\njwt_secret=" + ownKey + "\n" + c.config);
+    Json message = ApprovedOutcome();
+    std::string eventId;
+    ASSERT_TRUE(Dm().SendSaleCallback(message, sale, &eventId)) << c.name;
+    const ReceivedRequest request = api.Requests().at(0);
+    const std::string path = RequestLinePath(request.head);
+    if (c.base == "/api") {
+      EXPECT_EQ(path, CallbackPath()) << c.name;
+    } else {
+      EXPECT_TRUE(path.starts_with("/caixa%41/v1/sales/tef/callback/")) << path;
+    }
+    EXPECT_EQ(HeaderValue(request.head, "Kelvora-Event-Id"), eventId) << c.name;
+
+    const std::string header = HeaderValue(request.head, "Kelvora-Signature");
+    ASSERT_TRUE(header.starts_with("t=")) << header;
+    const int64_t time = std::stoll(header.substr(2));
+    std::string expected = "t=" + std::to_string(time);
+    if (c.v1) expected += ",v1=" + tokens::SignatureV1(ownKey, time, request.body);
+    expected += ",v2=" + tokens::SignatureV2(c.v2Key, time, eventId, path, request.body);
+    EXPECT_EQ(header, expected) << c.name;
+    EXPECT_EQ(TakeKeptReports(), std::vector<std::string>{}) << c.name;
+  }
+}
+
+// A report is never signed with a key anyone could have, nor with one the installation did not
+// mean: it waits on disk, unsent, and the log says why (the start lines, for the built-in key).
+TEST_F(SaleCallbackTest, WithoutAKeyOfItsOwnTheReportWaitsUnsent) {
+  const std::string ownKey = "[security]\njwt_secret=" + std::string(kOwnSecret) + "\n";
+  const struct {
+    std::string name;
+    std::string config;
+    std::string_view logged;  // empty: nothing
+  } cases[] = {
+      {"the built-in key", "", ""},
+      {"the built-in key, named empty", "[security]\njwt_secret=\n", ""},
+      {"an invalid jwt_secret", "[security]\njwt_secret=curta\n", kJwtSecretReportLog},
+      {"a signing_secret of 31 characters",
+       ownKey + "[sales_api]\nsigning_secret=" + std::string(31, 'k') + "\n",
+       kSigningSecretReportLog},
+      {"a signing_secret with a blank",
+       ownKey + "[sales_api]\nsigning_secret=" + std::string(20, 'k') + " " + std::string(20, 'k') +
+           "\n",
+       kSigningSecretReportLog},
+      {"a signing_secret with a non-ASCII letter",
+       ownKey + "[sales_api]\nsigning_secret=" + std::string(32, 'k') + "\xC3\xA7\n",
+       kSigningSecretReportLog},
+      // Longer than the configuration file keeps whole on its line.
+      {"a signing_secret of 129 characters",
+       ownKey + "[sales_api]\nsigning_secret=" + std::string(129, 'k') + "\n",
+       kSigningSecretReportLog},
+  };
+  for (const auto& c : cases) {
+    CannedHttpServer api({Response("201 Created", R"({"data":1})")});
+    const TSaleData sale = StartSessionFor(api.Port(), "/api", c.config);
+    const size_t logBefore = LogTexts().size();
+    Json message = ApprovedOutcome();
+    EXPECT_FALSE(Dm().SendSaleCallback(message, sale)) << c.name;
+    EXPECT_EQ(message["transaction_data"][0]["payment_id"], 0) << c.name;
+    EXPECT_EQ(message["transaction_data"][0]["company_id"], 7) << c.name;
+    EXPECT_TRUE(api.Requests().empty()) << c.name;
+    const std::vector<std::string> log = LogTexts();
+    const std::vector<std::string> added(log.begin() + static_cast<ptrdiff_t>(logBefore),
+                                         log.end());
+    EXPECT_EQ(added, c.logged.empty() ? std::vector<std::string>{}
+                                      : std::vector<std::string>{std::string(c.logged)})
+        << c.name;
+    EXPECT_EQ(TakeKeptReports(), std::vector<std::string>{".json"}) << c.name;
+  }
+  // The longest signing_secret that stays whole is used.
   CannedHttpServer api({Response("201 Created", R"({"data":1})")});
-  const TSaleData sale = StartSessionFor(api.Port());
-  WriteConfig("[security]\njwt_secret=curta\n");
+  const TSaleData sale = StartSessionFor(
+      api.Port(), "/api", ownKey + "[sales_api]\nsigning_secret=" + std::string(128, 'k') + "\n");
   Json message = ApprovedOutcome();
-  EXPECT_FALSE(Dm().SendSaleCallback(message, sale));
-  EXPECT_EQ(message["transaction_data"][0]["payment_id"], 0);
-  EXPECT_EQ(message["transaction_data"][0]["company_id"], 7);
-  EXPECT_TRUE(api.Requests().empty());
-  EXPECT_EQ(LogTexts().back(), kJwtSecretReportLog);
-  EXPECT_EQ(TakeKeptReports(), std::vector<std::string>{".json"});
+  EXPECT_TRUE(Dm().SendSaleCallback(message, sale));
 }
 
 TEST(SetTransactionDataValue, SetsTheKeyAtTheEndOfTheFirstElementOnly) {
