@@ -10,6 +10,7 @@
 #include "protocol/PaymentEvents.h"
 #include "service/ServiceLog.h"
 #include "tef/KoCliSiTefCliSiTef.h"
+#include "tokens/Secret.h"
 
 namespace kelvora::protocol {
 TKoCliSiTefAccess::TKoCliSiTefAccess(TDmSitef& owner, std::unique_lock<std::mutex> lock,
@@ -156,8 +157,10 @@ void TDmSitef::OnServiceStart() {
     fJournal.Load([this](const std::string& operacao) { return OperationBackedUp(operacao); });
   }
   fSaleReports.Start();
-  switch (JwtSecret().Source) {
+  const TJwtSecret secret = JwtSecret();
+  switch (secret.Source) {
     case TJwtSecretSource::Configured:
+      if (secret.Key == tokens::kDefaultJwtSecret) Log(kJwtSecretBuiltinConfiguredLog);
       break;
     case TJwtSecretSource::Absent:
       Log(kJwtSecretDefaultStartLog);

@@ -26,6 +26,12 @@ inline constexpr std::string_view kJwtSecretInvalidStartLog =
     "Chave jwt_secret da seção security inválida (são exigidas 32 letras ou dígitos ASCII): "
     "toda abertura de sessão será recusada até que seja corrigida.";
 // Logged at the service start when no key is configured.
+// Logged at every start when the configured key is the built-in one written out: it is public
+// (the same in every copy), so it protects nothing that the built-in key does not.
+inline constexpr std::string_view kJwtSecretBuiltinConfiguredLog =
+    "Aviso: a chave jwt_secret da seção security é a chave padrão, a mesma em todas as cópias do "
+    "programa: qualquer um pode assinar tokens e registros de transação para este caixa. "
+    "Configure uma chave própria.";
 inline constexpr std::string_view kJwtSecretDefaultStartLog =
     "Chave jwt_secret da seção security não configurada: usando a chave padrão, com a qual "
     "qualquer cópia do programa pode assinar tokens para este caixa.";

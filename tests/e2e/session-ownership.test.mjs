@@ -137,3 +137,11 @@ test('the sales API cannot redirect a report to plain http nor answer it with 2 
     await t.stop();
   }
 });
+
+test('the built-in key written out as the installation\'s own is warned about at every start', async () => {
+  // The harness writes the built-in key into the configuration, as a careless upgrade might.
+  const t = await serviceWith();
+  const log = await t.logTexts();
+  assert.ok(log.some((line) => line.startsWith('Aviso: a chave jwt_secret da seção security é a chave padrão')),
+    log.join('\n'));
+});
