@@ -7,6 +7,7 @@
 
 #include "platform/IniFile.h"
 #include "platform/Utf8Path.h"
+#include "protocol/CallbackDestination.h"
 #include "protocol/Convert.h"
 #include "protocol/DmSitef.h"
 #include "protocol/Rest.h"
@@ -85,7 +86,7 @@ std::string RequestPath(const std::string& address) {
 // this attempt, the event id that of the report, the path that of this address.
 TRestResponse PostReport(const std::string& address, const TSaleReport& report,
                          const tokens::TReportKeys& keys, const std::atomic<bool>* abandon,
-                         const TRequestTrust& trust) {
+                         const TRequestTrust& trust, const TDestinationPolicy& destinations) {
   const int64_t now = std::chrono::duration_cast<std::chrono::seconds>(
                           std::chrono::system_clock::now().time_since_epoch())
                           .count();
@@ -95,7 +96,9 @@ TRestResponse PostReport(const std::string& address, const TSaleReport& report,
       {std::string(tokens::kSignatureHeader), signature, rpHTTPHEADER, false},
       {std::string(tokens::kEventIdHeader), report.EventId, rpHTTPHEADER, false},
   };
-  return ExecuteRequest("POST", address, headers, report.Body, abandon, {}, trust);
+  TRequestLimits limits;
+  limits.Destinations = &destinations;
+  return ExecuteRequest("POST", address, headers, report.Body, abandon, limits, trust);
 }
 
 }  // namespace
@@ -117,7 +120,8 @@ TReportDelivery TDmSitef::DeliverSaleReport(const TSaleReport& pReport,
   try {
     const TRestResponse response =
         PostReport(CallbackAddress(pReport.CallbackURL, *secret.Key), pReport, *signing.Keys,
-                   &pStop, SalesApiTrust(FService.Config()));
+                   &pStop, SalesApiTrust(FService.Config()),
+                   ReadDestinationPolicy(FService.Config(), FService.Options().Port));
     const TReportDelivery answer = CountedAttempt(
         ClassifyAnswer(response, [this](std::string_view text) { LogSaleReportFailure(text); }));
     if (answer == TReportDelivery::Accepted) {
@@ -130,6 +134,10 @@ TReportDelivery TDmSitef::DeliverSaleReport(const TSaleReport& pReport,
       fJournal.RecordReportByEvent(pReport.EventId, paymentId);
     }
     return answer;
+  } catch (const EDestinationRefused& e) {
+    // Asking again cannot help: the report is set aside for a person.
+    LogSaleReportFailure(std::string(kCallbackLog) + e.what());
+    return CountedAttempt(TReportDelivery::Refused);
   } catch (const std::exception& e) {
     LogSaleReportFailure(std::string(kCallbackLog) + e.what());
     return CountedAttempt(TReportDelivery::Unanswered);
@@ -182,7 +190,8 @@ bool TDmSitef::SendSaleCallback(Json& pMessage, const TSaleData& pSale,
   try {
     const TRestResponse response =
         PostReport(CallbackAddress(callbackURL, *secret.Key), report, *signing.Keys, &fStopping,
-                   SalesApiTrust(FService.Config()));
+                   SalesApiTrust(FService.Config()),
+                   ReadDestinationPolicy(FService.Config(), FService.Options().Port));
     const TReportDelivery answer = CountedAttempt(
         ClassifyAnswer(response, [this](std::string_view text) { LogSaleReportFailure(text); }));
     answered = true;
@@ -195,6 +204,12 @@ bool TDmSitef::SendSaleCallback(Json& pMessage, const TSaleData& pSale,
       paymentId = PaymentId(response);
       accepted = true;
     }
+  } catch (const EDestinationRefused& e) {
+    // A destination the policy refuses (a name that resolves to a refused address, a redirect):
+    // set aside for a person rather than tried for ever.
+    LogSaleReportFailure(std::string(kCallbackLog) + e.what());
+    CountedAttempt(TReportDelivery::Refused);
+    fSaleReports.Answered(record, TReportDelivery::Refused);
   } catch (const std::exception& e) {
     // An API that cannot be reached or whose answer cannot be read must not cost the client the
     // outcome of a payment that is already confirmed: it is logged like a refusal.

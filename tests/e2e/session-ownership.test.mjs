@@ -2,6 +2,8 @@
 // period, a second session that cannot redirect a running payment's report, a cancellation that
 // only the payment's own session can make, and the sales API that cannot lead the report astray.
 import assert from 'node:assert/strict';
+import fs from 'node:fs/promises';
+import path from 'node:path';
 import { afterEach, test } from 'node:test';
 import { startSalesApi } from './lib/salesApi.mjs';
 import { errorReply, exchange, sessionClaims, signToken } from './lib/index.mjs';
@@ -144,4 +146,20 @@ test('the built-in key written out as the installation\'s own is warned about at
   const log = await t.logTexts();
   assert.ok(log.some((line) => line.startsWith('Aviso: a chave jwt_secret da seção security é a chave padrão')),
     log.join('\n'));
+});
+
+test('a report whose name leads to the service\'s own port is refused on the address it reaches, and set aside', async () => {
+  const t = await serviceWith({ simulatorIni: '[dialog]\ncard_polls=1\n' });
+  // "localhost" is a name: the session starts, and the address it resolves to is judged when the
+  // report connects.
+  const page = await t.connect();
+  const uuid = await t.session(page, { callback_url: `http://localhost:${t.svc.port}/` });
+  const result = (await payByDebit(t, {}, { on: page, uuid })).at(-1);
+  assert.equal(result.status, 'approved');
+  assert.equal(result.transaction_data[0].payment_id, 0);
+  const log = await t.logTexts();
+  assert.ok(log.some((line) => line.includes('Destino recusado (porta do próprio serviço)')), log.join('\n'));
+  const kept = await fs.readdir(path.join(t.svc.baseDir, 'TEF', 'RegistrosAPI'));
+  assert.equal(kept.filter((name) => name.endsWith('.recusado')).length, 1, kept.join(' '));
+  assert.equal(t.api.requests.length, 0);
 });
