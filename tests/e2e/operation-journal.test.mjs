@@ -9,7 +9,9 @@ import { afterEach, describe, test } from 'node:test';
 import { connectClient, openSession, sessionClaims } from './lib/index.mjs';
 import { serviceBinary } from './lib/paths.mjs';
 import { killHard, restartService, waitUntil } from './lib/processState.mjs';
-import { debitAnswers, payByDebit, runToResult, startTransactionService } from './transaction-support.mjs';
+import {
+  answerUntil, debitAnswers, localToday as today, payByDebit, runToResult, startTransactionService,
+} from './transaction-support.mjs';
 
 const cleanups = [];
 afterEach(async () => {
@@ -31,11 +33,6 @@ async function status(t, members, on = t.client, uuid = t.sessionUuid) {
     const msg = JSON.parse(await on.next(10000));
     if (msg.type === 'transaction_status' || msg.type === 'error') return msg;
   }
-}
-
-function today() {
-  const d = new Date();
-  return `${d.getFullYear()}-${String(d.getMonth() + 1).padStart(2, '0')}-${String(d.getDate()).padStart(2, '0')}`;
 }
 
 describe('idempotency keys and the status query', () => {
@@ -106,10 +103,7 @@ describe('idempotency keys and the status query', () => {
   test('a second tab learns from the status that another sale\'s payment runs', async () => {
     const t = await serviceWith({ simulatorIni: '[dialog]\ncard_polls=600\n' });
     await t.request({ ...DEBIT, sale_id: '4838', idempotency_key: 'tab-1' });
-    for (let msg = await t.next(); msg.type !== 'can_cancel'; msg = await t.next()) {
-      const answer = debitAnswers(msg);
-      if (answer) await t.answer(answer);
-    }
+    await answerUntil(t, 'can_cancel', debitAnswers);
     const tab = await t.connect();
     const uuid = await t.session(tab);
     const asked = await status(t, { sale_id: 4839 }, tab, uuid);
@@ -128,10 +122,7 @@ describe('across a restart', () => {
   test('a stop at the card prompt: after the restart the status says interrupted, nothing charged', async () => {
     const t = await serviceWith({ simulatorIni: '[dialog]\ncard_polls=600\n' });
     await t.request({ ...DEBIT, idempotency_key: 'stopped-1' });
-    for (let msg = await t.next(); msg.type !== 'can_cancel'; msg = await t.next()) {
-      const answer = debitAnswers(msg);
-      if (answer) await t.answer(answer);
-    }
+    await answerUntil(t, 'can_cancel', debitAnswers);
     await t.svc.service.stop();
     const service = await restartService(t.svc.baseDir, t.svc.port);
     cleanups.push(() => service.stop('SIGKILL'));
@@ -147,10 +138,7 @@ describe('across a restart', () => {
   test('killed between approval and confirmation: the next sale\'s payment gets the leftover as recovered, then runs', async () => {
     const t = await serviceWith({ simulatorIni: '[dialog]\ncard_polls=1\n[delay]\nfinalize_ms=5000\n' });
     await t.request({ ...DEBIT, sale_id: '4837', idempotency_key: 'sale-4837' });
-    for (let msg = await t.next(); msg.type !== 'receipt'; msg = await t.next()) {
-      const answer = debitAnswers(msg);
-      if (answer) await t.answer(answer);
-    }
+    await answerUntil(t, 'receipt', debitAnswers);
     await waitUntil(async () => (await t.ledger()).some((e) => e.event === 'APPROVED'), 'the approval');
     await t.control('[dialog]\ncard_polls=1\n');
     await killHard(t.svc.service);

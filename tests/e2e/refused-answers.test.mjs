@@ -5,7 +5,9 @@ import assert from 'node:assert/strict';
 import fs from 'node:fs/promises';
 import path from 'node:path';
 import { test } from 'node:test';
-import { payByDebit, runToResult, serviceWithStopAfterEach } from './transaction-support.mjs';
+import {
+  localToday as today, payByDebit, runToResult, serviceWithStopAfterEach,
+} from './transaction-support.mjs';
 
 const serviceWith = serviceWithStopAfterEach();
 
@@ -18,11 +20,6 @@ function creditAnswers(msg) {
   if (msg.type === 'confirmation') return { type: 'confirmation' };
   if (msg.type === 'question') return { type: 'question', response: 'Não' };
   return null;
-}
-
-function today() {
-  const d = new Date();
-  return `${d.getFullYear()}-${String(d.getMonth() + 1).padStart(2, '0')}-${String(d.getDate()).padStart(2, '0')}`;
 }
 
 // The TEF log's lines, from every month folder under <base>/Log.

@@ -6,6 +6,7 @@ import { describe, test } from 'node:test';
 import {
   APPROVED, CAN_CANCEL, PAYMENT_MENU, assertMessage, debitAnswers, failure, message, payByDebit,
   pendingIn, runToResult, serviceWithStopAfterEach,
+  localToday as today,
 } from './transaction-support.mjs';
 
 const serviceWith = serviceWithStopAfterEach();
@@ -24,11 +25,6 @@ function receiptsOf(seen) {
   return seen.filter((m) => m.type === 'receipt').map(({ copy_number, data }) => ({ copy_number, data }));
 }
 
-// Today as the page's date field gives it, in the service's local time.
-function today() {
-  const d = new Date();
-  return `${d.getFullYear()}-${String(d.getMonth() + 1).padStart(2, '0')}-${String(d.getDate()).padStart(2, '0')}`;
-}
 
 describe('payments', () => {
   test('an approved debit: prompts, receipts, the sales API call and the result', async () => {

@@ -189,3 +189,17 @@ export async function startDebit(t) {
   })();
   return seen;
 }
+
+// Today as a page's date field gives it, in the service's (the machine's) local time.
+export function localToday() {
+  const d = new Date();
+  return `${d.getFullYear()}-${String(d.getMonth() + 1).padStart(2, '0')}-${String(d.getDate()).padStart(2, '0')}`;
+}
+
+// Answers the running dialogue's prompts as `answer` says until a message of the given type.
+export async function answerUntil(t, type, answer, on = t.client) {
+  for (let msg = await t.next(on); msg.type !== type; msg = await t.next(on)) {
+    const reply = answer(msg);
+    if (reply) await t.answer(reply, on);
+  }
+}
