@@ -179,21 +179,49 @@ describe('across a restart', () => {
   });
 });
 
-test('the day\'s operations for the closing, with totals per kind', async () => {
+test('the day\'s operations for the closing: approvals, a refusal, a cancellation, an interrupted payment, pending reports', async () => {
   const t = await serviceWith({ simulatorIni: '[dialog]\ncard_polls=1\n', respond: () => ({ status: 503 }) });
-  assert.equal((await payByDebit(t, { ...DEBIT, idempotency_key: 'p1' })).at(-1).status, 'approved');
+  const paid = (await payByDebit(t, { ...DEBIT, idempotency_key: 'p1' })).at(-1);
+  assert.equal(paid.status, 'approved');
   assert.equal((await payByDebit(t, { ...DEBIT, transaction_value: '12,51' })).at(-1).status, 'unauthorized');
+  await t.request({
+    type: 'cancellation', operation: '200', cancellation_nsu: paid.transaction_data[0].nsu_code,
+    transaction_date: today(), transaction_value: '26,00', idempotency_key: 'c1',
+  });
+  assert.equal((await runToResult(t, debitAnswers)).at(-1).status, 'approved');
+  // A page that goes away while its card is awaited: interrupted, nothing charged.
+  await t.control('[dialog]\ncard_polls=600\n');
+  const page = await t.connect();
+  const uuid = await t.session(page);
+  await t.request({ ...DEBIT, transaction_value: '5,00', idempotency_key: 'lost' }, page, uuid);
+  await answerUntil(t, 'can_cancel', debitAnswers, page);
+  await page.terminate();
+  await waitUntil(async () => (await status(t, { idempotency_key: 'lost' })).operations[0]?.status === 'interrupted',
+    'the interrupted payment');
+
   const run = promisify(execFile);
   const csv = (await run(serviceBinary, ['--base-dir', t.svc.baseDir, 'operations', '--date', today()])).stdout;
-  const [header, first, second, blank, totalsHeader, ...totals] = csv.trimEnd().split('\n');
+  const [header, ...rest] = csv.trimEnd().split('\n');
   assert.equal(header, 'time,sale_id,kind,amount,installments,nsu,authorizer_nsu,status,report,idempotency_key');
-  assert.match(first, /^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d,4821,payment,26\.00,0,\d+,\d+,confirmed,pending,p1$/);
-  assert.match(second, /^.*,4821,payment,12\.51,0,,,refused,,$/);
-  assert.equal(blank, '');
-  assert.equal(totalsHeader, 'total,kind,status,count,amount');
-  assert.deepEqual(totals, ['total,payment,confirmed,1,26.00', 'total,payment,refused,1,12.51']);
+  const blank = rest.indexOf('');
+  const lines = rest.slice(0, blank).map((line) => line.split(',').slice(1));
+  assert.deepEqual(lines.map(([sale, kind, amount, , , , status, report, key]) => [sale, kind, amount, status, report, key]), [
+    ['4821', 'payment', '26.00', 'confirmed', 'pending', 'p1'],
+    ['4821', 'payment', '12.51', 'refused', '', ''],
+    ['4821', 'cancellation', '26.00', 'confirmed', 'pending', 'c1'],
+    ['4821', 'payment', '5.00', 'interrupted', '', 'lost'],
+  ]);
+  assert.match(csv.split('\n')[1], /^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d,/);
+  assert.deepEqual(rest.slice(blank + 1), [
+    'total,kind,status,count,amount',
+    'total,cancellation,confirmed,1,26.00',
+    'total,payment,confirmed,1,26.00',
+    'total,payment,interrupted,1,5.00',
+    'total,payment,refused,1,12.51',
+  ]);
   const json = JSON.parse((await run(serviceBinary,
     ['--base-dir', t.svc.baseDir, 'operations', '--date', today(), '--format', 'json'])).stdout);
-  assert.deepEqual(json.operations.map((o) => [o.status, o.amount]), [['confirmed', 26], ['refused', 12.51]]);
+  assert.deepEqual(json.operations.map((o) => [o.kind, o.status, o.amount]),
+    [['payment', 'confirmed', 26], ['payment', 'refused', 12.51], ['cancellation', 'confirmed', 26], ['payment', 'interrupted', 5]]);
   await assert.rejects(run(serviceBinary, ['operations', '--date', '2026-02-30']), /YYYY-MM-DD/);
 });

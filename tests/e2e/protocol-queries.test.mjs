@@ -51,6 +51,29 @@ describe('/initialize', () => {
       errorReply('Campo type diferente de initialize.'));
   });
 
+  test('a session of another terminal configures the library again; the same terminal does not', async () => {
+    const { svc, client, session_uuid } = await sessionOn();
+    const initialize = (uuid) => exchange(client, { route: '/initialize', type: 'initialize', session_uuid: uuid });
+    await initialize(session_uuid);
+    const same = await openSession(client);
+    await initialize(same.session_uuid);
+    assert.equal(await configurations(svc.baseDir), 1, 'the same terminal, store and address');
+    const other = await openSession(client, sessionClaims({ secctional_code: '77' }));
+    assert.equal(other.terminal_number.slice(0, 6), 'AG0077');
+    await initialize(other.session_uuid);
+    assert.equal(await configurations(svc.baseDir), 2);
+    const logDir = path.join(svc.baseDir, 'Log');
+    let text = '';
+    for (const month of await fs.readdir(logDir)) {
+      for (const name of await fs.readdir(path.join(logDir, month))) {
+        if (name.startsWith('TEF-')) text += await fs.readFile(path.join(logDir, month, name), 'latin1');
+      }
+    }
+    // The payment is made as the terminal the session was told.
+    assert.match(text, /Configura..o do SiTef alterada pela sess.o \(terminal AG0012\d\d -> AG0077\d\d/);
+    assert.match(text.split('ConfiguraIntSiTefInterativoEx').at(-1), new RegExp(`NumeroTerminal: ${other.terminal_number}`));
+  });
+
   test('the service log says the simulator is the library, at start and at initialisation', async () => {
     const { svc, client, session_uuid } = await sessionOn();
     const atStart = 'A biblioteca SiTef em dll/ é o SIMULADOR: nenhum pagamento é real.';
