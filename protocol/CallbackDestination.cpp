@@ -8,18 +8,12 @@
 #include <memory>
 #include <optional>
 
+#include "protocol/CurlUrl.h"
 #include "service/MetricsSettings.h"
 #include "service/ServerSettings.h"
 
 namespace kelvora::protocol {
 namespace {
-
-struct UrlDeleter {
-  void operator()(CURLU* url) const { curl_url_cleanup(url); }
-};
-struct TextDeleter {
-  void operator()(char* text) const { curl_free(text); }
-};
 
 std::string Lower(std::string_view text) {
   std::string lower(text);
@@ -35,7 +29,7 @@ struct TUrlParts {
 };
 
 std::optional<TUrlParts> ParseUrl(std::string_view url) {
-  std::unique_ptr<CURLU, UrlDeleter> parsed(curl_url());
+  CurlUrl parsed(curl_url());
   if (!parsed || curl_url_set(parsed.get(), CURLUPART_URL, std::string(url).c_str(),
                               CURLU_NON_SUPPORT_SCHEME) != CURLUE_OK) {
     return std::nullopt;
@@ -43,7 +37,7 @@ std::optional<TUrlParts> ParseUrl(std::string_view url) {
   const auto part = [&parsed](CURLUPart which, unsigned flags) -> std::optional<std::string> {
     char* raw = nullptr;
     if (curl_url_get(parsed.get(), which, &raw, flags) != CURLUE_OK) return std::nullopt;
-    const std::unique_ptr<char, TextDeleter> text(raw);
+    const CurlText text(raw);
     return std::string(text.get());
   };
   TUrlParts parts;
@@ -62,6 +56,17 @@ std::optional<TUrlParts> ParseUrl(std::string_view url) {
   }
   parts.Port = static_cast<uint16_t>(std::atoi(port->c_str()));
   return parts;
+}
+
+// A numeric address (as written in a URL or reported by libcurl), reached at port; none for a name.
+std::optional<platform::PeerAddress> NumericPeer(std::string_view text, uint16_t port) {
+  const std::optional<service::TListenAddress> address = service::ParseListenAddress(text);
+  if (!address) return std::nullopt;
+  platform::PeerAddress peer;
+  peer.family = address->IsIpv4() ? platform::IpFamily::V4 : platform::IpFamily::V6;
+  peer.bytes = address->Bytes;
+  peer.port = port;
+  return peer;
 }
 
 bool IsLoopback(const platform::PeerAddress& peer) {
@@ -133,25 +138,26 @@ std::string RefusedCallbackHost(std::string_view url, const TDestinationPolicy& 
           policy.AllowedHosts.end()) {
     return "servidor fora de [sales_api] allowed_hosts";
   }
-  const std::optional<service::TListenAddress> literal = service::ParseListenAddress(parts->Host);
+  const std::optional<platform::PeerAddress> literal = NumericPeer(parts->Host, parts->Port);
   if (!literal) return {};  // a name: judged on the address it resolves to
-  platform::PeerAddress peer;
-  peer.family = literal->IsIpv4() ? platform::IpFamily::V4 : platform::IpFamily::V6;
-  peer.bytes = literal->Bytes;
-  peer.port = parts->Port;
-  return RefusedPeer(peer, policy);
+  return RefusedPeer(*literal, policy);
+}
+
+std::string RefusedConnection(std::string_view url, std::string_view address, uint16_t port,
+                              const TDestinationPolicy& policy) {
+  if (!url.empty()) {
+    if (std::string refusal = RefusedCallbackHost(url, policy); !refusal.empty()) return refusal;
+  }
+  const std::optional<platform::PeerAddress> peer = NumericPeer(address, port);
+  return peer ? RefusedPeer(*peer, policy) : "endereço desconhecido";
 }
 
 bool IsPlainHttpOffLoopback(std::string_view url) {
   const std::optional<TUrlParts> parts = ParseUrl(url);
   if (!parts || parts->Scheme != "http") return false;
   if (parts->Host == "localhost") return false;
-  const std::optional<service::TListenAddress> literal = service::ParseListenAddress(parts->Host);
-  if (!literal) return true;
-  platform::PeerAddress peer;
-  peer.family = literal->IsIpv4() ? platform::IpFamily::V4 : platform::IpFamily::V6;
-  peer.bytes = literal->Bytes;
-  return !IsLoopback(Unmapped(peer));
+  const std::optional<platform::PeerAddress> literal = NumericPeer(parts->Host, parts->Port);
+  return !literal || !IsLoopback(Unmapped(*literal));
 }
 
 }  // namespace kelvora::protocol

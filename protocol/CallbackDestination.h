@@ -34,6 +34,12 @@ std::string RefusedPeer(const platform::PeerAddress& peer, const TDestinationPol
 // address RefusedPeer refuses (with the address's port, or its scheme's); empty when it may.
 std::string RefusedCallbackHost(std::string_view url, const TDestinationPolicy& policy);
 
+// Why a request to url may not go on over the connection libcurl made to address (numeric, as
+// it reports it) and port: the host checks of RefusedCallbackHost on the address now requested (a
+// redirect may have led elsewhere), then RefusedPeer on the address reached; empty when it may.
+std::string RefusedConnection(std::string_view url, std::string_view address, uint16_t port,
+                              const TDestinationPolicy& policy);
+
 // Whether a callback address is plain http to a host other than the loopback's: worth a warning,
 // since the report and its signature then cross the network in clear.
 bool IsPlainHttpOffLoopback(std::string_view url);

@@ -1,6 +1,8 @@
 // The callback address check on libcurl's URL parser, the same one that will carry the request.
 #include "protocol/CallbackUrl.h"
 
+#include "protocol/CurlUrl.h"
+
 #include <curl/curl.h>
 
 #include <memory>
@@ -9,19 +11,12 @@
 namespace kelvora::protocol {
 namespace {
 
-struct UrlDeleter {
-  void operator()(CURLU* url) const { curl_url_cleanup(url); }
-};
-struct TextDeleter {
-  void operator()(char* text) const { curl_free(text); }
-};
-
 // Whether the parsed address has the part at all; libcurl answers "no such part" for an absent
 // one. An empty query or fragment ("https://host/?") counts as present.
 bool HasPart(CURLU* url, CURLUPart part) {
   char* raw = nullptr;
   const CURLUcode code = curl_url_get(url, part, &raw, 0);
-  std::unique_ptr<char, TextDeleter> text(raw);
+  CurlText text(raw);
   return code == CURLUE_OK;
 }
 
@@ -38,7 +33,7 @@ bool IsValidCallbackURL(std::string_view pURL) {
       pURL[authority + 3] == '/' || pURL.find('\\') != std::string_view::npos) {
     return false;
   }
-  std::unique_ptr<CURLU, UrlDeleter> url(curl_url());
+  CurlUrl url(curl_url());
   if (!url) return false;
   const std::string text(pURL);
   // Without CURLU_DEFAULT_SCHEME a relative address is refused; without CURLU_ALLOW_SPACE so are
@@ -48,12 +43,12 @@ bool IsValidCallbackURL(std::string_view pURL) {
   }
   char* rawScheme = nullptr;
   if (curl_url_get(url.get(), CURLUPART_SCHEME, &rawScheme, 0) != CURLUE_OK) return false;
-  const std::unique_ptr<char, TextDeleter> scheme(rawScheme);
+  const CurlText scheme(rawScheme);
   const std::string_view schemeText(scheme.get());
   if (schemeText != "http" && schemeText != "https") return false;
   char* rawHost = nullptr;
   if (curl_url_get(url.get(), CURLUPART_HOST, &rawHost, 0) != CURLUE_OK) return false;
-  const std::unique_ptr<char, TextDeleter> host(rawHost);
+  const CurlText host(rawHost);
   if (host.get()[0] == '\0') return false;
   return !HasPart(url.get(), CURLUPART_USER) && !HasPart(url.get(), CURLUPART_PASSWORD) &&
          !HasPart(url.get(), CURLUPART_OPTIONS) && !HasPart(url.get(), CURLUPART_QUERY) &&

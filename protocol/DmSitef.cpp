@@ -256,7 +256,6 @@ void TDmSitef::EnsureInicializado(tef::TKoCliSiTef& pKoCliSiTef) {
   if (pKoCliSiTef.Inicializado(tef::gpCliSiTef)) return;
   // What the initialisation confirms of an earlier process is told to the page as such, up to
   // the prompt that follows it; nothing of it outlives this call.
-  fRecuperadas.clear();
   struct TLimpa {
     std::vector<TRecuperada>& Lista;
     ~TLimpa() { Lista.clear(); }

@@ -321,6 +321,9 @@ class TDmSitef final : public service::MessageHandler {
   // not JSON give no answer. A missing "route" is answered with its error reply; JSON that is not
   // an object raises.
   std::optional<Json> WaitClientMessage();
+  // A status request read by the dialogue's own waits, answered on its connection (the route's
+  // session check included).
+  void AnswerStatusDuringDialogue(const Json& pMessage);
   // Reads one frame that is arriving while the library waits: a cancellation marks the dialogue
   // for interruption, anything else is kept for the next WaitClientMessage.
   void ListenForCancellation();

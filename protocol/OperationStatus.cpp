@@ -19,9 +19,6 @@ Json TDmSitef::ReplayedResult(const TJournalOperation& pOperation) {
     // waits.
     SetTransactionDataValue(result, "payment_id", pOperation.PaymentId);
     SetTransactionDataValue(result, "company_id", pOperation.CompanyId);
-    result.erase("sale_id");
-    result.erase("idempotency_key");
-    result.erase("recovered");
   } else {
     result["type"] = "result";
     result["status"] = pOperation.Status == TOperationStatus::Canceled      ? "canceled"

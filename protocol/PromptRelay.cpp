@@ -191,8 +191,7 @@ std::optional<Json> TDmSitef::WaitClientMessage() {
     }
     if (route == "/transaction/status") {
       // Asked on the dialogue's own connection: answered, and the prompt goes on waiting.
-      const std::optional<TSession> session = ValidateSession(*message, *FIdContext);
-      if (session) TransactionStatus(*message, &*session, *FIdContext);
+      AnswerStatusDuringDialogue(*message);
       continue;
     }
     if (route != "/transaction") return std::nullopt;
@@ -200,6 +199,11 @@ std::optional<Json> TDmSitef::WaitClientMessage() {
     // from any other connection, and the prompt goes on waiting for its answer.
     if (!IsTransactionRequest(*message)) return message;
   }
+}
+
+void TDmSitef::AnswerStatusDuringDialogue(const Json& pMessage) {
+  const std::optional<TSession> session = ValidateSession(pMessage, *FIdContext);
+  if (session) TransactionStatus(pMessage, &*session, *FIdContext);
 }
 
 void TDmSitef::ListenForCancellation() {
@@ -226,8 +230,7 @@ void TDmSitef::ListenForCancellation() {
       if (!message || !message->is_object()) FalhaNaoObjeto();
       if (message->value("route", Json()) == "/transaction/status") {
         // Answered now, not at the next prompt: the library may wait a long while.
-        const std::optional<TSession> session = ValidateSession(*message, *FIdContext);
-        if (session) TransactionStatus(*message, &*session, *FIdContext);
+        AnswerStatusDuringDialogue(*message);
       } else if (GetRequiredField(*message, "type") == "cancellation") {
         if (SessionNamedBy(*message) != SessaoEmCurso()) {
           Log("Cancelamento ignorado: a transação em andamento foi iniciada por outra sessão.");

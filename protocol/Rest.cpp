@@ -9,7 +9,7 @@
 
 #include "platform/Paths.h"
 #include "protocol/CallbackDestination.h"
-#include "service/ServerSettings.h"
+#include "protocol/CurlUrl.h"
 
 namespace kelvora::protocol {
 namespace {
@@ -19,9 +19,6 @@ struct EasyDeleter {
 };
 struct SlistDeleter {
   void operator()(curl_slist* list) const { curl_slist_free_all(list); }
-};
-struct CurlTextDeleter {
-  void operator()(char* text) const { curl_free(text); }
 };
 using EasyHandle = std::unique_ptr<CURL, EasyDeleter>;
 using HeaderList = std::unique_ptr<curl_slist, SlistDeleter>;
@@ -38,20 +35,9 @@ int CheckDestination(void* data, char* primaryIp, char*, int primaryPort, int) {
   auto& check = *static_cast<TDestinationCheck*>(data);
   char* effective = nullptr;
   curl_easy_getinfo(check.Handle, CURLINFO_EFFECTIVE_URL, &effective);
-  if (effective != nullptr) check.Refusal = RefusedCallbackHost(effective, *check.Policy);
-  if (check.Refusal.empty()) {
-    const std::optional<service::TListenAddress> address =
-        service::ParseListenAddress(primaryIp != nullptr ? primaryIp : "");
-    if (!address) {
-      check.Refusal = "endereço desconhecido";
-    } else {
-      platform::PeerAddress peer;
-      peer.family = address->IsIpv4() ? platform::IpFamily::V4 : platform::IpFamily::V6;
-      peer.bytes = address->Bytes;
-      peer.port = static_cast<uint16_t>(primaryPort);
-      check.Refusal = RefusedPeer(peer, *check.Policy);
-    }
-  }
+  check.Refusal = RefusedConnection(effective != nullptr ? effective : "",
+                                    primaryIp != nullptr ? primaryIp : "",
+                                    static_cast<uint16_t>(primaryPort), *check.Policy);
   return check.Refusal.empty() ? CURL_PREREQFUNC_OK : CURL_PREREQFUNC_ABORT;
 }
 
@@ -65,8 +51,7 @@ void EnsureCurlGlobalInit() {
 }
 
 std::string Escape(CURL* handle, std::string_view text) {
-  std::unique_ptr<char, CurlTextDeleter> escaped(
-      curl_easy_escape(handle, text.data(), static_cast<int>(text.size())));
+  CurlText escaped(curl_easy_escape(handle, text.data(), static_cast<int>(text.size())));
   if (!escaped) throw ERequestError("Request Error Out of memory");
   return escaped.get();
 }

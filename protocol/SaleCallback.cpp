@@ -9,6 +9,7 @@
 #include "platform/Utf8Path.h"
 #include "protocol/CallbackDestination.h"
 #include "protocol/Convert.h"
+#include "protocol/CurlUrl.h"
 #include "protocol/DmSitef.h"
 #include "protocol/Rest.h"
 #include "protocol/SaleReportMetrics.h"
@@ -69,7 +70,7 @@ TRequestTrust SalesApiTrust(const platform::TIniFile& config) {
 // dot segments resolved, percent escapes left as written. The receiver sees this path, so v2 is
 // signed over it. Raises ERequestError for an address libcurl could not post to either.
 std::string RequestPath(const std::string& address) {
-  const std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> url(curl_url(), &curl_url_cleanup);
+  const CurlUrl url(curl_url());
   char* path = nullptr;
   // The flags libcurl itself parses a request's address with.
   if (!url ||
@@ -78,7 +79,7 @@ std::string RequestPath(const std::string& address) {
       curl_url_get(url.get(), CURLUPART_PATH, &path, 0) != CURLUE_OK) {
     throw ERequestError(std::string("Request Error ") + curl_easy_strerror(CURLE_URL_MALFORMAT));
   }
-  const std::unique_ptr<char, decltype(&curl_free)> owned(path, &curl_free);
+  const CurlText owned(path);
   return path;
 }
 
